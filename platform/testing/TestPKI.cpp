@@ -134,8 +134,19 @@ Issued build(const CertificateRequest& request, const Issued* issuer) {
                      : ips.empty() ? names
                                    : names + "," + ips);
     }
-    if (!request.policyOIDs.empty())
-        addExtension(x, &context, NID_certificate_policies, join(request.policyOIDs, ""));
+    if (!request.policyOIDs.empty()) {
+        // Built directly: OpenSSL's text form of certificatePolicies needs a config database.
+        CERTIFICATEPOLICIES* policies = CERTIFICATEPOLICIES_new();
+        for (const auto& oid : request.policyOIDs) {
+            POLICYINFO* info = POLICYINFO_new();
+            ASN1_OBJECT_free(info->policyid);
+            info->policyid = check(OBJ_txt2obj(oid.c_str(), 1), "policy " + oid);
+            sk_POLICYINFO_push(policies, info);
+        }
+        int added = X509_add1_ext_i2d(x, NID_certificate_policies, policies, 0, X509V3_ADD_DEFAULT);
+        CERTIFICATEPOLICIES_free(policies);
+        check(added, "adding certificate policies");
+    }
 
     EVP_PKEY* signingKey = issuer ? issuer->key.get() : key.get();
     const EVP_MD* digest =
