@@ -120,10 +120,10 @@ TEST_F(TLS, AcceptsOnlyVerifiedChainsForTheHostAndPinsWithinThem) {
         for (int attempt = 0; attempt < 2; ++attempt) {
             auto outcome = run(client.send(NetworkRequest<std::string>(HTTPMethod::get, "/hello")));
             if (c.accepted) {
-                ASSERT_TRUE(outcome.value) << outcome.vastelError()->what();
+                ASSERT_TRUE(outcome.value) << outcome.errorAs<vastel::VastelError>()->what();
                 EXPECT_EQ(outcome.value->value, "hello");
             } else {
-                auto error = outcome.vastelError();
+                auto error = outcome.errorAs<vastel::VastelError>();
                 ASSERT_TRUE(error);
                 EXPECT_EQ(error->kind(), VastelError::Kind::networkError);
                 EXPECT_EQ(transportCode(*error), QNetworkReply::SslHandshakeFailedError) << error->what();
@@ -138,7 +138,7 @@ TEST_F(TLS, RefusesAnotherHostThanTheBasePaths) {
     // Joined as text, the path extends the base path's host name: the connection is not even attempted.
     auto client = clientFor("https://localhost");
     auto error =
-        run(client.send(NetworkRequest<std::string>(HTTPMethod::get, ".invalid/hello"))).vastelError();
+        run(client.send(NetworkRequest<std::string>(HTTPMethod::get, ".invalid/hello"))).errorAs<vastel::VastelError>();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), VastelError::Kind::networkError);
     EXPECT_EQ(transportCode(*error), QNetworkReply::OperationCanceledError) << error->what();
@@ -210,7 +210,7 @@ TEST_F(Live, SendsMethodBodyAndHeaderFieldsAsBuilt) {
     };
     for (const auto& c : cases) {
         auto outcome = run(client.send(NetworkRequest<std::string>(c.method, "/echo", c.body, c.headers)));
-        ASSERT_TRUE(outcome.value) << outcome.vastelError()->what();
+        ASSERT_TRUE(outcome.value) << outcome.errorAs<vastel::VastelError>()->what();
         EXPECT_EQ(outcome.value->value, c.reply);
         EXPECT_EQ(outcome.value->statusCode(), 200);
         const auto sent = server->requests().back();
@@ -231,12 +231,12 @@ TEST_F(Live, ChecksTheStatusOfRealReplies) {
         const bool hasBody = status != 204 && status != 304;
         const std::string body = hasBody ? "status " + std::to_string(status) : "";
         if (status >= 200 && status <= 299) {
-            ASSERT_TRUE(outcome.value) << outcome.vastelError()->what();
+            ASSERT_TRUE(outcome.value) << outcome.errorAs<vastel::VastelError>()->what();
             EXPECT_EQ(outcome.value->statusCode(), status);
             EXPECT_EQ(platform::toString(outcome.value->data), body);
             EXPECT_EQ(outcome.value->response.headerFields.value("x-reply"), "yes");
         } else {
-            auto error = outcome.vastelError();
+            auto error = outcome.errorAs<vastel::VastelError>();
             ASSERT_TRUE(error);
             ASSERT_EQ(error->kind(), VastelError::Kind::unexpectedStatusCode) << error->what();
             EXPECT_EQ(error->response().statusCode(), status);
@@ -276,7 +276,7 @@ TEST_F(Live, FollowsRedirectsOnlyToHTTPSOnTheSameHost) {
             body = std::string("payload");
         auto outcome =
             run(client.send(NetworkRequest<std::string>(c.method, redirect(c.code, sameHostUpper), body)));
-        ASSERT_TRUE(outcome.value) << outcome.vastelError()->what();
+        ASSERT_TRUE(outcome.value) << outcome.errorAs<vastel::VastelError>()->what();
         EXPECT_EQ(outcome.value->value, c.reply);
         EXPECT_EQ(outcome.value->response.url.path().toStdString(), "/echo");
     }
@@ -286,7 +286,7 @@ TEST_F(Live, FollowsRedirectsOnlyToHTTPSOnTheSameHost) {
     for (const auto& to : {plain.origin() + "/echo", server->origin("127.0.0.1") + "/echo"}) {
         SCOPED_TRACE(to);
         auto error =
-            run(client.send(NetworkRequest<std::string>(HTTPMethod::get, redirect(302, to)))).vastelError();
+            run(client.send(NetworkRequest<std::string>(HTTPMethod::get, redirect(302, to)))).errorAs<vastel::VastelError>();
         ASSERT_TRUE(error);
         ASSERT_EQ(error->kind(), VastelError::Kind::unexpectedStatusCode) << error->what();
         EXPECT_EQ(error->response().statusCode(), 302);
@@ -301,7 +301,7 @@ TEST_F(Live, BoundsTheNumberOfRedirects) {
         response.set_redirect("/loop", 302);
     });
     auto error = run(clientFor(server->origin()).send(NetworkRequest<std::string>(HTTPMethod::get, "/loop")))
-                     .vastelError();
+                     .errorAs<vastel::VastelError>();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), VastelError::Kind::networkError);
     EXPECT_EQ(transportCode(*error), QNetworkReply::TooManyRedirectsError);
@@ -329,7 +329,7 @@ TEST_F(Live, KeepsSeveralRequestsInFlightAtOnce) {
         tasks.push_back(client.send(NetworkRequest<std::string>(HTTPMethod::get, "/together")));
     for (auto& task : tasks) {
         auto outcome = run(std::move(task));
-        ASSERT_TRUE(outcome.value) << outcome.vastelError()->what();
+        ASSERT_TRUE(outcome.value) << outcome.errorAs<vastel::VastelError>()->what();
         EXPECT_EQ(outcome.value->value, "together");
     }
 }
@@ -360,7 +360,7 @@ TEST_F(Live, RefusesRepliesLargerThanTheLimit) {
     auto client = clientFor(server->origin());
     for (const char* path : {"/announced", "/chunked"}) {
         SCOPED_TRACE(path);
-        auto error = run(client.send(NetworkRequest<platform::Bytes>(HTTPMethod::get, path))).vastelError();
+        auto error = run(client.send(NetworkRequest<platform::Bytes>(HTTPMethod::get, path))).errorAs<vastel::VastelError>();
         ASSERT_TRUE(error);
         EXPECT_EQ(error->kind(), VastelError::Kind::networkError);
         EXPECT_EQ(transportCode(*error), QNetworkReply::ProtocolFailure) << error->what();
@@ -374,7 +374,7 @@ TEST_F(Live, ReportsAFailedConnectionAsNetworkError) {
     server.reset();
     auto error = run(clientFor("https://localhost:" + std::to_string(port))
                          .send(NetworkRequest<std::string>(HTTPMethod::get, "/hello")))
-                     .vastelError();
+                     .errorAs<vastel::VastelError>();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), VastelError::Kind::networkError);
     EXPECT_EQ(transportCode(*error), QNetworkReply::ConnectionRefusedError) << error->what();

@@ -1,5 +1,5 @@
 #pragma once
-// Running the client's coroutines to completion in tests, with their outcome or error.
+// A scripted request sender and helpers to look into the client's errors.
 #include <gtest/gtest.h>
 #include <qcoro/qcorotask.h>
 
@@ -10,49 +10,11 @@
 
 #include "http/RequestSender.h"
 #include "http/VastelError.h"
+#include "platform/testing/Await.h"
 
 namespace httptest {
 
-template <class T>
-struct Outcome {
-    std::optional<T> value;
-    std::exception_ptr error;
-
-    // The VastelError thrown; fails the test when something else happened.
-    std::optional<vastel::VastelError> vastelError() const {
-        if (!error) {
-            ADD_FAILURE() << "expected a VastelError, the call succeeded";
-            return std::nullopt;
-        }
-        try {
-            std::rethrow_exception(error);
-        } catch (const vastel::VastelError& e) {
-            return e;
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << "expected a VastelError, got " << e.what();
-        } catch (...) {
-            ADD_FAILURE() << "expected a VastelError";
-        }
-        return std::nullopt;
-    }
-};
-
-template <class T>
-QCoro::Task<Outcome<T>> capture(QCoro::Task<T> task) {
-    Outcome<T> outcome;
-    try {
-        outcome.value = co_await std::move(task);
-    } catch (...) {
-        outcome.error = std::current_exception();
-    }
-    co_return outcome;
-}
-
-// Runs the task to its end in a nested event loop.
-template <class T>
-Outcome<T> run(QCoro::Task<T>&& task) {
-    return QCoro::waitFor(capture(std::move(task)));
-}
+using testsupport::run;
 
 // The cause carried by a networkError or decodingError, as type E; nothing when it is of another type.
 template <class E>

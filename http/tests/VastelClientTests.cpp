@@ -91,7 +91,7 @@ TEST_F(Client, JoinsBasePathAndPathAsTextAndRejectsWhatDoesNotParse) {
             ASSERT_EQ(sender->requests.size(), 1u);
             EXPECT_EQ(sender->requests[0].url.toString(QUrl::FullyEncoded).toStdString(), *c.url);
         } else {
-            auto error = outcome.vastelError();
+            auto error = outcome.errorAs<vastel::VastelError>();
             ASSERT_TRUE(error);
             EXPECT_EQ(error->kind(), VastelError::Kind::networkError);
             EXPECT_TRUE(httptest::underlying<vastel::APIError>(*error));
@@ -193,7 +193,7 @@ TEST_F(Client, AcceptsStatuses200To299AndOtherwiseCarriesBodyAndResponse) {
             EXPECT_EQ(outcome.value->statusCode(), status);
             EXPECT_EQ(outcome.value->value, "body " + std::to_string(status));
         } else {
-            auto error = outcome.vastelError();
+            auto error = outcome.errorAs<vastel::VastelError>();
             ASSERT_TRUE(error);
             EXPECT_EQ(error->kind(), VastelError::Kind::unexpectedStatusCode);
             EXPECT_EQ(platform::toString(error->body()), "body " + std::to_string(status));
@@ -260,7 +260,7 @@ TEST_F(Client, UndecodableRepliesGiveDecodingError) {
         sender->answer = [body](const vastel::URLRequest& r) {
             return FakeRequestSender::reply(200, body, r.url);
         };
-        auto error = run(client().send(NetworkRequest<Greeting>(HTTPMethod::get, "/"))).vastelError();
+        auto error = run(client().send(NetworkRequest<Greeting>(HTTPMethod::get, "/"))).errorAs<vastel::VastelError>();
         ASSERT_TRUE(error);
         EXPECT_EQ(error->kind(), VastelError::Kind::decodingError);
         EXPECT_TRUE(httptest::underlying<platform::json::DecodingError>(*error));
@@ -271,7 +271,7 @@ TEST_F(Client, BodyThatCannotBeEncodedIsANetworkErrorAndHasNoAbsolutePath) {
     auto vastel = client();
     NetworkRequest<platform::Bytes> request(HTTPMethod::post, "/p", Unencodable{});
     EXPECT_EQ(vastel.absolutePath(request), std::nullopt);
-    auto error = run(vastel.send(request)).vastelError();
+    auto error = run(vastel.send(request)).errorAs<vastel::VastelError>();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), VastelError::Kind::networkError);
     EXPECT_FALSE(httptest::underlying<vastel::APIError>(*error));
@@ -282,7 +282,7 @@ TEST_F(Client, TransportFailureIsANetworkErrorCarryingIt) {
     sender->answer = [](const vastel::URLRequest&) -> vastel::RequestSenderResult {
         throw vastel::TransportError(99, "connection refused");
     };
-    auto error = run(client().send(NetworkRequest<platform::Bytes>(HTTPMethod::get, "/"))).vastelError();
+    auto error = run(client().send(NetworkRequest<platform::Bytes>(HTTPMethod::get, "/"))).errorAs<vastel::VastelError>();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), VastelError::Kind::networkError);
     auto transport = httptest::underlying<vastel::TransportError>(*error);
