@@ -1,0 +1,78 @@
+#include "api/HalcyraError.h"
+
+#include <QCoreApplication>
+
+#include "http/VastelError.h"
+
+namespace halcyra {
+
+namespace {
+
+// The "Localizable" text for the key, with "%@" replaced by the argument.
+std::string localizedFormat(const char* key, const std::string& argument) {
+    std::string format = QCoreApplication::translate("Localizable", key).toStdString();
+    auto at = format.find("%@");
+    if (at != std::string::npos)
+        format.replace(at, 2, argument);
+    return format;
+}
+
+}  // namespace
+
+std::string localizedDescription(std::exception_ptr error) {
+    if (!error)
+        return "Unknown error";
+    try {
+        std::rethrow_exception(error);
+    } catch (const vastel::VastelError& e) {
+        return e.errorDescription();
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
+HalcyraError HalcyraError::backendError(int statusCode, std::vector<std::string> supportIds,
+                                        std::string message, std::optional<std::string> faqUrl) {
+    HalcyraError error(Kind::backendError);
+    error.statusCode_ = statusCode;
+    error.supportIds_ = std::move(supportIds);
+    error.message_ = std::move(message);
+    error.faqUrl_ = std::move(faqUrl);
+    error.describe();
+    return error;
+}
+
+HalcyraError HalcyraError::networkError(std::exception_ptr rawError) {
+    HalcyraError error(Kind::networkError);
+    error.rawError_ = std::move(rawError);
+    error.describe();
+    return error;
+}
+
+HalcyraError HalcyraError::otherError(std::string message) {
+    HalcyraError error(Kind::otherError);
+    error.message_ = std::move(message);
+    error.describe();
+    return error;
+}
+
+std::string HalcyraError::errorDescription() const {
+    switch (kind_) {
+        case Kind::backendError:
+            return message_;
+        case Kind::networkError:
+            return localizedFormat("Network error: %@.", localizedDescription(rawError_));
+        case Kind::otherError:
+            return localizedFormat("Unexpected error: %@.", message_);
+    }
+    return message_;
+}
+
+void HalcyraError::describe() {
+    // what() is fixed when the error is made; errorDescription() follows the current translation.
+    what_ = errorDescription();
+}
+
+}  // namespace halcyra

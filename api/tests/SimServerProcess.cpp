@@ -1,0 +1,147 @@
+#include "SimServerProcess.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+#include "platform/testing/TestEnvironment.h"
+
+extern char** environ;
+
+namespace apitest {
+
+using platform::json::Json;
+
+namespace {
+
+// One line from the descriptor, waiting at most until the deadline.
+std::optional<std::string> readLine(int fd, std::chrono::steady_clock::time_point deadline) {
+    std::string line;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
+        if (poll(&p, 1, static_cast<int>(std::max<long>(1, left.count()))) <= 0)
+            continue;
+        char c;
+        ssize_t n = read(fd, &c, 1);
+        if (n <= 0)
+            return std::nullopt;
+        if (c == '\n')
+            return line;
+        line += c;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+SimServerProcess::SimServerProcess(std::vector<std::string> flags) {
+    auto program = testsupport::binaryDir() / "quorvane-sim-server";
+    auto certDir = testsupport::makeTempDir("sim");
+    std::vector<std::string> args = {program.string(), "--cert-dir", certDir.string()};
+    args.insert(args.end(), flags.begin(), flags.end());
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (rc != 0) {
+        close(out[0]);
+        throw std::runtime_error("cannot start " + program.string());
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    auto first = readLine(out[0], deadline);
+    auto second = readLine(out[0], deadline);
+    close(out[0]);
+    if (!first || first->rfind("PORT ", 0) != 0 || !second || second->rfind("CA ", 0) != 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        throw std::runtime_error("the server did not report its port");
+    }
+    port_ = std::stoi(first->substr(5));
+    caFile_ = second->substr(3);
+}
+
+SimServerProcess::~SimServerProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+std::string SimServerProcess::basePath() const {
+    return "https://localhost:" + std::to_string(port_) + "/srvremotesign";
+}
+
+int SimServerProcess::control(const std::string& path, const Json& body) const {
+    httplib::SSLClient client("localhost", port_);
+    client.set_ca_cert_path(caFile_.c_str());
+    client.enable_server_certificate_verification(true);
+    auto result = client.Post(("/control" + path).c_str(), body.dump(), "application/json");
+    if (!result)
+        throw std::runtime_error("control call failed: " + path);
+    return result->status;
+}
+
+void SimServerProcess::fault(const std::string& endpoint, const Json& fault) const {
+    Json body = fault;
+    body["endpoint"] = endpoint;
+    ASSERT_EQ(control("/faults", body), 200) << body.dump();
+}
+
+std::vector<SimServerProcess::Received> SimServerProcess::requests() const {
+    httplib::SSLClient client("localhost", port_);
+    client.set_ca_cert_path(caFile_.c_str());
+    client.enable_server_certificate_verification(true);
+    auto result = client.Get("/control/requests");
+    if (!result)
+        throw std::runtime_error("cannot read the received requests");
+    std::vector<Received> out;
+    const Json all = Json::parse(result->body);
+    for (const auto& entry : all["requests"]) {
+        Json body;
+        try {
+            body = Json::parse(entry["body"].get<std::string>());
+        } catch (const Json::exception&) {
+            body = entry["body"];
+        }
+        out.push_back({entry["path"].get<std::string>(), body});
+    }
+    return out;
+}
+
+SimServerProcess::Received SimServerProcess::lastRequest() const {
+    auto all = requests();
+    if (all.empty()) {
+        ADD_FAILURE() << "the server received no request";
+        return {};
+    }
+    return all.back();
+}
+
+std::vector<std::string> keys(const Json& object) {
+    std::vector<std::string> out;
+    if (object.is_object())
+        for (const auto& item : object.items())
+            out.push_back(item.key());
+    return out;
+}
+
+}  // namespace apitest

@@ -1,0 +1,970 @@
+#include "SimServer.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+#include <fstream>
+#include <thread>
+
+#include "Pdf.h"
+#include "QrCode.h"
+
+namespace sim {
+
+// --- Server state
+
+struct SimServer::AuthSession {
+    std::string id;
+    std::string clientData;
+    std::string level;
+    Clock::time_point expiry;
+    std::string state = "SELECTING_MEAN";
+    std::optional<std::string> mean;
+    Bytes hashToSign;
+    std::string pollSessionId;
+    std::optional<Identity> identity;
+    Bytes cardCertificate;
+};
+
+struct SimServer::PollSession {
+    std::string id;
+    std::string owner;  // the authentication, onboarding or consent session it proves
+    Clock::time_point expiry;
+    int polls = 0;
+    std::string state = "SCAN_PENDING";
+};
+
+struct SimServer::Account {
+    Identity identity;
+    std::string status = "ACTIVE";
+    bool canSign = true;
+    std::optional<Json> reason;
+    Key key;
+    Cert certificate;
+    Bytes signedAgreement;
+};
+
+struct SimServer::OnboardingSession {
+    std::string id;
+    std::string authSessionId;
+    std::string language;
+    Bytes hashToSign;
+    std::string pollSessionId;
+};
+
+struct SimServer::ConsentSession {
+    std::string id;
+    std::string authSessionId;
+    std::vector<Bytes> hashes;
+    Bytes hashToSign;
+    std::string pollSessionId;
+};
+
+namespace {
+
+constexpr int kMaxJsonDepth = 16;
+
+struct ErrorText {
+    int status;
+    const char* en;
+    const char* de;
+    const char* fr;
+    const char* nl;
+};
+
+const std::map<std::string, ErrorText>& errorTexts() {
+    static const std::map<std::string, ErrorText> texts = {
+        {"BAD_REQUEST",
+         {400, "The request is not valid.", "Die Anfrage ist ung\xC3\xBCltig.",
+          "La requ\xC3\xAAte n'est pas valide.", "Het verzoek is ongeldig."}},
+        {"NOT_FOUND",
+         {404, "This service does not exist.", "Dieser Dienst existiert nicht.", "Ce service n'existe pas.",
+          "Deze dienst bestaat niet."}},
+        {"PAYLOAD_TOO_LARGE",
+         {413, "The request is too large.", "Die Anfrage ist zu gro\xC3\x9F.",
+          "La requ\xC3\xAAte est trop grande.", "Het verzoek is te groot."}},
+        {"SESSION_NOT_FOUND",
+         {401, "Your session was not found. Please log in again.",
+          "Ihre Sitzung wurde nicht gefunden. Bitte melden Sie sich erneut an.",
+          "Votre session est introuvable. Veuillez vous reconnecter.",
+          "Uw sessie werd niet gevonden. Meld u opnieuw aan."}},
+        {"SESSION_EXPIRED",
+         {401, "Your session has expired. Please log in again.",
+          "Ihre Sitzung ist abgelaufen. Bitte melden Sie sich erneut an.",
+          "Votre session a expir\xC3\xA9. Veuillez vous reconnecter.",
+          "Uw sessie is verlopen. Meld u opnieuw aan."}},
+        {"SESSION_NOT_AUTHENTICATED",
+         {401, "You are not logged in.", "Sie sind nicht angemeldet.",
+          "Vous n'\xC3\xAAtes pas connect\xC3\xA9.", "U bent niet aangemeld."}},
+        {"MEAN_NOT_AVAILABLE",
+         {400, "This means of authentication is not available.",
+          "Dieses Authentifizierungsmittel ist nicht verf\xC3\xBCgbar.",
+          "Ce moyen d'authentification n'est pas disponible.",
+          "Dit authenticatiemiddel is niet beschikbaar."}},
+        {"INVALID_CERTIFICATE",
+         {400, "The certificate of your card is not valid.",
+          "Das Zertifikat Ihrer Karte ist ung\xC3\xBCltig.", "Le certificat de votre carte n'est pas valide.",
+          "Het certificaat van uw kaart is ongeldig."}},
+        {"INVALID_SIGNATURE",
+         {400, "The signature of your card could not be verified.",
+          "Die Signatur Ihrer Karte konnte nicht gepr\xC3\xBC"
+          "ft werden.",
+          "La signature de votre carte n'a pas pu \xC3\xAAtre v\xC3\xA9rifi\xC3\xA9"
+          "e.",
+          "De handtekening van uw kaart kon niet worden geverifieerd."}},
+        {"IDENTITY_MISMATCH",
+         {403, "This card does not belong to the logged-in person.",
+          "Diese Karte geh\xC3\xB6rt nicht der angemeldeten Person.",
+          "Cette carte n'appartient pas \xC3\xA0 la personne connect\xC3\xA9"
+          "e.",
+          "Deze kaart behoort niet toe aan de aangemelde persoon."}},
+        {"WALLET_NOT_AUTHENTICATED",
+         {400, "The login in the wallet app is not confirmed.",
+          "Die Anmeldung in der Wallet-App ist nicht best\xC3\xA4tigt.",
+          "La connexion dans l'application wallet n'est pas confirm\xC3\xA9"
+          "e.",
+          "De aanmelding in de wallet-app is niet bevestigd."}},
+        {"POLL_SESSION_NOT_FOUND",
+         {404, "The wallet session was not found.", "Die Wallet-Sitzung wurde nicht gefunden.",
+          "La session wallet est introuvable.", "De wallet-sessie werd niet gevonden."}},
+        {"ONBOARDING_SESSION_NOT_FOUND",
+         {404, "The registration was not found.", "Die Registrierung wurde nicht gefunden.",
+          "L'inscription est introuvable.", "De registratie werd niet gevonden."}},
+        {"CONSENT_SESSION_NOT_FOUND",
+         {404, "The signing request was not found.", "Der Signaturauftrag wurde nicht gefunden.",
+          "La demande de signature est introuvable.", "Het ondertekeningsverzoek werd niet gevonden."}},
+        {"ACCOUNT_NOT_FOUND",
+         {404, "You have no remote signing account.", "Sie haben kein Fernsignaturkonto.",
+          "Vous n'avez pas de compte de signature \xC3\xA0 distance.",
+          "U hebt geen account voor ondertekenen op afstand."}},
+        {"ACCOUNT_EXISTS",
+         {409, "You already have a remote signing account.", "Sie haben bereits ein Fernsignaturkonto.",
+          "Vous avez d\xC3\xA9j\xC3\xA0 un compte de signature \xC3\xA0 distance.",
+          "U hebt al een account voor ondertekenen op afstand."}},
+        {"ACCOUNT_CANNOT_SIGN",
+         {403, "Your account cannot sign at the moment.", "Ihr Konto kann derzeit nicht signieren.",
+          "Votre compte ne peut pas signer pour le moment.", "Uw account kan momenteel niet ondertekenen."}},
+        {"INTERNAL_ERROR",
+         {500, "Something went wrong on our side.", "Bei uns ist ein Fehler aufgetreten.",
+          "Une erreur s'est produite chez nous.", "Er ging bij ons iets mis."}},
+        {"SERVICE_UNAVAILABLE",
+         {503, "The service is temporarily unavailable.",
+          "Der Dienst ist vor\xC3\xBC"
+          "bergehend nicht verf\xC3\xBCgbar.",
+          "Le service est temporairement indisponible.", "De dienst is tijdelijk niet beschikbaar."}},
+    };
+    return texts;
+}
+
+std::string codeForStatus(int status) {
+    switch (status) {
+        case 401:
+            return "SESSION_NOT_AUTHENTICATED";
+        case 403:
+            return "ACCOUNT_CANNOT_SIGN";
+        case 404:
+            return "NOT_FOUND";
+        case 409:
+            return "ACCOUNT_EXISTS";
+        case 413:
+            return "PAYLOAD_TOO_LARGE";
+        case 503:
+            return "SERVICE_UNAVAILABLE";
+        default:
+            return status >= 500 ? "INTERNAL_ERROR" : "BAD_REQUEST";
+    }
+}
+
+Json errorBody(const std::string& code) {
+    auto it = errorTexts().find(code);
+    const ErrorText& text = it != errorTexts().end() ? it->second : errorTexts().at("INTERNAL_ERROR");
+    std::string lower = code;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return c == '_' ? '-' : static_cast<char>(std::tolower(c)); });
+    auto entry = [&lower](const char* language, const char* message) {
+        return Json{{"text", message},
+                    {"faqUrl", std::string("https://faq.quorvane.example/") + language + "/errors/" + lower}};
+    };
+    Json body;
+    body["error"] = code;
+    body["supportIds"] = Json::array({randomId().substr(0, 12)});
+    body["en"] = entry("en", text.en);
+    body["de"] = entry("de", text.de);
+    body["fr"] = entry("fr", text.fr);
+    body["nl"] = entry("nl", text.nl);
+    return body;
+}
+
+int statusOf(const std::string& code) {
+    auto it = errorTexts().find(code);
+    return it != errorTexts().end() ? it->second.status : 500;
+}
+
+[[noreturn]] void fail(const std::string& code, const std::string& detail = {}) {
+    throw ApiError{code, detail};
+}
+
+std::string requiredString(const Json& object, const char* key) {
+    auto it = object.find(key);
+    if (it == object.end() || !it->is_string())
+        fail("BAD_REQUEST", std::string("\"") + key + "\" must be a string");
+    return it->get<std::string>();
+}
+
+const Json* optionalObject(const Json& object, const char* key) {
+    auto it = object.find(key);
+    if (it == object.end() || it->is_null())
+        return nullptr;
+    if (!it->is_object())
+        fail("BAD_REQUEST", std::string("\"") + key + "\" must be an object");
+    return &*it;
+}
+
+Bytes requiredBase64(const Json& object, const char* key) {
+    auto bytes = base64Decoded(requiredString(object, key));
+    if (!bytes)
+        fail("BAD_REQUEST", std::string("\"") + key + "\" is not Base64");
+    return *bytes;
+}
+
+// Exactly one of the two proofs.
+void requireOneProof(const Json& body, const Json*& eid, const Json*& wallet) {
+    eid = optionalObject(body, "eid");
+    wallet = optionalObject(body, "wallet");
+    if ((eid == nullptr) == (wallet == nullptr))
+        fail("BAD_REQUEST", "exactly one of \"eid\" and \"wallet\"");
+}
+
+// "yyyy-MM-dd'T'HH:mm:ss.SSSZ" in UTC, e.g. "2026-12-10T14:05:09.042+0000".
+std::string formatTime(Clock::time_point time) {
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+    std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm tm{};
+    gmtime_r(&seconds, &tm);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d+0000", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));
+    return text;
+}
+
+Json parseBody(const std::string& text) {
+    Json::parser_callback_t limit = [](int depth, Json::parse_event_t, Json&) {
+        if (depth > kMaxJsonDepth)
+            throw ApiError{"BAD_REQUEST", "nested too deeply"};
+        return true;
+    };
+    Json body;
+    try {
+        body = Json::parse(text, limit);
+    } catch (const Json::exception&) {
+        fail("BAD_REQUEST", "the body is not JSON");
+    }
+    if (!body.is_object())
+        fail("BAD_REQUEST", "the body is not a JSON object");
+    return body;
+}
+
+const std::map<std::string, std::size_t>& hashSizes() {
+    static const std::map<std::string, std::size_t> sizes = {
+        {"2.16.840.1.101.3.4.2.1", 32}, {"2.16.840.1.101.3.4.2.2", 48}, {"2.16.840.1.101.3.4.2.3", 64}};
+    return sizes;
+}
+
+// JSON text; bytes that are not UTF-8 (a recorded request, say) become U+FFFD instead of failing.
+std::string text(const Json& json) {
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+void setJson(httplib::Response& res, int status, const Json& body) {
+    res.status = status;
+    res.set_content(text(body), "application/json");
+}
+
+}  // namespace
+
+// --- Faults
+
+std::optional<Fault> parseFault(const std::string& spec) {
+    Fault fault;
+    std::size_t start = 0;
+    while (start <= spec.size()) {
+        std::size_t end = spec.find(',', start);
+        if (end == std::string::npos)
+            end = spec.size();
+        std::string item = spec.substr(start, end - start);
+        std::string key = item.substr(0, item.find('='));
+        std::string value = item.find('=') == std::string::npos ? "" : item.substr(item.find('=') + 1);
+        try {
+            if (key == "status") {
+                fault.status = std::stoi(value);
+                if (*fault.status < 100 || *fault.status > 599)
+                    return std::nullopt;
+            } else if (key == "delay") {
+                fault.delayMs = std::stoi(value);
+            } else if (key == "count") {
+                fault.count = std::stoi(value);
+            } else if (key == "drop") {
+                fault.drop = true;
+            } else if (key == "pass") {
+                fault.passThrough = true;
+            } else if (key == "raw") {
+                fault.body = Fault::Body::raw;
+                fault.rawBody = spec.substr(start + 4);  // the rest of the text, commas included
+                break;
+            } else if (key == "body") {
+                if (value == "malformed")
+                    fault.body = Fault::Body::malformed;
+                else if (value == "empty")
+                    fault.body = Fault::Body::empty;
+                else if (value == "error")
+                    fault.body = Fault::Body::error;
+                else
+                    return std::nullopt;
+            } else if (!key.empty()) {
+                return std::nullopt;
+            }
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+        start = end + 1;
+    }
+    if (fault.delayMs < 0 || fault.delayMs > 600000 || fault.count < 0)
+        return std::nullopt;
+    return fault;
+}
+
+std::optional<Fault> faultFromJson(const Json& object) {
+    Fault fault;
+    try {
+        if (object.contains("status"))
+            fault.status = object.at("status").get<int>();
+        if (object.contains("delayMs"))
+            fault.delayMs = object.at("delayMs").get<int>();
+        if (object.contains("count"))
+            fault.count = object.at("count").get<int>();
+        if (object.contains("drop"))
+            fault.drop = object.at("drop").get<bool>();
+        if (object.contains("passThrough"))
+            fault.passThrough = object.at("passThrough").get<bool>();
+        if (object.contains("rawBody")) {
+            fault.body = Fault::Body::raw;
+            fault.rawBody = object.at("rawBody").get<std::string>();
+        } else if (object.contains("body")) {
+            auto body = object.at("body").get<std::string>();
+            if (body == "malformed")
+                fault.body = Fault::Body::malformed;
+            else if (body == "empty")
+                fault.body = Fault::Body::empty;
+            else if (body == "error")
+                fault.body = Fault::Body::error;
+            else
+                return std::nullopt;
+        }
+    } catch (const Json::exception&) {
+        return std::nullopt;
+    }
+    if ((fault.status && (*fault.status < 100 || *fault.status > 599)) || fault.delayMs < 0 ||
+        fault.delayMs > 600000 || fault.count < 0)
+        return std::nullopt;
+    return fault;
+}
+
+// --- Set-up
+
+SimServer::SimServer(Options options) : options_(std::move(options)) {
+    for (auto& [path, fault] : options_.faults)
+        faults_[path] = fault;
+}
+
+SimServer::~SimServer() = default;
+
+void SimServer::writeCertificates() {
+    std::filesystem::create_directories(options_.certDir);
+    Key serverKey = makeECKey();
+    Cert serverCert = ca_.issueServerCertificate(serverKey.get());
+    auto write = [](const std::filesystem::path& path, const std::string& text, mode_t mode) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.close();
+        if (!out)
+            throw std::runtime_error("cannot write " + path.string());
+        chmod(path.c_str(), mode);
+    };
+    write(options_.certDir / "ca.pem", pem(ca_.certificate()), 0644);
+    write(options_.certDir / "server-cert.pem", pem(serverCert.get()), 0644);
+    write(options_.certDir / "server-key.pem", privateKeyPEM(serverKey.get()), 0600);
+}
+
+int SimServer::bind() {
+    writeCertificates();
+    server_ = std::make_unique<httplib::SSLServer>((options_.certDir / "server-cert.pem").c_str(),
+                                                   (options_.certDir / "server-key.pem").c_str());
+    if (!server_->is_valid())
+        return -1;
+    server_->set_payload_max_length(options_.maxBodyBytes);
+    server_->set_read_timeout(10, 0);
+    server_->set_write_timeout(10, 0);
+    installRoutes();
+    if (options_.port == 0)
+        return server_->bind_to_any_port(options_.host);
+    return server_->bind_to_port(options_.host, options_.port) ? options_.port : -1;
+}
+
+bool SimServer::run() {
+    return server_->listen_after_bind();
+}
+
+void SimServer::stop() {
+    if (server_)
+        server_->stop();
+}
+
+void SimServer::endpoint(const std::string& path, Handler handler) {
+    server_->Post(options_.basePath + path,
+                  [this, path, handler](const httplib::Request& req, httplib::Response& res) {
+                      serve(path, handler, req, res);
+                  });
+}
+
+void SimServer::installRoutes() {
+    endpoint("/auth/getMeans", &SimServer::getMeans);
+    endpoint("/auth/getMeanData", &SimServer::getMeanData);
+    endpoint("/auth/authenticate", &SimServer::authenticate);
+    endpoint("/wallet/poll", &SimServer::poll);
+    endpoint("/onboarding/getAgreementFile", &SimServer::getAgreementFile);
+    endpoint("/onboarding/confirmUserData", &SimServer::confirmUserData);
+    endpoint("/onboarding/signAgreement", &SimServer::signAgreement);
+    endpoint("/onboarding/getSignedAgreementFile", &SimServer::getSignedAgreementFile);
+    endpoint("/rsign/getAccountStatus", &SimServer::getAccountStatus);
+    endpoint("/rsign/getSignatureInfo", &SimServer::getSignatureInfo);
+    endpoint("/rsign/deleteAccount", &SimServer::deleteAccount);
+    endpoint("/rsign/getDataToConsent", &SimServer::getDataToConsent);
+    endpoint("/rsign/consentAndSignHashes", &SimServer::consentAndSignHashes);
+
+    // Control endpoints, for tests and the demo.
+    auto control = [this](const std::string& path, auto action) {
+        server_->Post("/control" + path, [this, action](const httplib::Request& req, httplib::Response& res) {
+            try {
+                Json body = req.body.empty() ? Json::object() : parseBody(req.body);
+                std::lock_guard lock(mutex_);
+                setJson(res, 200, action(body));
+            } catch (const ApiError& e) {
+                Json body = errorBody(e.code);
+                if (!e.detail.empty())
+                    body["detail"] = e.detail;
+                setJson(res, statusOf(e.code), body);
+            } catch (const std::exception&) {
+                setJson(res, 500, errorBody("INTERNAL_ERROR"));
+            }
+        });
+    };
+    control("/faults", [this](const Json& body) {
+        std::string path = requiredString(body, "endpoint");
+        auto fault = faultFromJson(body);
+        if (!fault)
+            fail("BAD_REQUEST", "invalid fault");
+        faults_[path] = *fault;
+        return Json::object();
+    });
+    control("/faults/clear", [this](const Json&) {
+        faults_.clear();
+        return Json::object();
+    });
+    control("/wallet", [this](const Json& body) {
+        std::string state = requiredString(body, "state");
+        if (state != "SCAN_PENDING" && state != "AUTHENTICATION_PENDING" && state != "AUTHENTICATED" &&
+            state != "EXPIRED")
+            fail("BAD_REQUEST", "unknown state");
+        int updated = 0;
+        for (auto& [id, poll] : polls_) {
+            if (body.contains("pollSessionId") && requiredString(body, "pollSessionId") != id)
+                continue;
+            poll->state = state;
+            ++updated;
+        }
+        if (body.contains("pollSessionId") && updated == 0)
+            fail("POLL_SESSION_NOT_FOUND");
+        return Json{{"updated", updated}};
+    });
+    control("/accounts", [this](const Json& body) {
+        auto it = accounts_.find(requiredString(body, "rrnr"));
+        if (it == accounts_.end())
+            fail("ACCOUNT_NOT_FOUND");
+        Account& account = *it->second;
+        if (body.contains("canSign")) {
+            if (!body["canSign"].is_boolean())
+                fail("BAD_REQUEST", "\"canSign\" must be a boolean");
+            account.canSign = body["canSign"].get<bool>();
+        }
+        if (body.contains("reason")) {
+            const Json& reason = body["reason"];
+            if (reason.is_null())
+                account.reason.reset();
+            else if (reason.is_object())
+                account.reason = reason;
+            else
+                fail("BAD_REQUEST", "\"reason\" must be an object or null");
+        }
+        if (body.contains("status"))
+            account.status = requiredString(body, "status");
+        return Json::object();
+    });
+    control("/requests/clear", [this](const Json&) {
+        requests_.clear();
+        return Json::object();
+    });
+    server_->Get("/control/requests", [this](const httplib::Request&, httplib::Response& res) {
+        std::lock_guard lock(mutex_);
+        setJson(res, 200, Json{{"requests", requests_}});
+    });
+
+    server_->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+        setJson(res, 500, errorBody("INTERNAL_ERROR"));
+    });
+    server_->set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        // Faults send what they were told to; everything else gets the server's error body.
+        if (!res.body.empty() || res.has_header("X-Quorvane-Sim-Fault") || res.status < 400)
+            return;
+        setJson(res, res.status, errorBody(codeForStatus(res.status)));
+    });
+}
+
+std::optional<Fault> SimServer::takeFault(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    auto it = faults_.find(path);
+    if (it == faults_.end())
+        return std::nullopt;
+    Fault fault = it->second;
+    if (it->second.count > 0 && --it->second.count == 0)
+        faults_.erase(it);
+    return fault;
+}
+
+void SimServer::serve(const std::string& path, Handler handler, const httplib::Request& req,
+                      httplib::Response& res) {
+    {
+        std::lock_guard lock(mutex_);
+        if (requests_.size() < 10000)
+            requests_.push_back(Json{{"method", req.method}, {"path", req.path}, {"body", req.body}});
+    }
+    auto fault = takeFault(path);
+    if (fault && fault->delayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(fault->delayMs));
+    if (fault && fault->drop) {
+        // Headers go out, then the connection closes before the announced body: the client sees a broken
+        // reply.
+        res.set_header("X-Quorvane-Sim-Fault", "drop");
+        res.set_content_provider(1024, "application/json",
+                                 [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
+        return;
+    }
+    bool replaces = fault && (fault->status || fault->body != Fault::Body::unchanged);
+    if (!replaces || fault->passThrough) {
+        try {
+            Json body = parseBody(req.body);
+            Reply reply;
+            {
+                std::lock_guard lock(mutex_);
+                reply = (this->*handler)(body);
+            }
+            res.status = reply.status;
+            if (reply.body)
+                res.set_content(text(*reply.body), "application/json");
+        } catch (const ApiError& e) {
+            Json body = errorBody(e.code);
+            setJson(res, statusOf(e.code), body);
+        } catch (const std::exception&) {
+            setJson(res, 500, errorBody("INTERNAL_ERROR"));
+        }
+        if (!replaces)
+            return;
+    }
+    int status = fault->status.value_or(fault->passThrough ? res.status : 200);
+    res.set_header("X-Quorvane-Sim-Fault", "reply");
+    res.status = status;
+    switch (fault->body) {
+        case Fault::Body::unchanged:
+            if (!fault->passThrough) {
+                if (status >= 400)
+                    res.set_content(text(errorBody(codeForStatus(status))), "application/json");
+                else
+                    res.set_content("", "application/json");
+            }
+            break;
+        case Fault::Body::error:
+            res.set_content(text(errorBody(codeForStatus(status))), "application/json");
+            break;
+        case Fault::Body::malformed:
+            res.set_content("{\"error\": \"TRUNC", "application/json");
+            break;
+        case Fault::Body::empty:
+            res.set_content("", "application/json");
+            break;
+        case Fault::Body::raw:
+            res.set_content(fault->rawBody, "application/json");
+            break;
+    }
+}
+
+// --- Sessions
+
+SimServer::AuthSession& SimServer::session(const std::string& id) {
+    auto it = sessions_.find(id);
+    if (it == sessions_.end())
+        fail("SESSION_NOT_FOUND");
+    if (Clock::now() >= it->second->expiry)
+        fail("SESSION_EXPIRED");
+    return *it->second;
+}
+
+SimServer::AuthSession& SimServer::readySession(const std::string& id) {
+    AuthSession& s = session(id);
+    if (s.state != "READY" || !s.identity)
+        fail("SESSION_NOT_AUTHENTICATED");
+    return s;
+}
+
+SimServer::Account& SimServer::activeAccount(const Identity& identity) {
+    auto it = accounts_.find(identity.rrnr);
+    if (it == accounts_.end() || it->second->status != "ACTIVE")
+        fail("ACCOUNT_NOT_FOUND");
+    return *it->second;
+}
+
+SimServer::PollSession& SimServer::newPollSession(const std::string& owner) {
+    auto poll = std::make_unique<PollSession>();
+    poll->id = randomId();
+    poll->owner = owner;
+    poll->expiry = Clock::now() + std::chrono::seconds(options_.walletSeconds);
+    auto& ref = *poll;
+    polls_[poll->id] = std::move(poll);
+    return ref;
+}
+
+void SimServer::advance(PollSession& poll, bool counting) {
+    if (poll.state == "AUTHENTICATED" || poll.state == "EXPIRED")
+        return;
+    if (Clock::now() >= poll.expiry) {
+        poll.state = "EXPIRED";
+        return;
+    }
+    if (!counting || options_.walletPolls <= 0)
+        return;
+    ++poll.polls;
+    if (poll.polls >= options_.walletPolls)
+        poll.state = "AUTHENTICATED";
+    else if (poll.polls > options_.walletPolls / 2)
+        poll.state = "AUTHENTICATION_PENDING";
+}
+
+void SimServer::requireWalletProof(const std::string& pollSessionId, const std::string& owner) {
+    auto it = polls_.find(pollSessionId);
+    if (it == polls_.end() || it->second->owner != owner)
+        fail("POLL_SESSION_NOT_FOUND");
+    advance(*it->second, false);
+    if (it->second->state != "AUTHENTICATED")
+        fail("WALLET_NOT_AUTHENTICATED");
+    polls_.erase(it);  // a confirmation proves one thing once
+}
+
+void SimServer::requireCardProof(const Json& eid, const Bytes& hashToSign,
+                                 const std::optional<std::string>& rrnr, Identity* identityOut,
+                                 Bytes* certificateOut) {
+    Bytes certificateDER = requiredBase64(eid, "authenticationCertificate");
+    Bytes signature = requiredBase64(eid, "signature");
+    Cert certificate = certificateFromDER(certificateDER);
+    if (!certificate || !isValidNow(certificate.get()))
+        fail("INVALID_CERTIFICATE");
+    auto serialNumber = subjectEntry(certificate.get(), NID_serialNumber);
+    if (!serialNumber || serialNumber->empty())
+        fail("INVALID_CERTIFICATE", "no national register number");
+    if (!verifyDigestSignature(certificate.get(), hashToSign, signature))
+        fail("INVALID_SIGNATURE");
+    if (rrnr && *rrnr != *serialNumber)
+        fail("IDENTITY_MISMATCH");
+    if (identityOut) {
+        identityOut->givenName = subjectEntry(certificate.get(), NID_givenName).value_or("");
+        identityOut->surname = subjectEntry(certificate.get(), NID_surname).value_or("");
+        identityOut->rrnr = *serialNumber;
+    }
+    if (certificateOut)
+        *certificateOut = certificateDER;
+}
+
+// --- Authentication
+
+SimServer::Reply SimServer::getMeans(const Json& body) {
+    auto session = std::make_unique<AuthSession>();
+    session->clientData = requiredString(body, "clientData");
+    session->level = requiredString(body, "level");
+    if (session->level != "high" && session->level != "substantial")
+        fail("BAD_REQUEST", "unknown level");
+    session->id = randomId();
+    session->expiry = Clock::now() + std::chrono::seconds(options_.authSeconds);
+    Json means = Json::array();
+    for (const char* mean : {"eid", "wallet"}) {
+        bool disabled = std::find(options_.disabledMeans.begin(), options_.disabledMeans.end(), mean) !=
+                        options_.disabledMeans.end();
+        means.push_back(Json{{"mean", mean}, {"disabled", disabled}});
+    }
+    Json reply{{"sessionId", session->id}, {"means", means}};
+    sessions_[session->id] = std::move(session);
+    return {200, reply};
+}
+
+SimServer::Reply SimServer::getMeanData(const Json& body) {
+    std::string sessionId = requiredString(body, "sessionId");
+    std::string mean = requiredString(body, "mean");
+    AuthSession& s = session(sessionId);
+    if (s.state == "READY")
+        fail("BAD_REQUEST", "the session is already authenticated");
+    bool disabled = std::find(options_.disabledMeans.begin(), options_.disabledMeans.end(), mean) !=
+                    options_.disabledMeans.end();
+    if ((mean != "eid" && mean != "wallet") || disabled)
+        fail("MEAN_NOT_AVAILABLE");
+    s.mean = mean;
+    s.state = "MEAN_SELECTED";
+    if (mean == "eid") {
+        s.hashToSign = sha256(randomBytes(32));
+        return {200, Json{{"eid",
+                           {{"hashToSign", base64URLEncoded(s.hashToSign)}, {"hashAlgorithm", "SHA-256"}}}}};
+    }
+    if (!s.pollSessionId.empty())
+        polls_.erase(s.pollSessionId);
+    s.pollSessionId = newPollSession(s.id).id;
+    return {200, Json{{"wallet", {{"pollSessionId", s.pollSessionId}}}}};
+}
+
+SimServer::Reply SimServer::authenticate(const Json& body) {
+    AuthSession& s = session(requiredString(body, "sessionId"));
+    const Json *eid = nullptr, *wallet = nullptr;
+    requireOneProof(body, eid, wallet);
+    if (s.state != "MEAN_SELECTED" || s.mean != (eid ? "eid" : "wallet"))
+        fail("MEAN_NOT_AVAILABLE");
+    Identity identity;
+    if (eid) {
+        requireCardProof(*eid, s.hashToSign, std::nullopt, &identity, &s.cardCertificate);
+    } else {
+        requireWalletProof(requiredString(*wallet, "pollSessionId"), s.id);
+        identity = options_.walletIdentity;
+        s.pollSessionId.clear();
+    }
+    s.identity = identity;
+    s.state = "READY";
+    s.hashToSign.clear();
+    s.expiry = Clock::now() + std::chrono::seconds(options_.sessionSeconds);
+    return {200, Json{{"state", "READY"}, {"mean", *s.mean}, {"expirationTime", formatTime(s.expiry)}}};
+}
+
+SimServer::Reply SimServer::poll(const Json& body) {
+    auto it = polls_.find(requiredString(body, "pollSessionId"));
+    if (it == polls_.end())
+        fail("POLL_SESSION_NOT_FOUND");
+    PollSession& p = *it->second;
+    advance(p, true);
+    auto left = std::chrono::duration_cast<std::chrono::seconds>(p.expiry - Clock::now()).count();
+    Json reply{{"type", p.state}};
+    if (p.state == "SCAN_PENDING")
+        reply["qrCode"] = base64URLEncoded(qrCodePNG("https://wallet.quorvane.example/p/" + p.id));
+    reply["authTimeLeft"] = std::max<long long>(0, p.state == "EXPIRED" ? 0 : left);
+    reply["retryAfter"] = options_.retryAfterMs;
+    return {200, reply};
+}
+
+// --- Onboarding
+
+SimServer::Reply SimServer::getAgreementFile(const Json& body) {
+    readySession(requiredString(body, "authSessionId"));
+    std::string language = requiredString(body, "pdfLanguage");
+    return {200, Json{{"bytes", base64URLEncoded(agreementPDF(language))}}};
+}
+
+SimServer::Reply SimServer::confirmUserData(const Json& body) {
+    AuthSession& s = readySession(requiredString(body, "authSessionId"));
+    std::string language = requiredString(body, "uiLanguage");
+    requiredString(body, "pdfName");
+    auto existing = accounts_.find(s.identity->rrnr);
+    if (existing != accounts_.end() && existing->second->status == "ACTIVE")
+        fail("ACCOUNT_EXISTS");
+    auto onboarding = std::make_unique<OnboardingSession>();
+    onboarding->id = randomId();
+    onboarding->authSessionId = s.id;
+    onboarding->language = language;
+    Bytes agreementHash = sha256(agreementPDF(language));
+    Json reply{{"onboardingSessionId", onboarding->id},
+               {"userAgreementHash", base64URLEncoded(agreementHash)}};
+    if (s.mean == "eid") {
+        Bytes material = agreementHash;
+        material.insert(material.end(), onboarding->id.begin(), onboarding->id.end());
+        onboarding->hashToSign = sha256(material);
+        reply["eid"] =
+            Json{{"hashToSign", base64URLEncoded(onboarding->hashToSign)}, {"hashAlgorithm", "SHA-256"}};
+    } else {
+        onboarding->pollSessionId = newPollSession(onboarding->id).id;
+        reply["wallet"] = Json{{"pollSessionId", onboarding->pollSessionId}};
+    }
+    onboardings_[onboarding->id] = std::move(onboarding);
+    return {200, reply};
+}
+
+SimServer::Reply SimServer::signAgreement(const Json& body) {
+    auto it = onboardings_.find(requiredString(body, "onboardingSessionId"));
+    if (it == onboardings_.end())
+        fail("ONBOARDING_SESSION_NOT_FOUND");
+    OnboardingSession& onboarding = *it->second;
+    AuthSession& s = readySession(onboarding.authSessionId);
+    const Json *eid = nullptr, *wallet = nullptr;
+    requireOneProof(body, eid, wallet);
+    if (eid) {
+        if (onboarding.hashToSign.empty())
+            fail("BAD_REQUEST", "this registration is confirmed in the wallet app");
+        requireCardProof(*eid, onboarding.hashToSign, s.identity->rrnr, nullptr, nullptr);
+    } else {
+        if (onboarding.pollSessionId.empty())
+            fail("BAD_REQUEST", "this registration is confirmed with the card");
+        requireWalletProof(requiredString(*wallet, "pollSessionId"), onboarding.id);
+    }
+    const Identity& identity = *s.identity;
+    auto account = std::make_unique<Account>();
+    account->identity = identity;
+    account->key = makeECKey();
+    std::string name = identity.givenName + " " + identity.surname;
+    account->certificate = ca_.issueSigningCertificate(
+        account->key.get(),
+        Subject{name + " (Signature)", identity.givenName, identity.surname, identity.rrnr});
+    account->signedAgreement =
+        signedAgreementPDF(onboarding.language, name, identity.rrnr, formatTime(Clock::now()));
+    Json reply{{"bytes", base64URLEncoded(account->signedAgreement)}};
+    accounts_[identity.rrnr] = std::move(account);
+    onboardings_.erase(it);
+    return {200, reply};
+}
+
+SimServer::Reply SimServer::getSignedAgreementFile(const Json& body) {
+    AuthSession& s = readySession(requiredString(body, "authSessionId"));
+    return {200, Json{{"bytes", base64URLEncoded(activeAccount(*s.identity).signedAgreement)}}};
+}
+
+// --- Account
+
+SimServer::Reply SimServer::getAccountStatus(const Json& body) {
+    AuthSession& s = readySession(requiredString(body, "authSessionId"));
+    const Identity& identity = *s.identity;
+    Json reply;
+    auto it = accounts_.find(identity.rrnr);
+    bool active = it != accounts_.end() && it->second->status == "ACTIVE";
+    reply["status"] = active ? "ACTIVE" : "DELETED";
+    reply["lastName"] = identity.surname;
+    reply["firstName"] = identity.givenName;
+    reply["rrnr"] = identity.rrnr;
+    reply["canSign"] = active && it->second->canSign;
+    if (active && it->second->reason)
+        reply["reason"] = *it->second->reason;
+    return {200, reply};
+}
+
+SimServer::Reply SimServer::getSignatureInfo(const Json& body) {
+    AuthSession& s = readySession(requiredString(body, "authSessionId"));
+    auto it = accounts_.find(s.identity->rrnr);
+    if (it == accounts_.end() || it->second->status != "ACTIVE" || !it->second->certificate)
+        return {200, Json{{"status", "MISSING"},
+                          {"maxSignatures", options_.maxSignatures},
+                          {"signingCertificate", ""},
+                          {"certificateChain", Json::array()}}};
+    return {200, Json{{"status", "READY"},
+                      {"maxSignatures", options_.maxSignatures},
+                      {"signingCertificate", base64URLEncoded(der(it->second->certificate.get()))},
+                      {"certificateChain", Json::array({base64URLEncoded(der(ca_.certificate()))})}}};
+}
+
+SimServer::Reply SimServer::deleteAccount(const Json& body) {
+    AuthSession& s = readySession(requiredString(body, "authSessionId"));
+    requiredString(body, "reason");
+    Account& account = activeAccount(*s.identity);
+    account.status = "DELETED";
+    account.canSign = false;
+    account.reason.reset();
+    account.key.reset();
+    account.certificate.reset();
+    account.signedAgreement.clear();
+    return {204, std::nullopt};
+}
+
+// --- Consent and signing
+
+SimServer::Reply SimServer::getDataToConsent(const Json& body) {
+    requiredString(body, "clientData");
+    AuthSession& s = readySession(requiredString(body, "authSessionId"));
+    std::string oid = requiredString(body, "hashAlgorithmOID");
+    auto hashesIt = body.find("hashesToSign");
+    if (hashesIt == body.end() || !hashesIt->is_array())
+        fail("BAD_REQUEST", "\"hashesToSign\" must be an array");
+    auto size = hashSizes().find(oid);
+    if (size == hashSizes().end())
+        fail("BAD_REQUEST", "unknown hash algorithm");
+    if (hashesIt->empty() || hashesIt->size() > static_cast<std::size_t>(options_.maxSignatures))
+        fail("BAD_REQUEST", "wrong number of hashes");
+    auto consent = std::make_unique<ConsentSession>();
+    for (const auto& entry : *hashesIt) {
+        if (!entry.is_object())
+            fail("BAD_REQUEST", "a hash entry must be an object");
+        requiredString(entry, "label");
+        Bytes hash = requiredBase64(entry, "hash");
+        if (hash.size() != size->second)
+            fail("BAD_REQUEST", "a hash does not fit the algorithm");
+        consent->hashes.push_back(hash);
+    }
+    Account& account = activeAccount(*s.identity);
+    if (!account.canSign)
+        fail("ACCOUNT_CANNOT_SIGN");
+    consent->id = randomId();
+    consent->authSessionId = s.id;
+    Json reply{{"consentSessionId", consent->id}};
+    if (s.mean == "eid") {
+        Bytes material(consent->id.begin(), consent->id.end());
+        for (const auto& hash : consent->hashes)
+            material.insert(material.end(), hash.begin(), hash.end());
+        consent->hashToSign = sha256(material);
+        reply["eid"] =
+            Json{{"hashToSign", base64URLEncoded(consent->hashToSign)}, {"hashAlgorithm", "SHA-256"}};
+    } else {
+        consent->pollSessionId = newPollSession(consent->id).id;
+        reply["wallet"] = Json{{"pollSessionId", consent->pollSessionId}};
+    }
+    consents_[consent->id] = std::move(consent);
+    return {200, reply};
+}
+
+SimServer::Reply SimServer::consentAndSignHashes(const Json& body) {
+    auto it = consents_.find(requiredString(body, "consentSessionId"));
+    if (it == consents_.end())
+        fail("CONSENT_SESSION_NOT_FOUND");
+    ConsentSession& consent = *it->second;
+    AuthSession& s = readySession(consent.authSessionId);
+    const Json *eid = nullptr, *wallet = nullptr;
+    requireOneProof(body, eid, wallet);
+    if (eid) {
+        if (consent.hashToSign.empty())
+            fail("BAD_REQUEST", "this consent is given in the wallet app");
+        requireCardProof(*eid, consent.hashToSign, s.identity->rrnr, nullptr, nullptr);
+    } else {
+        if (consent.pollSessionId.empty())
+            fail("BAD_REQUEST", "this consent is given with the card");
+        requireWalletProof(requiredString(*wallet, "pollSessionId"), consent.id);
+    }
+    Account& account = activeAccount(*s.identity);
+    if (!account.canSign)
+        fail("ACCOUNT_CANNOT_SIGN");
+    Json signatures = Json::array();
+    for (const auto& hash : consent.hashes) {
+        auto signature = signDigest(account.key.get(), hash);
+        if (!signature)
+            fail("INTERNAL_ERROR");
+        signatures.push_back(base64URLEncoded(*signature));
+    }
+    consents_.erase(it);
+    return {200, Json{{"signatures", signatures}}};
+}
+
+}  // namespace sim

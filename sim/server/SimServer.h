@@ -1,0 +1,137 @@
+#pragma once
+// The stand-in remote-signing server: the thirteen endpoints under the base path, with real sessions,
+// accounts, certificates and signatures, plus control endpoints under "/control" for faults and wallet
+// confirmations.
+#include <httplib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Crypto.h"
+
+namespace sim {
+
+using Json = nlohmann::ordered_json;
+using Clock = std::chrono::system_clock;
+
+struct Fault {
+    enum class Body { unchanged, error, malformed, empty, raw };
+    std::optional<int> status;
+    int delayMs = 0;
+    Body body = Body::unchanged;
+    std::string rawBody;
+    bool drop = false;
+    int count = 0;  // requests it applies to; 0 = until cleared
+    bool passThrough =
+        false;  // the endpoint runs first (its effects stay), then status and body are replaced
+};
+
+// "status=500,delay=200,body=malformed|empty|error,raw=<text>,drop,count=1,pass". Nothing when malformed.
+std::optional<Fault> parseFault(const std::string& spec);
+std::optional<Fault> faultFromJson(const Json& object);
+
+struct Identity {
+    std::string givenName;
+    std::string surname;
+    std::string rrnr;
+};
+
+struct Options {
+    std::filesystem::path certDir;
+    std::string host = "127.0.0.1";
+    int port = 0;
+    std::string basePath = "/srvremotesign";
+    int authSeconds = 600;      // an authentication session until it is authenticated
+    int sessionSeconds = 3600;  // an authenticated session
+    int walletSeconds = 180;    // a wallet poll session
+    int walletPolls = 3;        // polls until a wallet login is confirmed; 0 = only by a control call
+    int retryAfterMs = 1000;
+    int maxSignatures = 100;
+    std::size_t maxBodyBytes = 1 << 20;
+    std::vector<std::string> disabledMeans;
+    Identity walletIdentity{"Lotte", "Verbeke", "85073003328"};
+    std::vector<std::pair<std::string, Fault>> faults;  // endpoint path (without base path) -> fault
+};
+
+struct ApiError {
+    std::string code;
+    std::string detail;
+};
+
+class SimServer {
+  public:
+    explicit SimServer(Options options);
+    ~SimServer();
+
+    // Writes the CA and server certificate, binds; the port, or -1.
+    int bind();
+    // Serves until stop().
+    bool run();
+    void stop();
+
+    std::filesystem::path caFile() const { return options_.certDir / "ca.pem"; }
+
+  private:
+    struct AuthSession;
+    struct PollSession;
+    struct Account;
+    struct OnboardingSession;
+    struct ConsentSession;
+    struct Reply {
+        int status = 200;
+        std::optional<Json> body;
+    };
+    using Handler = Reply (SimServer::*)(const Json& body);
+
+    void writeCertificates();
+    void installRoutes();
+    void endpoint(const std::string& path, Handler handler);
+    void serve(const std::string& path, Handler handler, const httplib::Request& req, httplib::Response& res);
+    std::optional<Fault> takeFault(const std::string& path);
+
+    Reply getMeans(const Json& body);
+    Reply getMeanData(const Json& body);
+    Reply authenticate(const Json& body);
+    Reply poll(const Json& body);
+    Reply getAgreementFile(const Json& body);
+    Reply confirmUserData(const Json& body);
+    Reply signAgreement(const Json& body);
+    Reply getSignedAgreementFile(const Json& body);
+    Reply getAccountStatus(const Json& body);
+    Reply getSignatureInfo(const Json& body);
+    Reply deleteAccount(const Json& body);
+    Reply getDataToConsent(const Json& body);
+    Reply consentAndSignHashes(const Json& body);
+
+    AuthSession& session(const std::string& id);
+    AuthSession& readySession(const std::string& id);
+    Account& activeAccount(const Identity& identity);
+    PollSession& newPollSession(const std::string& owner);
+    void advance(PollSession& poll, bool counting);
+    void requireWalletProof(const std::string& pollSessionId, const std::string& owner);
+    void requireCardProof(const Json& eid, const Bytes& hashToSign, const std::optional<std::string>& rrnr,
+                          Identity* identityOut, Bytes* certificateOut);
+
+    Options options_;
+    CertificateAuthority ca_;
+    std::unique_ptr<httplib::SSLServer> server_;
+
+    std::mutex mutex_;
+    std::map<std::string, std::unique_ptr<AuthSession>> sessions_;
+    std::map<std::string, std::unique_ptr<PollSession>> polls_;
+    std::map<std::string, std::unique_ptr<Account>> accounts_;  // by national register number
+    std::map<std::string, std::unique_ptr<OnboardingSession>> onboardings_;
+    std::map<std::string, std::unique_ptr<ConsentSession>> consents_;
+    std::map<std::string, Fault> faults_;
+    std::vector<Json> requests_;
+};
+
+}  // namespace sim
