@@ -4,6 +4,7 @@
 
 #include "api/PreferredLanguages.h"
 #include "outside/Common/Common.h"
+#include "platform/qt/SystemInfo.h"
 
 namespace halcyra {
 
@@ -36,7 +37,7 @@ std::optional<SigningStatus> signingStatusFromRawValue(std::string_view text) {
 }
 
 std::optional<std::string> AccountStatusDetails::cannotSignReasonTextInCurrentLanguage() const {
-    auto languages = preferredLanguages();
+    auto languages = platform::SystemInfo::preferredLanguages();
     if (languages.empty())
         return std::nullopt;
     auto code = languageCode(languages.front());

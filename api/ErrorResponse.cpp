@@ -1,6 +1,7 @@
 #include "api/ErrorResponse.h"
 
 #include "api/PreferredLanguages.h"
+#include "platform/qt/SystemInfo.h"
 
 namespace halcyra {
 
@@ -9,7 +10,7 @@ using platform::json::put;
 using platform::json::required;
 
 const ErrorResponse::TextAndFAQ& ErrorResponse::textForPreferredLanguage() const {
-    auto languages = preferredLanguages();
+    auto languages = platform::SystemInfo::preferredLanguages();
     if (languages.empty())
         return en;
     auto code = languageCode(languages.front());

@@ -1,12 +1,6 @@
 #include "api/PreferredLanguages.h"
 
-#include "platform/qt/SystemInfo.h"
-
 namespace halcyra {
-
-std::vector<std::string> preferredLanguages() {
-    return platform::SystemInfo::preferredLanguages();
-}
 
 std::optional<std::string> languageCode(std::string_view identifier) {
     std::size_t end = identifier.find_first_of("-_@.");

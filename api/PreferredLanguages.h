@@ -1,15 +1,11 @@
 #pragma once
-// The user's preferred languages (platform::SystemInfo, which tests override) and the language code of a
-// language identifier.
+// The language code of a language identifier (the user's preferred languages come from platform::SystemInfo).
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace halcyra {
-
-// Most preferred first.
-std::vector<std::string> preferredLanguages();
 
 // The language part of an identifier such as "fr-CH", "zh_Hans_CN" or "nl": two or three ASCII letters, lower
 // case. Nothing when the identifier does not start with one.
