@@ -109,10 +109,17 @@ void put(Json& object, std::string_view key, const std::optional<T>& value) {
     if (value) object[std::string(key)] = *value;
 }
 
-// Parses one JSON document; malformed text is a DecodingError.
+// Deepest nesting of arrays and objects that parse() accepts. Copying a deeply nested value recurses, so
+// input from outside the process could otherwise exhaust the stack.
+inline constexpr int maxNestingDepth = 64;
+
+// Parses one JSON document; malformed or too deeply nested text is a DecodingError.
 inline Json parse(std::string_view text) {
     try {
-        return Json::parse(text.begin(), text.end());
+        return Json::parse(text.begin(), text.end(), [](int depth, Json::parse_event_t, Json&) {
+            if (depth >= maxNestingDepth) throw DecodingError("JSON nested too deeply");
+            return true;
+        });
     } catch (const Json::exception& e) {
         throw DecodingError(e.what());
     }

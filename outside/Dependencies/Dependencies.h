@@ -131,8 +131,9 @@ class DependencyValues {
     template <DependencyKey K>
     Slot<typename K::Value>& slot(bool preview) {
         std::lock_guard lock(mutex_);
-        auto& slots = preview ? preview_ : current_;
-        auto& entry = slots[std::type_index(typeid(K))];
+        // Not named "slots": Qt defines that word as a macro, and this header is included after Qt's.
+        auto& table = preview ? preview_ : current_;
+        auto& entry = table[std::type_index(typeid(K))];
         if (!entry)
             entry = std::make_unique<Slot<typename K::Value>>();
         return static_cast<Slot<typename K::Value>&>(*entry);

@@ -89,3 +89,13 @@ TEST(JsonTest, MalformedTextAndInvalidUTF8AreReportedNotThrownThrough) {
     EXPECT_EQ(json::dump(Json("\xff\xfe")), std::nullopt);
     EXPECT_EQ(json::dump(Json("caf\xc3\xa9")), "\"caf\xc3\xa9\"");
 }
+
+TEST(JsonTest, NestingIsBoundedSoHostileInputCannotExhaustTheStack) {
+    auto nested = [](int depth) {
+        return std::string(depth, '[') + std::string(depth, ']');
+    };
+    EXPECT_NO_THROW(json::parse(nested(json::maxNestingDepth)));
+    EXPECT_THROW(json::parse(nested(json::maxNestingDepth + 1)), DecodingError);
+    // Deep enough to overflow the stack when copied: refused, not crashed on.
+    EXPECT_THROW(json::parse(R"({"a":)" + std::string(200000, '[') + R"(,"b":1})"), DecodingError);
+}

@@ -1,0 +1,3 @@
+#include "AppVersions.h"
+
+AppVersions::AppVersions(AppVersionsFileLocation fileLocation) : fileLocation_(fileLocation) {}

@@ -1,0 +1,79 @@
+#include "TokenDriverConfiguration.h"
+
+#include "outside/Common/Common.h"
+#include "platform/Certificate.h"
+
+using platform::tokens::TokenConfiguration;
+using platform::tokens::TokenStoreError;
+
+TokenDriverConfiguration::TokenDriverConfiguration(platform::tokens::TokenStore store,
+                                                   std::shared_ptr<LoggerClient> logger)
+    : store_(std::move(store)), logger_(std::move(logger)) {}
+
+bool TokenDriverConfiguration::registerToken(const std::string& instanceID,
+                                             const platform::Bytes& certificateData) {
+    if (!store_.isDriverInstalled())
+        return false;
+    if (!platform::Certificate::fromDER(certificateData)) {
+        if (logger_)
+            logger_->error("Token not registered for " + instanceID + ": the certificate does not parse");
+        return false;
+    }
+    // The configuration is written whole: a renewed certificate replaces the earlier items rather than
+    // joining them, or the token would go on serving the old certificate first.
+    try {
+        store_.writeConfiguration(TokenConfiguration::forCertificate(instanceID, certificateData));
+        return true;
+    } catch (const TokenStoreError& error) {
+        if (logger_)
+            logger_->error("Token not registered for " + instanceID + ": " + error.what());
+        return false;
+    }
+}
+
+std::optional<platform::Bytes> TokenDriverConfiguration::certificateData(
+    const std::string& instanceID) const {
+    if (!store_.isDriverInstalled())
+        return std::nullopt;
+    auto configuration = store_.configuration(instanceID);
+    if (!configuration)
+        return std::nullopt;
+    return configuration->certificateData();
+}
+
+void TokenDriverConfiguration::removeToken(const std::string& instanceID) {
+    if (!store_.isDriverInstalled())
+        return;
+    try {
+        store_.removeConfiguration(instanceID);
+    } catch (const TokenStoreError& error) {
+        if (logger_)
+            logger_->error("Token not removed for " + instanceID + ": " + error.what());
+    }
+}
+
+void TokenDriverConfiguration::removeAllTokens() {
+    if (!store_.isDriverInstalled())
+        return;
+    for (const auto& configuration : store_.configurations())
+        removeToken(configuration.instanceID);
+}
+
+void TokenDriverConfiguration::removeStaleTokens(platform::Date now) {
+    if (!store_.isDriverInstalled())
+        return;
+    for (const auto& configuration : store_.configurations()) {
+        auto data = configuration.certificateData();
+        if (!data)
+            continue;
+        auto certificate = platform::Certificate::fromDER(*data);
+        if (!certificate)
+            continue;
+        auto start = notValidBefore(*certificate);
+        auto end = notValidAfter(*certificate);
+        if (!start || !end)
+            continue;
+        if (*start > now || *end + staleGrace < now)
+            removeToken(configuration.instanceID);
+    }
+}

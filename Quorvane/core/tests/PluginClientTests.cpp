@@ -1,0 +1,147 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Quorvane/core/DependencyKeys.h"
+#include "Quorvane/core/PluginClientDarwin.h"
+#include "platform/DarwinNotify.h"
+#include "platform/testing/TestEnvironment.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+
+const std::string requested = "com.tovik.pc-signing.certificate-requested";
+const std::string retrieved = "com.tovik.pc-signing.certificate-retrieved";
+const std::string endMark = "com.tovik.quorvane.test.plugin-client.end";
+
+// The posting side runs in a process of its own (this test program, filtered to the poster below): a process
+// keeps one bus connection for all its posts, so only a fresh process is sure to post on the private bus.
+constexpr const char* posterVariable = "QUORVANE_TEST_PLUGIN_CLIENT_POSTER";
+constexpr const char* posterFilter = "--gtest_filter=PluginClientDarwinPoster.*";
+
+// A session bus of the test's own, so that nothing else posts where the test checks that nothing else
+// arrives.
+class PrivateBus {
+  public:
+    PrivateBus() {
+        daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        while (daemon_.waitForStarted(10000) && !daemon_.canReadLine() && daemon_.waitForReadyRead(10000)) {
+        }
+        address_ = daemon_.readLine().trimmed();
+    }
+    ~PrivateBus() {
+        if (daemon_.state() == QProcess::NotRunning)
+            return;
+        daemon_.kill();
+        daemon_.waitForFinished(10000);
+    }
+
+    bool isUp() const { return address_.startsWith("unix:"); }
+    QProcessEnvironment environment() const {
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", address_);
+        return environment;
+    }
+
+  private:
+    QProcess daemon_;
+    QString address_;
+};
+
+// quorvane-notify-observer observing every name until the end mark.
+class ObserverProcess {
+  public:
+    explicit ObserverProcess(const QProcessEnvironment& environment) {
+        process_.setProcessEnvironment(environment);
+        process_.start(
+            QString::fromStdString((testsupport::binaryDir() / "quorvane-notify-observer").string()),
+            {"--until", QString::fromStdString(endMark)});
+    }
+    ~ObserverProcess() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(10000);
+        }
+    }
+
+    bool waitUntilReady() {
+        while (!process_.canReadLine()) {
+            if (!process_.waitForReadyRead(30000))
+                return false;
+        }
+        return process_.readLine() == "ready\n";
+    }
+
+    // The exit status (-1 for a crash or a hang) and the names it printed.
+    std::pair<int, std::vector<std::string>> finish() {
+        const bool ended = process_.waitForFinished(30000);
+        std::vector<std::string> lines;
+        for (const auto& line :
+             QString::fromUtf8(process_.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+            lines.push_back(line.toStdString());
+        return {ended && process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1, lines};
+    }
+
+  private:
+    QProcess process_;
+};
+
+// Runs the poster in a child process; its exit status, -1 for a crash or a hang.
+int runPoster(QProcessEnvironment environment) {
+    environment.insert(posterVariable, "1");
+    QProcess poster;
+    poster.setProcessEnvironment(environment);
+    poster.start(QCoreApplication::applicationFilePath(), {posterFilter});
+    if (!poster.waitForFinished(30000) || poster.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return poster.exitCode();
+}
+
+// The child's side: the app's live plug-in client signals the certificate road once, then the end mark goes
+// out on the same connection, so it arrives last.
+TEST(PluginClientDarwinPoster, SignalsTheCertificateRoad) {
+    if (!std::getenv(posterVariable))
+        GTEST_SKIP() << "runs only in the child process of PluginClientDarwinTest";
+    DependencyValues::shared().reset();
+    auto client = DependencyValues::shared().get<PluginClientKey>();
+    ASSERT_TRUE(std::dynamic_pointer_cast<PluginClientDarwin>(client));
+    client->signalCertificateRequested();
+    client->signalCertificateRetrieved();
+    if (std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+        EXPECT_TRUE(platform::DarwinNotify::post(endMark));
+    }
+    DependencyValues::shared().reset();
+}
+
+TEST(PluginClientDarwinTest, AnotherProcessObservesRequestedThenRetrievedAndNothingElse) {
+    PrivateBus bus;
+    ASSERT_TRUE(bus.isUp());
+    ObserverProcess observer(bus.environment());
+    ASSERT_TRUE(observer.waitUntilReady());
+
+    EXPECT_EQ(runPoster(bus.environment()), 0);
+
+    auto [status, names] = observer.finish();
+    EXPECT_EQ(status, 0) << "the end mark never arrived";
+    EXPECT_THAT(names, ElementsAre(requested, retrieved));
+}
+
+TEST(PluginClientDarwinTest, WithoutASessionBusSignallingNeitherThrowsNorHangs) {
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DBUS_SESSION_BUS_ADDRESS");
+    // No bus started on demand for an X session either; the child's runtime folder is a fresh one without a
+    // bus socket (the test main gives it one).
+    environment.remove("DISPLAY");
+    EXPECT_EQ(runPoster(environment), 0);
+}
+
+}  // namespace

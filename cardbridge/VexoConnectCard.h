@@ -1,0 +1,73 @@
+#pragma once
+// A card reached through the bridge. It holds at most one signing operation; all of its state lives on the
+// main thread. One PIN attempt runs at a time: every PIN callback works once and only while it is the latest
+// one handed out, a PIN or a retry that arrives while an attempt is under way is ignored, and an attempt
+// whose operation was cancelled or replaced changes nothing on the card. Made with std::make_shared:
+// callbacks hold the card weakly, attempts strongly.
+#include <cstdint>
+#include <memory>
+
+#include "cardbridge/Card.h"
+#include "cardbridge/PindleType.h"
+
+namespace pindle {
+
+class VexoConnectCard : public Card, public std::enable_shared_from_this<VexoConnectCard> {
+  public:
+    VexoConnectCard(PindleType pindleType, std::string firstName, std::string lastName,
+                    std::string nationalRegisterNumber, std::string uniqueIdentifier,
+                    std::optional<platform::Date> notValidBefore, std::optional<platform::Date> notValidAfter,
+                    platform::Bytes certificateData);
+
+    PindleType pindleType() const { return pindleType_; }
+
+    std::string firstName() const override { return firstName_; }
+    std::string lastName() const override { return lastName_; }
+    std::string nationalRegisterNumber() const override { return nationalRegisterNumber_; }
+    std::string uniqueIdentifier() const override { return uniqueIdentifier_; }
+    std::optional<platform::Date> notValidBefore() const override { return notValidBefore_; }
+    std::optional<platform::Date> notValidAfter() const override { return notValidAfter_; }
+    platform::Bytes certificateData() const override { return certificateData_; }
+
+    platform::AsyncStream<CardSigningEvent> sign(const platform::Bytes& data) override;
+    void cancelOngoingOperation() override;
+    void retryOngoingOperation() override;
+
+  private:
+    using Continuation = platform::AsyncStream<CardSigningEvent>::Continuation;
+    struct SendTask {
+        bool cancelled = false;
+    };
+    struct Outcome;
+
+    void startSigning(const platform::Bytes& data, const Continuation& continuation);
+    CardSigningEvent::ProvidePinClosure makePinClosure();
+    void sendSigningRequest(std::uint64_t operation, std::uint64_t closure, const std::string& pin);
+    void startAttempt(const platform::Bytes& data, const std::string& pin);
+    static QCoro::Task<> runSigning(std::shared_ptr<VexoConnectCard> card, std::uint64_t operation,
+                                    platform::Bytes data, std::string pin, Continuation continuation,
+                                    std::shared_ptr<SendTask> send);
+    void finishAttempt(std::uint64_t operation, const std::shared_ptr<SendTask>& send,
+                       const Continuation& continuation, const Outcome& outcome);
+
+    PindleType pindleType_;
+    std::optional<Continuation> signingContinuation_;
+    std::optional<platform::Bytes> datatToSign_;
+    std::shared_ptr<SendTask> currentSigningSendTask_;
+    // The current operation's number (a new one per sign() and after each cancel), whether its attempt is
+    // under way, and the number of the one PIN callback that may still start an attempt (0: none).
+    std::uint64_t operation_ = 0;
+    bool attemptInFlight_ = false;
+    std::uint64_t pinClosure_ = 0;
+    std::uint64_t lastPinClosure_ = 0;
+
+    std::string firstName_;
+    std::string lastName_;
+    std::string nationalRegisterNumber_;
+    std::string uniqueIdentifier_;
+    std::optional<platform::Date> notValidBefore_;
+    std::optional<platform::Date> notValidAfter_;
+    platform::Bytes certificateData_;
+};
+
+}  // namespace pindle

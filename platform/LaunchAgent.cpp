@@ -1,0 +1,325 @@
+#include "platform/LaunchAgent.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+namespace platform {
+
+namespace {
+
+using Json = nlohmann::json;
+
+std::filesystem::path homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home == '/')
+        return home;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
+        return entry->pw_dir;
+    return "/";
+}
+
+std::filesystem::path runningProgramFolder() {
+    std::error_code error;
+    auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : path.parent_path();
+}
+
+Json toJson(const LaunchAgentDefinition& d) {
+    Json services = Json::object();
+    for (const auto& name : d.machServices)
+        services[name] = true;
+    Json json = {{"Label", d.label},
+                 {"Program", d.program},
+                 {"ProgramArguments", d.arguments},
+                 {"MachServices", services}};
+    if (!d.standardOutPath.empty())
+        json["StandardOutPath"] = d.standardOutPath;
+    if (!d.standardErrorPath.empty())
+        json["StandardErrorPath"] = d.standardErrorPath;
+    return json;
+}
+
+std::optional<LaunchAgentDefinition> fromJson(const Json& json) {
+    if (!json.is_object())
+        return std::nullopt;
+    LaunchAgentDefinition d;
+    auto text = [&](const char* key, std::string& out, bool required) {
+        auto found = json.find(key);
+        if (found == json.end())
+            return !required;
+        if (!found->is_string())
+            return false;
+        out = found->get<std::string>();
+        return required ? !out.empty() : true;
+    };
+    if (!text("Label", d.label, true) || !text("StandardOutPath", d.standardOutPath, false) ||
+        !text("StandardErrorPath", d.standardErrorPath, false))
+        return std::nullopt;
+    if (auto found = json.find("ProgramArguments"); found != json.end()) {
+        if (!found->is_array())
+            return std::nullopt;
+        for (const auto& item : *found) {
+            if (!item.is_string())
+                return std::nullopt;
+            d.arguments.push_back(item.get<std::string>());
+        }
+    }
+    if (!text("Program", d.program, false))
+        return std::nullopt;
+    if (d.program.empty()) {
+        if (d.arguments.empty() || d.arguments.front().empty())
+            return std::nullopt;
+        d.program = d.arguments.front();
+    }
+    if (d.arguments.empty())
+        d.arguments.push_back(d.program);
+    if (auto found = json.find("MachServices"); found != json.end()) {
+        if (!found->is_object())
+            return std::nullopt;
+        for (const auto& [name, enabled] : found->items())
+            if (enabled.is_boolean() && enabled.get<bool>())
+                d.machServices.push_back(name);
+    }
+    return d;
+}
+
+std::optional<std::string> readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad())
+        return std::nullopt;
+    return text.str();
+}
+
+// Writes the whole file or nothing: a temporary file, flushed to disk, renamed over the old one.
+bool writeFileAtomically(const std::filesystem::path& path, const std::string& contents) {
+    std::error_code error;
+    std::filesystem::create_directories(path.parent_path(), error);
+    std::string temp = (path.parent_path() / ("." + path.filename().native() + ".XXXXXX")).native();
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    bool ok = ::fchmod(fd, 0600) == 0;
+    for (std::size_t done = 0; ok && done < contents.size();) {
+        ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<std::size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok)
+        ::unlink(temp.c_str());
+    return ok;
+}
+
+void makeParentFolder(const std::string& file) {
+    if (file.empty())
+        return;
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ignored);
+}
+
+}  // namespace
+
+bool spawnDetached(const DetachedProgram& program) {
+    if (program.program.empty())
+        return false;
+    makeParentFolder(program.standardOutPath);
+    makeParentFolder(program.standardErrorPath);
+    // Everything the children need is prepared before forking: after fork() in a multi-threaded process only
+    // async-signal-safe calls are allowed.
+    std::vector<std::string> arguments = program.arguments;
+    if (arguments.empty())
+        arguments.push_back(program.program);
+    std::vector<char*> argv;
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const char* out = program.standardOutPath.empty() ? "/dev/null" : program.standardOutPath.c_str();
+    const char* err = program.standardErrorPath.empty() ? nullptr : program.standardErrorPath.c_str();
+    const char* file = program.program.c_str();
+    const bool searchPath = program.searchPath;
+
+    int status[2];  // reports an exec failure; closed on a successful exec
+    if (::pipe2(status, O_CLOEXEC) != 0)
+        return false;
+    pid_t child = ::fork();
+    if (child < 0) {
+        ::close(status[0]);
+        ::close(status[1]);
+        return false;
+    }
+    if (child == 0) {
+        ::close(status[0]);
+        ::setsid();
+        pid_t grandchild = ::fork();
+        if (grandchild != 0)
+            ::_exit(grandchild < 0 ? 1 : 0);
+        sigset_t all;
+        sigemptyset(&all);
+        ::sigprocmask(SIG_SETMASK, &all, nullptr);
+        for (int sig = 1; sig < NSIG; ++sig)
+            ::signal(sig, SIG_DFL);
+        int in = ::open("/dev/null", O_RDONLY);
+        // Log files may sit in a shared folder (/tmp): never follow a link planted there.
+        int o = ::open(out, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0600);
+        int e = err ? ::open(err, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0600) : -1;
+        if (in < 0 || o < 0 || (err && e < 0)) {
+            int code = errno;
+            [[maybe_unused]] auto n = ::write(status[1], &code, sizeof code);
+            ::_exit(127);
+        }
+        ::dup2(in, 0);
+        ::dup2(o, 1);
+        ::dup2(e >= 0 ? e : o, 2);
+        if (searchPath)
+            ::execvp(file, argv.data());
+        else
+            ::execv(file, argv.data());
+        int code = errno;
+        [[maybe_unused]] auto n = ::write(status[1], &code, sizeof code);
+        ::_exit(127);
+    }
+    ::close(status[1]);
+    int code = 0;
+    ssize_t n;
+    do {
+        n = ::read(status[0], &code, sizeof code);
+    } while (n < 0 && errno == EINTR);
+    ::close(status[0]);
+    int ignored;
+    while (::waitpid(child, &ignored, 0) < 0 && errno == EINTR) {
+    }
+    return n == 0;
+}
+
+LaunchAgentError::LaunchAgentError(Code code, std::string detail) : code_(code), text_(std::move(detail)) {}
+
+LaunchAgent::LaunchAgent(std::string plistName)
+    : LaunchAgent(std::move(plistName), defaultDefinitionsFolder(), defaultRegistryPath()) {}
+
+LaunchAgent::LaunchAgent(std::string plistName, std::filesystem::path definitionsFolder,
+                         std::filesystem::path registryPath)
+    : plistName_(std::move(plistName)),
+      definitionsFolder_(std::move(definitionsFolder)),
+      registryPath_(std::move(registryPath)) {}
+
+std::filesystem::path LaunchAgent::defaultDefinitionsFolder() {
+    if (const char* folder = std::getenv("QUORVANE_LAUNCH_AGENTS_DIR"); folder && *folder)
+        return folder;
+    return runningProgramFolder().parent_path() / "LaunchAgents";
+}
+
+std::filesystem::path LaunchAgent::defaultRegistryPath() {
+    std::filesystem::path config;
+    if (const char* value = std::getenv("XDG_CONFIG_HOME"); value && *value == '/')
+        config = value;
+    else
+        config = homeFolder() / ".config";
+    return config / "quorvane" / "launch-agents.json";
+}
+
+std::optional<LaunchAgentDefinition> LaunchAgent::parseDefinition(const std::string& json) {
+    Json parsed = Json::parse(json, nullptr, false);
+    if (parsed.is_discarded())
+        return std::nullopt;
+    return fromJson(parsed);
+}
+
+std::optional<LaunchAgentDefinition> LaunchAgent::definition() const {
+    if (plistName_.empty() || plistName_.find('/') != std::string::npos || plistName_.front() == '.')
+        return std::nullopt;
+    auto text = readFile(definitionsFolder_ / plistName_);
+    if (!text)
+        return std::nullopt;
+    auto parsed = parseDefinition(*text);
+    if (parsed && std::filesystem::path(parsed->program).is_relative())
+        parsed->program = (definitionsFolder_ / parsed->program).lexically_normal().native();
+    return parsed;
+}
+
+std::map<std::string, LaunchAgentDefinition> LaunchAgent::readRegistry() const {
+    std::map<std::string, LaunchAgentDefinition> agents;
+    auto text = readFile(registryPath_);
+    if (!text)
+        return agents;
+    Json json = Json::parse(*text, nullptr, false);
+    if (json.is_discarded() || !json.is_object() || !json.contains("agents") || !json["agents"].is_object())
+        return agents;
+    for (const auto& [name, value] : json["agents"].items())
+        if (auto definition = fromJson(value))
+            agents[name] = *definition;
+    return agents;
+}
+
+void LaunchAgent::writeRegistry(const std::map<std::string, LaunchAgentDefinition>& agents) const {
+    Json list = Json::object();
+    for (const auto& [name, definition] : agents)
+        list[name] = toJson(definition);
+    Json json = {{"agents", list}};
+    if (!writeFileAtomically(registryPath_, json.dump(2) + "\n"))
+        throw LaunchAgentError(LaunchAgentError::Code::registryUnavailable,
+                               "cannot write the launch-agent registry " + registryPath_.native());
+}
+
+LaunchAgentStatus LaunchAgent::status() const {
+    if (!definition())
+        return LaunchAgentStatus::notFound;
+    return readRegistry().contains(plistName_) ? LaunchAgentStatus::enabled
+                                               : LaunchAgentStatus::notRegistered;
+}
+
+void LaunchAgent::registerAgent() const {
+    if (!readFile(definitionsFolder_ / plistName_))
+        throw LaunchAgentError(LaunchAgentError::Code::notFound, "no launch agent named " + plistName_);
+    auto found = definition();
+    if (!found)
+        throw LaunchAgentError(LaunchAgentError::Code::invalidDefinition,
+                               "the launch agent " + plistName_ + " has an invalid definition");
+    auto agents = readRegistry();
+    agents[plistName_] = *found;
+    writeRegistry(agents);
+}
+
+void LaunchAgent::unregisterAgent() const {
+    auto agents = readRegistry();
+    if (agents.erase(plistName_) == 0)
+        throw LaunchAgentError(LaunchAgentError::Code::notRegistered,
+                               "the launch agent " + plistName_ + " is not registered");
+    writeRegistry(agents);
+}
+
+std::optional<LaunchAgentDefinition> LaunchAgent::registeredAgentForService(
+    const std::string& machServiceName, const std::filesystem::path& registryPath) {
+    LaunchAgent registry("", {}, registryPath);
+    for (const auto& [name, definition] : registry.readRegistry())
+        for (const auto& service : definition.machServices)
+            if (service == machServiceName)
+                return definition;
+    return std::nullopt;
+}
+
+bool LaunchAgent::startDetached(const LaunchAgentDefinition& definition) {
+    return spawnDetached(DetachedProgram{definition.program, definition.arguments, definition.standardOutPath,
+                                         definition.standardErrorPath, false});
+}
+
+}  // namespace platform

@@ -1,0 +1,143 @@
+// Launch agents: registration in the registry file, status, and starting the program detached.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/LaunchAgent.h"
+#include "platform/Workspace.h"
+#include "platform/qt/WorkspaceQt.h"
+#include "platform/testing/TestEnvironment.h"
+
+using platform::LaunchAgent;
+using platform::LaunchAgentError;
+using platform::LaunchAgentStatus;
+
+namespace {
+
+std::string readAll(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool waitForFile(const std::filesystem::path& path, const std::string& contents) {
+    for (int i = 0; i < 300; ++i) {
+        if (readAll(path) == contents)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+class LaunchAgentTest : public ::testing::Test {
+  protected:
+    std::filesystem::path root = testsupport::makeTempDir("agents");
+    std::filesystem::path definitions = root / "LaunchAgents";
+    std::filesystem::path registry = root / "config" / "launch-agents.json";
+
+    void SetUp() override { std::filesystem::create_directories(definitions); }
+
+    void writeDefinition(const std::string& plist, const std::string& json) {
+        std::ofstream(definitions / plist) << json;
+    }
+};
+
+}  // namespace
+
+TEST_F(LaunchAgentTest, RegistersUnregistersAndReportsStatus) {
+    writeDefinition("agent.plist",
+                    R"({"Label":"agent","Program":"bin/agent","ProgramArguments":["agent","-x"],
+                                       "MachServices":{"svc.one":true,"svc.off":false},"StandardOutPath":"/tmp/o"})");
+    LaunchAgent agent("agent.plist", definitions, registry);
+    EXPECT_EQ(agent.status(), LaunchAgentStatus::notRegistered);
+    EXPECT_FALSE(LaunchAgent::registeredAgentForService("svc.one", registry));
+
+    agent.registerAgent();
+    EXPECT_EQ(agent.status(), LaunchAgentStatus::enabled);
+    auto registered = LaunchAgent::registeredAgentForService("svc.one", registry);
+    ASSERT_TRUE(registered);
+    EXPECT_EQ(registered->program, (definitions / "bin" / "agent").native());
+    EXPECT_EQ(registered->arguments, (std::vector<std::string>{"agent", "-x"}));
+    EXPECT_EQ(registered->standardOutPath, "/tmp/o");
+    EXPECT_FALSE(LaunchAgent::registeredAgentForService("svc.off", registry));
+
+    agent.registerAgent();  // again: still one entry
+    agent.unregisterAgent();
+    EXPECT_EQ(agent.status(), LaunchAgentStatus::notRegistered);
+    EXPECT_FALSE(LaunchAgent::registeredAgentForService("svc.one", registry));
+    try {
+        agent.unregisterAgent();
+        FAIL() << "unregistered twice";
+    } catch (const LaunchAgentError& error) {
+        EXPECT_EQ(error.code(), LaunchAgentError::Code::notRegistered);
+    }
+}
+
+TEST_F(LaunchAgentTest, MissingOrInvalidDefinitionsCannotBeRegistered) {
+    LaunchAgent missing("missing.plist", definitions, registry);
+    EXPECT_EQ(missing.status(), LaunchAgentStatus::notFound);
+    try {
+        missing.registerAgent();
+        FAIL();
+    } catch (const LaunchAgentError& error) {
+        EXPECT_EQ(error.code(), LaunchAgentError::Code::notFound);
+    }
+    for (const char* text : {"{", R"({"Program":"/bin/true"})", R"({"Label":"x"})",
+                             R"({"Label":"x","ProgramArguments":"not a list"})"}) {
+        writeDefinition("bad.plist", text);
+        LaunchAgent bad("bad.plist", definitions, registry);
+        EXPECT_EQ(bad.status(), LaunchAgentStatus::notFound) << text;
+        EXPECT_THROW(bad.registerAgent(), LaunchAgentError) << text;
+    }
+    EXPECT_EQ(LaunchAgent("../escape", definitions, registry).status(), LaunchAgentStatus::notFound);
+}
+
+TEST_F(LaunchAgentTest, StartsTheProgramDetachedWithItsOutputAppended) {
+    auto script = root / "agent.sh";
+    std::ofstream(script) << "#!/bin/sh\necho \"started $1\"\necho oops >&2\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    auto log = root / "new folder" / "out.txt";
+    std::ofstream(root / "placeholder");
+    platform::LaunchAgentDefinition definition{"agent", script.native(), {"agent.sh", "now"},
+                                               {},      log.native(),    {}};
+    std::filesystem::create_directories(log.parent_path());
+    std::ofstream(log) << "earlier\n";
+    ASSERT_TRUE(LaunchAgent::startDetached(definition));
+    EXPECT_TRUE(waitForFile(log, "earlier\nstarted now\noops\n")) << readAll(log);
+
+    definition.program = (root / "does-not-exist").native();
+    EXPECT_FALSE(LaunchAgent::startDetached(definition));
+}
+
+// xdg-open as the default opener and through the Qt adapter: a fake one first on PATH records what it is
+// given.
+TEST(Workspace, OpensWithXdgOpenByDefaultAndThroughQt) {
+    auto folder = testsupport::makeTempDir("xdg-open");
+    auto record = folder / "opened.txt";
+    std::ofstream(folder / "xdg-open")
+        << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << record.native() << "'\necho noise\n";
+    std::filesystem::permissions(folder / "xdg-open", std::filesystem::perms::owner_all);
+    std::string path = std::getenv("PATH");
+    ::setenv("PATH", (folder.native() + ":" + path).c_str(), 1);
+
+    platform::Workspace::open("quorvane://");
+    EXPECT_TRUE(waitForFile(record, "quorvane://\n")) << readAll(record);
+    platform::installQtWorkspaceOpener();
+    platform::Workspace::open("quorvane://sign?x=1 2");
+    EXPECT_TRUE(waitForFile(record, "quorvane://\nquorvane://sign?x=1 2\n")) << readAll(record);
+    platform::Workspace::setOpener(nullptr);
+    ::setenv("PATH", path.c_str(), 1);
+}
+
+TEST(Workspace, RecorderCapturesOpenedURLsWhileItLives) {
+    {
+        platform::WorkspaceRecorder recorder;
+        platform::Workspace::open("quorvane://");
+        platform::Workspace::open("quorvane://sign");
+        EXPECT_EQ(recorder.openedURLs(), (std::vector<std::string>{"quorvane://", "quorvane://sign"}));
+    }
+}

@@ -1,0 +1,141 @@
+#include "relay/service/XPCServerHelper.h"
+
+#include <utility>
+
+namespace relay {
+
+XPCServerHelper::XPCServerHelper(const XPCLogger& logger, xpc::Reactor& reactor,
+                                 std::function<platform::Date()> clock)
+    : logger(logger), reactor_(reactor), clock_(std::move(clock)) {
+    if (!clock_)
+        clock_ = [] { return std::chrono::system_clock::now(); };
+    appReadySignalReceivalDate = now();
+}
+
+void XPCServerHelper::registerFor(const xpc::Endpoint& endpoint, std::int64_t role) {
+    if (!hasReceivedInitialConnectionRequest_) {
+        logger.log("--------------- XPC signature exhange start detected ---------------");
+        hasReceivedInitialConnectionRequest_ = true;
+    }
+    logger.log("Endpoint received for " + roleText(role));
+    if (role != static_cast<std::int64_t>(XPCClientRole::app) &&
+        role != static_cast<std::int64_t>(XPCClientRole::token))
+        return;  // not a role of the protocol: nothing to connect back to
+    auto clientRole = static_cast<XPCClientRole>(role);
+
+    auto connection = xpc::Connection::toEndpoint(reactor_, endpoint);
+    connection->setRemoteInterface(clientRole == XPCClientRole::app ? xpcClientAppInterface()
+                                                                    : xpcClientTokenInterface());
+    auto& slot = clientRole == XPCClientRole::app ? appConnection : tokenConnection;
+    auto replaced = std::exchange(slot, connection);
+    // A replaced connection is closed, and its handlers leave the role alone: they only clean up a connection
+    // that is still the stored one, so a late end of an old peer never drops the newest one.
+    if (replaced)
+        replaced->invalidate();
+
+    std::weak_ptr<XPCServerHelper> weak = weak_from_this();
+    std::weak_ptr<xpc::Connection> own = connection;
+    auto cleanUp = [weak, own, clientRole] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        const auto& stored = clientRole == XPCClientRole::app ? self->appConnection : self->tokenConnection;
+        if (stored && stored == own.lock())
+            self->cleanUpConnection(clientRole);
+    };
+    connection->setInterruptionHandler(cleanUp);
+    connection->setInvalidationHandler(cleanUp);
+    connection->resume();
+
+    if (clientRole == XPCClientRole::token)
+        sendBufferedAppReadySignal();
+}
+
+void XPCServerHelper::cleanUpConnection(XPCClientRole role) {
+    logger.log("Cleaning up connection for " + roleText(static_cast<std::int64_t>(role)));
+    if (role == XPCClientRole::app)
+        appConnection.reset();
+    else
+        tokenConnection.reset();
+}
+
+void XPCServerHelper::sendAppIsReadySignal() {
+    if (auto token = XPCClientTokenProxy::remoteObjectProxy(tokenConnection)) {
+        token->appIsReady();
+        return;
+    }
+    logger.log("App is ready signal buffered until token client connects");
+    isAppReadySignalPending_ = true;
+    appReadySignalReceivalDate = now();
+}
+
+void XPCServerHelper::sendBufferedAppReadySignal() {
+    if (!isAppReadySignalPending_) {
+        logger.log("No app ready signal buffered, doing nothing");
+        return;
+    }
+    logger.log("Found buffered app ready signal, sending it to token");
+    isAppReadySignalPending_ = false;
+    auto window = std::chrono::duration_cast<platform::Date::duration>(
+        platform::Seconds(appReadySignalBufferSeconds * timeScale()));
+    if (!(appReadySignalReceivalDate > now() - window)) {
+        logger.log("Cannot send buffered app ready signal, buffer allowed time is expired",
+                   XPCLogType::error);
+        return;
+    }
+    auto token = XPCClientTokenProxy::remoteObjectProxy(tokenConnection);
+    if (!token) {
+        logger.log("Cannot send buffered app ready signal, invalid token proxy", XPCLogType::error);
+        return;
+    }
+    token->appIsReady();
+}
+
+void XPCServerHelper::sendSignHashRequest(const platform::Bytes& hash, const std::string& instanceID) {
+    if (auto app = XPCClientAppProxy::remoteObjectProxy(appConnection)) {
+        app->signWithHash(hash, instanceID);
+        return;
+    }
+    logger.log("Cannot sign hash, app connection not found", XPCLogType::error);
+}
+
+void XPCServerHelper::sendSignRequestTimeout() {
+    if (auto app = XPCClientAppProxy::remoteObjectProxy(appConnection)) {
+        app->signRequestTimeout();
+        return;
+    }
+    logger.log("Cannot send sign request timeout message, app connection not found", XPCLogType::error);
+}
+
+void XPCServerHelper::sendSignatureReadySignal(const platform::Bytes& signature) {
+    if (auto token = XPCClientTokenProxy::remoteObjectProxy(tokenConnection)) {
+        logger.log("XPC signature exchange completed with success");
+        hasReceivedInitialConnectionRequest_ = false;
+        token->signatureReadyWithSignature(signature);
+        return;
+    }
+    logger.log("Cannot send signature ready signal, token connection not found", XPCLogType::error);
+}
+
+void XPCServerHelper::sendSignatureFailureSignal() {
+    if (auto token = XPCClientTokenProxy::remoteObjectProxy(tokenConnection)) {
+        logger.log("XPC signature exchange failed");
+        hasReceivedInitialConnectionRequest_ = false;
+        token->signatureFailed();
+        return;
+    }
+    logger.log("Cannot send signature failure signal, token connection not found", XPCLogType::error);
+}
+
+XPCListenerDelegate::XPCListenerDelegate(const XPCLogger& logger, xpc::Reactor& reactor,
+                                         std::function<platform::Date()> clock)
+    : logger_(logger), helper_(std::make_shared<XPCServerHelper>(logger, reactor, std::move(clock))) {}
+
+bool XPCListenerDelegate::shouldAcceptNewConnection(const std::shared_ptr<xpc::Connection>& connection) {
+    exportObject(*connection, std::weak_ptr<XPCService>(helper_));
+    connection->setPeerRequirement(peerRequirement());
+    connection->resume();
+    return true;
+}
+
+}  // namespace relay

@@ -1,0 +1,220 @@
+// Brokel as a real process between fake app and token peers: start sequence, both registration orders, the
+// buffered ready signal, forwarding, the "not found" rules and the replaced connection.
+#include <gtest/gtest.h>
+#include <openssl/ec.h>
+
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "platform/testing/TestEnvironment.h"
+#include "relay/tests/RelayTestSupport.h"
+
+using namespace relaytest;
+
+namespace {
+
+class RelayProcess : public ::testing::Test {
+  protected:
+    xpc::ReactorThread thread;
+    std::unique_ptr<BrokelProcess> brokel;
+    std::shared_ptr<FakeApp> app;
+    std::shared_ptr<FakeToken> token = std::make_shared<FakeToken>(thread.reactor());
+
+    void SetUp() override {
+        FakeOpener::shared().clear();
+        brokel = std::make_unique<BrokelProcess>();
+        ASSERT_FALSE(brokel->messages().empty());
+        key = testKey();
+        app = std::make_shared<FakeApp>(thread.reactor(), key);
+    }
+    void TearDown() override {
+        app->disconnect();
+        token->disconnect();
+        thread.runSync([] {});
+        brokel.reset();
+    }
+
+    static std::shared_ptr<EVP_PKEY> testKey() {
+        EVP_PKEY* key = EVP_EC_gen("P-256");
+        return std::shared_ptr<EVP_PKEY>(key, EVP_PKEY_free);
+    }
+
+    std::vector<std::string> messages() const { return brokel->messages(); }
+    std::shared_ptr<EVP_PKEY> key;
+};
+
+}  // namespace
+
+TEST_F(RelayProcess, StartSequenceOpensTheAppAndLogsEachStep) {
+    auto lines = messages();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 4),
+              (std::vector<std::string>{
+                  "info: *************** New XPC server process started ***************",
+                  "info: Delegate created", "info: Listener created", "info: Listener resumed"}));
+    std::string firstLine = readFile(brokel->logPath()).substr(0, readFile(brokel->logPath()).find('\n'));
+    EXPECT_TRUE(std::regex_match(
+        firstLine,
+        std::regex(
+            R"(\d{1,2}/\d{1,2}/\d\d, \d{1,2}:\d\d:\d\d [AP]M - info: \*+ New XPC server process started \*+)")))
+        << firstLine;
+    EXPECT_TRUE(
+        eventually([] { return FakeOpener::shared().urls() == std::vector<std::string>{"quorvane://"}; }));
+
+    // A second relay finds the name taken and leaves.
+    BrokelProcess second(BrokelProcess::Options{0.05, {}, false});
+    EXPECT_EQ(second.waitForExit(), 1);
+}
+
+TEST_F(RelayProcess, TokenFirstThenAppExchangesHashAndSignature) {
+    token->connectAndRegister();
+    ASSERT_TRUE(brokel->waitForMessage("info: No app ready signal buffered, doing nothing"));
+    app->connectAndRegister();
+    ASSERT_TRUE(token->waitForReady(1));
+
+    Bytes hash(32, 0xAB);
+    token->sendHash(hash, "CARD-1");
+    ASSERT_TRUE(app->waitForRequests(1));
+    EXPECT_EQ(app->requests()[0].hash, hash);
+    EXPECT_EQ(app->requests()[0].instanceID, "CARD-1");
+    ASSERT_TRUE(token->waitForSignatures(1));
+    EXPECT_TRUE(verifies(key.get(), hash, token->signatures()[0]));
+    ASSERT_TRUE(brokel->waitForMessage("info: Cleaning up connection for app"));
+
+    EXPECT_TRUE(containsInOrder(
+        messages(), {
+                        "info: --------------- XPC signature exhange start detected ---------------",
+                        "info: Endpoint received for token",
+                        "info: No app ready signal buffered, doing nothing",
+                        "info: Endpoint received for app",
+                        "info: XPC signature exchange completed with success",
+                        "info: Cleaning up connection for app",
+                    }));
+    EXPECT_EQ(countOf(messages(), "info: App is ready signal buffered until token client connects"), 0u);
+
+    // The exchange is over: the next registration starts a new one.
+    app->connectAndRegister(false);
+    EXPECT_TRUE(brokel->waitForMessage(
+        "info: --------------- XPC signature exhange start detected ---------------", 2));
+}
+
+TEST_F(RelayProcess, AppFirstReadySignalIsBufferedUntilTheTokenRegisters) {
+    app->connectAndRegister();
+    ASSERT_TRUE(brokel->waitForMessage("info: App is ready signal buffered until token client connects"));
+    token->connectAndRegister();
+    ASSERT_TRUE(token->waitForReady(1));
+    EXPECT_TRUE(containsInOrder(
+        messages(),
+        {"info: Endpoint received for app", "info: App is ready signal buffered until token client connects",
+         "info: Endpoint received for token", "info: Found buffered app ready signal, sending it to token"}));
+    // The buffered signal is used up.
+    token->disconnect();
+    auto second = std::make_shared<FakeToken>(thread.reactor());
+    second->connectAndRegister();
+    EXPECT_TRUE(brokel->waitForMessage("info: No app ready signal buffered, doing nothing"));
+    second->disconnect();
+}
+
+TEST_F(RelayProcess, ReadySignalOlderThanTheWindowIsDropped) {
+    app->connectAndRegister();
+    ASSERT_TRUE(brokel->waitForMessage("info: App is ready signal buffered until token client connects"));
+    std::this_thread::sleep_for(700ms);  // the 10 s window, scaled to 0.5 s
+    token->connectAndRegister();
+    ASSERT_TRUE(brokel->waitForMessage(
+        "error: Cannot send buffered app ready signal, buffer allowed time is expired"));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(token->readySignals(), 0);
+}
+
+TEST_F(RelayProcess, ForwardsFailureAndTimeOut) {
+    token->connectAndRegister();
+    app->setAnswer(FakeApp::Answer::failure);
+    app->connectAndRegister();
+    ASSERT_TRUE(token->waitForReady(1));
+    token->sendHash(Bytes(48, 1), "WALLET_TOKEN_IDENTIFIER");
+    ASSERT_TRUE(token->waitForFailures(1));
+    EXPECT_TRUE(brokel->waitForMessage("info: XPC signature exchange failed"));
+
+    auto patient = std::make_shared<FakeApp>(thread.reactor(), key);
+    patient->setAnswer(FakeApp::Answer::none);
+    patient->connectAndRegister();
+    // Messages on different connections are not ordered: wait until the relay holds the new app.
+    ASSERT_TRUE(brokel->waitForMessage("info: Endpoint received for app", 2));
+    token->sendHash(Bytes(32, 2), "X");
+    ASSERT_TRUE(patient->waitForRequests(1));
+    token->sendTimeout();
+    EXPECT_TRUE(patient->waitForTimeouts(1));
+    patient->disconnect();
+
+    // A time-out does not end the exchange for the relay: the next registration logs no start line.
+    const std::string start = "info: --------------- XPC signature exhange start detected ---------------";
+    ASSERT_EQ(countOf(messages(), start), 2u);
+    app->connectAndRegister(false);
+    ASSERT_TRUE(brokel->waitForMessage("info: Endpoint received for app", 3));
+    EXPECT_EQ(countOf(messages(), start), 2u);
+}
+
+TEST_F(RelayProcess, MessagesForMissingPeersAreLoggedAndDropped) {
+    // A registration starts the exchange; with a role outside the protocol it leaves no connection behind.
+    app->connectAndRegister(false, 7);
+    ASSERT_TRUE(brokel->waitForMessage("info: Endpoint received for 7"));
+    token->connect();  // sends without registering
+    token->sendHash(Bytes(32, 3), "X");
+    token->sendTimeout();
+    app->sendSignature({1, 2});
+    app->sendFailure();
+    ASSERT_TRUE(
+        brokel->waitForMessage("error: Cannot send signature failure signal, token connection not found"));
+    ASSERT_TRUE(
+        brokel->waitForMessage("error: Cannot send sign request timeout message, app connection not found"));
+    auto lines = messages();
+    EXPECT_EQ(countOf(lines, "error: Cannot sign hash, app connection not found"), 1u);
+    EXPECT_EQ(countOf(lines, "error: Cannot send signature ready signal, token connection not found"), 1u);
+    EXPECT_EQ(countOf(lines, "info: XPC signature exchange completed with success"), 0u);
+
+    // Nothing was forwarded, so the exchange is still the same one: no new start line.
+    app->connectAndRegister(false);
+    ASSERT_TRUE(brokel->waitForMessage("info: Endpoint received for app"));
+    EXPECT_EQ(
+        countOf(messages(), "info: --------------- XPC signature exhange start detected ---------------"),
+        1u);
+}
+
+TEST_F(RelayProcess, ReplacedConnectionNeverDropsTheNewestPeer) {
+    auto first = std::make_shared<FakeApp>(thread.reactor(), key);
+    first->connectAndRegister(false);
+    ASSERT_TRUE(brokel->waitForMessage("info: Endpoint received for app"));
+    app->connectAndRegister(false);
+    ASSERT_TRUE(brokel->waitForMessage("info: Endpoint received for app", 2));
+    // The replaced peer goes away late: its end must not clear the new app's connection.
+    first->disconnect();
+    std::this_thread::sleep_for(100ms);
+
+    token->connectAndRegister();
+    app->sendReady();
+    ASSERT_TRUE(token->waitForReady(1));
+    token->sendHash(Bytes(32, 4), "CARD");
+    ASSERT_TRUE(app->waitForRequests(1));
+    EXPECT_TRUE(first->requests().empty());
+    EXPECT_TRUE(token->waitForSignatures(1));
+    EXPECT_EQ(countOf(messages(), "error: Cannot sign hash, app connection not found"), 0u);
+}
+
+TEST_F(RelayProcess, RegistrationWithAnUnknownRoleIsLoggedAndIgnored) {
+    app->connectAndRegister(false, 7);
+    ASSERT_TRUE(brokel->waitForMessage("info: Endpoint received for 7"));
+    token->connectAndRegister();
+    app->connectAndRegister();
+    EXPECT_TRUE(token->waitForReady(1));
+}
+
+TEST(RelayLogFile, OversizedLogIsEmptiedWhenTheRelayStarts) {
+    auto log = testsupport::makeTempDir("brokel-big") / "brokel_std.txt";
+    std::filesystem::resize_file((std::ofstream(log), log), 10485761);
+    BrokelProcess brokel(BrokelProcess::Options{0.05, log, true});
+    auto size = std::filesystem::file_size(log);
+    EXPECT_LT(size, 1000u);
+    EXPECT_EQ(brokel.messages().front(),
+              "info: *************** New XPC server process started ***************");
+}

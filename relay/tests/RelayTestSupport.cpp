@@ -1,0 +1,543 @@
+#include "relay/tests/RelayTestSupport.h"
+
+#include <fcntl.h>
+#include <openssl/bn.h>
+#include <openssl/ecdsa.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/testing/TestEnvironment.h"
+
+namespace relaytest {
+
+bool eventually(const std::function<bool()>& predicate, std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (predicate())
+            return true;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> logMessages(const std::string& log) {
+    std::vector<std::string> messages;
+    std::istringstream lines(log);
+    std::string line;
+    while (std::getline(lines, line)) {
+        for (const char* level : {" - info: ", " - error: "}) {
+            auto at = line.find(level);
+            if (at == std::string::npos)
+                continue;
+            messages.push_back(line.substr(at + 3));
+            break;
+        }
+    }
+    return messages;
+}
+
+bool containsInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected) {
+    std::size_t next = 0;
+    for (const auto& line : lines)
+        if (next < expected.size() && line == expected[next])
+            ++next;
+    return next == expected.size();
+}
+
+std::size_t countOf(const std::vector<std::string>& lines, const std::string& line) {
+    return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+FakeOpener& FakeOpener::shared() {
+    static FakeOpener* opener = new FakeOpener;
+    return *opener;
+}
+
+FakeOpener::FakeOpener() {
+    auto folder = testsupport::makeTempDir("fake-xdg-open");
+    record_ = folder / "opened.txt";
+    auto script = folder / "xdg-open";
+    std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << record_.native() << "'\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    std::string path = folder.native() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
+    ::setenv("PATH", path.c_str(), 1);
+}
+
+std::vector<std::string> FakeOpener::urls() const {
+    std::vector<std::string> urls;
+    std::istringstream lines(readFile(record_));
+    std::string line;
+    while (std::getline(lines, line))
+        urls.push_back(line);
+    return urls;
+}
+
+void FakeOpener::clear() const {
+    std::ofstream(record_, std::ios::trunc);
+}
+
+SubreaperScope::SubreaperScope() {
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+}
+
+namespace {
+
+// Every program that the tests start detached (the relay on demand, the fake xdg-open of the relay and of the
+// module) ends up a child of this process, which reaps them all when the tests are done.
+class ReapDetachedPrograms : public ::testing::Environment {
+  public:
+    void SetUp() override { scope_ = std::make_unique<SubreaperScope>(); }
+    void TearDown() override { scope_.reset(); }
+
+  private:
+    std::unique_ptr<SubreaperScope> scope_;
+};
+
+[[maybe_unused]] auto* const reaper = ::testing::AddGlobalTestEnvironment(new ReapDetachedPrograms);
+
+}  // namespace
+
+SubreaperScope::~SubreaperScope() {
+    int status;
+    // Give the detached helpers (the fake xdg-open) a moment to finish, then reap them.
+    eventually([&] { return ::waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD; }, 2s);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+void killAndReap(pid_t pid) {
+    if (pid <= 0)
+        return;
+    ::kill(pid, SIGTERM);
+    int status;
+    for (int i = 0; i < 200; ++i) {
+        pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid || (done < 0 && errno == ECHILD))
+            return;
+        std::this_thread::sleep_for(10ms);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+}
+
+ProgramResult runProgram(const std::vector<std::string>& argv,
+                         const std::vector<std::pair<std::string, std::string>>& environment,
+                         std::optional<uid_t> user, std::chrono::milliseconds limit) {
+    int output[2];
+    if (::pipe2(output, O_CLOEXEC) != 0)
+        return {};
+    std::vector<std::string> arguments = argv;
+    std::vector<char*> raw;
+    for (auto& argument : arguments)
+        raw.push_back(argument.data());
+    raw.push_back(nullptr);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(output[1], 1);
+        ::dup2(output[1], 2);
+        for (const auto& [name, value] : environment)
+            ::setenv(name.c_str(), value.c_str(), 1);
+        if (user && (::setresgid(*user, *user, *user) != 0 || ::setresuid(*user, *user, *user) != 0))
+            ::_exit(126);
+        ::execvp(raw[0], raw.data());
+        ::_exit(127);
+    }
+    ::close(output[1]);
+    ProgramResult result;
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        auto end = std::chrono::steady_clock::now() + limit;
+        while (!done && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(10ms);
+        if (!done)
+            ::kill(child, SIGKILL);
+    });
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(output[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        result.output.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(output[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    done = true;
+    watchdog.join();
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv,
+                                     const std::vector<std::pair<std::string, std::string>>& environment,
+                                     std::optional<uid_t> user) {
+    std::vector<std::string> arguments = argv;
+    std::vector<char*> raw;
+    for (auto& argument : arguments)
+        raw.push_back(argument.data());
+    raw.push_back(nullptr);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        for (const auto& [name, value] : environment)
+            ::setenv(name.c_str(), value.c_str(), 1);
+        if (user && (::setresgid(*user, *user, *user) != 0 || ::setresuid(*user, *user, *user) != 0))
+            ::_exit(126);
+        ::execvp(raw[0], raw.data());
+        ::_exit(127);
+    }
+}
+
+BackgroundProgram::~BackgroundProgram() {
+    killAndReap(pid_);
+}
+
+std::optional<int> BackgroundProgram::waitForExit(std::chrono::milliseconds limit) {
+    int status = 0;
+    if (!eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit))
+        return std::nullopt;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+BrokelProcess::BrokelProcess() : BrokelProcess(Options{}) {}
+
+BrokelProcess::BrokelProcess(Options options) {
+    FakeOpener::shared();
+    log_ = options.log.empty() ? testsupport::makeTempDir("brokel") / "brokel_std.txt" : options.log;
+    std::string program = (testsupport::binaryDir() / "brokel").native();
+    std::string scale = std::to_string(options.timeScale);
+    std::string logPath = log_.native();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        int out = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (out < 0)
+            ::_exit(126);
+        ::dup2(out, 1);
+        ::setenv("QUORVANE_TIME_SCALE", scale.c_str(), 1);
+        ::setenv("QUORVANE_BROKEL_LOG_PATH", logPath.c_str(), 1);
+        ::setenv("LC_ALL", "C", 1);
+        for (const auto& [name, value] : options.environment)
+            ::setenv(name.c_str(), value.c_str(), 1);
+        if (options.user && (::setresgid(*options.user, *options.user, *options.user) != 0 ||
+                             ::setresuid(*options.user, *options.user, *options.user) != 0))
+            ::_exit(126);
+        ::execl(program.c_str(), "brokel", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    if (options.waitUntilListening)
+        waitForMessage("info: Listener resumed");
+}
+
+BrokelProcess::~BrokelProcess() {
+    killAndReap(pid_);
+}
+
+bool BrokelProcess::waitForMessage(const std::string& message, std::size_t count,
+                                   std::chrono::milliseconds limit) const {
+    return eventually([&] { return countOf(messages(), message) >= count; }, limit);
+}
+
+std::optional<int> BrokelProcess::waitForExit(std::chrono::milliseconds limit) {
+    int status = 0;
+    bool ended = eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
+    if (!ended)
+        return std::nullopt;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// --- FakeApp
+
+FakeApp::FakeApp(xpc::Reactor& reactor, std::shared_ptr<EVP_PKEY> key)
+    : reactor_(reactor), key_(std::move(key)) {}
+
+FakeApp::~FakeApp() {
+    disconnect();
+}
+
+void FakeApp::setAnswer(Answer answer) {
+    std::lock_guard lock(mutex_);
+    answer_ = answer;
+}
+
+void FakeApp::connectAndRegister(bool sendReadySignal, std::int64_t role) {
+    auto connection = xpc::Connection::toService(reactor_, relay::machServiceName);
+    connection->setRemoteInterface(relay::xpcServiceInterface());
+    connection->resume();
+    auto listener = xpc::Listener::anonymous(reactor_);
+    std::weak_ptr<relay::XPCClientApp> self = shared_from_this();
+    listener->setDelegate([self](const std::shared_ptr<xpc::Connection>& accepted) {
+        relay::exportObject(*accepted, self);
+        accepted->setPeerRequirement(relay::peerRequirement());
+        accepted->resume();
+        return true;
+    });
+    listener->resume();
+    relay::XPCServiceProxy::remoteObjectProxy(connection)->registerFor(listener->endpoint(), role);
+    {
+        std::lock_guard lock(mutex_);
+        connection_ = connection;
+        listener_ = listener;
+    }
+    if (sendReadySignal)
+        sendReady();
+}
+
+void FakeApp::sendReady() {
+    std::lock_guard lock(mutex_);
+    if (auto proxy = relay::XPCServiceProxy::remoteObjectProxy(connection_))
+        proxy->sendAppIsReadySignal();
+}
+
+void FakeApp::sendSignature(const Bytes& signature) {
+    std::lock_guard lock(mutex_);
+    if (auto proxy = relay::XPCServiceProxy::remoteObjectProxy(connection_))
+        proxy->sendSignatureReadySignal(signature);
+}
+
+void FakeApp::sendFailure() {
+    std::lock_guard lock(mutex_);
+    if (auto proxy = relay::XPCServiceProxy::remoteObjectProxy(connection_))
+        proxy->sendSignatureFailureSignal();
+}
+
+void FakeApp::disconnect() {
+    std::lock_guard lock(mutex_);
+    if (listener_)
+        listener_->invalidate();
+    listener_.reset();
+    connection_.reset();
+}
+
+std::vector<FakeApp::Request> FakeApp::requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+int FakeApp::timeouts() const {
+    std::lock_guard lock(mutex_);
+    return timeouts_;
+}
+
+bool FakeApp::waitForRequests(std::size_t count, std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return requests_.size() >= count; });
+}
+
+bool FakeApp::waitForTimeouts(int count, std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return timeouts_ >= count; });
+}
+
+std::optional<pid_t> FakeApp::relayPID() const {
+    std::lock_guard lock(mutex_);
+    if (!connection_)
+        return std::nullopt;
+    auto peer = connection_->peer();
+    if (!peer)
+        return std::nullopt;
+    return peer->pid;
+}
+
+Bytes FakeApp::sign(EVP_PKEY* key, const Bytes& digest) {
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(EVP_PKEY_CTX_new(key, nullptr),
+                                                                        EVP_PKEY_CTX_free);
+    EVP_PKEY_sign_init(context.get());
+    std::size_t length = 0;
+    EVP_PKEY_sign(context.get(), nullptr, &length, digest.data(), digest.size());
+    Bytes signature(length);
+    EVP_PKEY_sign(context.get(), signature.data(), &length, digest.data(), digest.size());
+    signature.resize(length);
+    return signature;
+}
+
+void FakeApp::signWithHash(const Bytes& hash, const std::string& instanceID) {
+    Answer answer;
+    {
+        std::lock_guard lock(mutex_);
+        requests_.push_back({hash, instanceID});
+        answer = answer_;
+    }
+    changed_.notify_all();
+    // As the app does: answer once, then drop the connection and the listener.
+    switch (answer) {
+        case Answer::none:
+            return;
+        case Answer::signature:
+            sendSignature(sign(key_.get(), hash));
+            break;
+        case Answer::failure:
+            sendFailure();
+            break;
+        case Answer::empty:
+            sendSignature({});
+            break;
+        case Answer::garbage:
+            sendSignature({1, 2, 3});
+            break;
+    }
+    disconnect();
+}
+
+void FakeApp::signRequestTimeout() {
+    {
+        std::lock_guard lock(mutex_);
+        ++timeouts_;
+    }
+    changed_.notify_all();
+}
+
+// --- FakeToken
+
+FakeToken::FakeToken(xpc::Reactor& reactor) : reactor_(reactor) {}
+
+FakeToken::~FakeToken() {
+    disconnect();
+}
+
+void FakeToken::connect() {
+    auto connection = xpc::Connection::toService(reactor_, relay::machServiceName);
+    connection->setRemoteInterface(relay::xpcServiceInterface());
+    connection->resume();
+    std::lock_guard lock(mutex_);
+    connection_ = connection;
+}
+
+void FakeToken::connectAndRegister() {
+    connect();
+    auto listener = xpc::Listener::anonymous(reactor_);
+    std::weak_ptr<relay::XPCClientToken> self = shared_from_this();
+    listener->setDelegate([self](const std::shared_ptr<xpc::Connection>& accepted) {
+        relay::exportObject(*accepted, self);
+        accepted->resume();
+        return true;
+    });
+    listener->resume();
+    std::lock_guard lock(mutex_);
+    listener_ = listener;
+    relay::XPCServiceProxy::remoteObjectProxy(connection_)->registerFor(listener->endpoint(), 1);
+}
+
+void FakeToken::sendHash(const Bytes& hash, const std::string& instanceID) {
+    std::lock_guard lock(mutex_);
+    relay::XPCServiceProxy::remoteObjectProxy(connection_)->sendSignHashRequest(hash, instanceID);
+}
+
+void FakeToken::sendTimeout() {
+    std::lock_guard lock(mutex_);
+    relay::XPCServiceProxy::remoteObjectProxy(connection_)->sendSignRequestTimeout();
+}
+
+void FakeToken::sendSignature(const Bytes& signature) {
+    std::lock_guard lock(mutex_);
+    relay::XPCServiceProxy::remoteObjectProxy(connection_)->sendSignatureReadySignal(signature);
+}
+
+void FakeToken::sendFailure() {
+    std::lock_guard lock(mutex_);
+    relay::XPCServiceProxy::remoteObjectProxy(connection_)->sendSignatureFailureSignal();
+}
+
+void FakeToken::disconnect() {
+    std::lock_guard lock(mutex_);
+    if (listener_)
+        listener_->invalidate();
+    listener_.reset();
+    connection_.reset();
+}
+
+int FakeToken::readySignals() const {
+    std::lock_guard lock(mutex_);
+    return ready_;
+}
+
+std::vector<Bytes> FakeToken::signatures() const {
+    std::lock_guard lock(mutex_);
+    return signatures_;
+}
+
+int FakeToken::failures() const {
+    std::lock_guard lock(mutex_);
+    return failures_;
+}
+
+bool FakeToken::waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, predicate);
+}
+
+bool FakeToken::waitForReady(int count, std::chrono::milliseconds limit) const {
+    return waitFor([&] { return ready_ >= count; }, limit);
+}
+
+bool FakeToken::waitForSignatures(std::size_t count, std::chrono::milliseconds limit) const {
+    return waitFor([&] { return signatures_.size() >= count; }, limit);
+}
+
+bool FakeToken::waitForFailures(int count, std::chrono::milliseconds limit) const {
+    return waitFor([&] { return failures_ >= count; }, limit);
+}
+
+void FakeToken::appIsReady() {
+    {
+        std::lock_guard lock(mutex_);
+        ++ready_;
+    }
+    changed_.notify_all();
+}
+
+void FakeToken::signatureReadyWithSignature(const Bytes& signature) {
+    {
+        std::lock_guard lock(mutex_);
+        signatures_.push_back(signature);
+    }
+    changed_.notify_all();
+}
+
+void FakeToken::signatureFailed() {
+    {
+        std::lock_guard lock(mutex_);
+        ++failures_;
+    }
+    changed_.notify_all();
+}
+
+bool verifies(EVP_PKEY* key, const Bytes& digest, const Bytes& signature) {
+    Bytes der = signature;
+    std::size_t half = static_cast<std::size_t>((EVP_PKEY_get_bits(key) + 7) / 8);
+    if (signature.size() == 2 * half) {  // raw r‖s (a DER signature is never exactly that long in practice)
+        ECDSA_SIG* sig = ECDSA_SIG_new();
+        ECDSA_SIG_set0(sig, BN_bin2bn(signature.data(), static_cast<int>(half), nullptr),
+                       BN_bin2bn(signature.data() + half, static_cast<int>(half), nullptr));
+        int length = i2d_ECDSA_SIG(sig, nullptr);
+        der.resize(static_cast<std::size_t>(length));
+        unsigned char* p = der.data();
+        i2d_ECDSA_SIG(sig, &p);
+        ECDSA_SIG_free(sig);
+    }
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(EVP_PKEY_CTX_new(key, nullptr),
+                                                                        EVP_PKEY_CTX_free);
+    EVP_PKEY_verify_init(context.get());
+    return EVP_PKEY_verify(context.get(), der.data(), der.size(), digest.data(), digest.size()) == 1;
+}
+
+}  // namespace relaytest

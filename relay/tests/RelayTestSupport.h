@@ -1,0 +1,199 @@
+#pragma once
+// What the relay's tests share: the real Brokel as a child process, fake app and token peers on the real
+// protocol, a fake xdg-open that records the URLs it is asked to open, and small waiting helpers.
+#include <openssl/evp.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Bytes.h"
+#include "platform/xpc/Connection.h"
+#include "platform/xpc/Reactor.h"
+#include "relay/common/XPCProtocols.h"
+
+namespace relaytest {
+
+using namespace std::chrono_literals;
+using platform::Bytes;
+
+// Polls until the predicate holds or the limit passes (test-side waiting only).
+bool eventually(const std::function<bool()>& predicate, std::chrono::milliseconds limit = 5s);
+
+std::string readFile(const std::filesystem::path& path);
+
+// The messages of Brokel's log lines, each as "info: <message>" or "error: <message>".
+std::vector<std::string> logMessages(const std::string& log);
+// True when `expected` occurs in `lines` in this order (other lines may come between).
+bool containsInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected);
+std::size_t countOf(const std::vector<std::string>& lines, const std::string& line);
+
+// A fake xdg-open first on PATH (for this process and its children) that appends each URL to a file.
+class FakeOpener {
+  public:
+    static FakeOpener& shared();
+    std::vector<std::string> urls() const;
+    void clear() const;
+
+  private:
+    FakeOpener();
+    std::filesystem::path record_;
+};
+
+// While it lives, this process is the reaper of the programs it starts detached (the relay started on demand
+// and what that starts); on destruction it reaps every child that has ended and stops being a reaper.
+class SubreaperScope {
+  public:
+    SubreaperScope();
+    ~SubreaperScope();
+};
+// Ends a process and reaps it.
+void killAndReap(pid_t pid);
+
+// Runs a program to its end (killed after the limit) with extra environment variables, optionally as another
+// user; its exit status (-1 when killed) and its standard output and error together.
+struct ProgramResult {
+    int status = -1;
+    std::string output;
+};
+ProgramResult runProgram(const std::vector<std::string>& argv,
+                         const std::vector<std::pair<std::string, std::string>>& environment = {},
+                         std::optional<uid_t> user = std::nullopt, std::chrono::milliseconds limit = 60s);
+
+// A program running in the background until it ends or this object goes (then it is killed); reaped either
+// way.
+class BackgroundProgram {
+  public:
+    BackgroundProgram(const std::vector<std::string>& argv,
+                      const std::vector<std::pair<std::string, std::string>>& environment = {},
+                      std::optional<uid_t> user = std::nullopt);
+    ~BackgroundProgram();
+    // Its exit status once it has ended within the limit.
+    std::optional<int> waitForExit(std::chrono::milliseconds limit = 10s);
+
+  private:
+    pid_t pid_ = -1;
+};
+
+// Brokel, run from the build's bin folder with its standard output appended to its own log file.
+class BrokelProcess {
+  public:
+    struct Options {
+        double timeScale = 0.05;    // the ready signal's 10 s become 0.5 s
+        std::filesystem::path log;  // a fresh file when empty
+        bool waitUntilListening = true;
+        std::vector<std::pair<std::string, std::string>> environment = {};
+        std::optional<uid_t> user = std::nullopt;  // run as this user (the log file is opened before)
+    };
+    BrokelProcess();
+    explicit BrokelProcess(Options options);
+    ~BrokelProcess();
+
+    pid_t pid() const { return pid_; }
+    const std::filesystem::path& logPath() const { return log_; }
+    std::vector<std::string> messages() const { return logMessages(readFile(log_)); }
+    bool waitForMessage(const std::string& message, std::size_t count = 1,
+                        std::chrono::milliseconds limit = 5s) const;
+    // Waits until the process has ended; its exit status.
+    std::optional<int> waitForExit(std::chrono::milliseconds limit = 5s);
+
+  private:
+    pid_t pid_ = -1;
+    std::filesystem::path log_;
+};
+
+// The app's side of the protocol, answering sign requests as configured.
+class FakeApp : public relay::XPCClientApp, public std::enable_shared_from_this<FakeApp> {
+  public:
+    enum class Answer { none, signature, failure, empty, garbage };
+    struct Request {
+        Bytes hash;
+        std::string instanceID;
+    };
+
+    FakeApp(xpc::Reactor& reactor, std::shared_ptr<EVP_PKEY> key = nullptr);
+    ~FakeApp() override;
+
+    void setAnswer(Answer answer);
+    // As the app does it: connect to the relay, open a listener, register with role app, then (optionally)
+    // ready.
+    void connectAndRegister(bool sendReady = true, std::int64_t role = 0);
+    void sendReady();
+    void sendSignature(const Bytes& signature);
+    void sendFailure();
+    void disconnect();
+
+    std::vector<Request> requests() const;
+    int timeouts() const;
+    bool waitForRequests(std::size_t count, std::chrono::milliseconds limit = 5s) const;
+    bool waitForTimeouts(int count, std::chrono::milliseconds limit = 5s) const;
+    // The relay's process id, seen on the service connection.
+    std::optional<pid_t> relayPID() const;
+
+    void signWithHash(const Bytes& hash, const std::string& instanceID) override;
+    void signRequestTimeout() override;
+
+    // A DER ECDSA signature of the digest with the key.
+    static Bytes sign(EVP_PKEY* key, const Bytes& digest);
+
+  private:
+    xpc::Reactor& reactor_;
+    std::shared_ptr<EVP_PKEY> key_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    Answer answer_ = Answer::signature;
+    std::vector<Request> requests_;
+    int timeouts_ = 0;
+    std::shared_ptr<xpc::Connection> connection_;
+    std::shared_ptr<xpc::Listener> listener_;
+};
+
+// The token's side of the protocol, driven step by step by the test.
+class FakeToken : public relay::XPCClientToken, public std::enable_shared_from_this<FakeToken> {
+  public:
+    explicit FakeToken(xpc::Reactor& reactor);
+    ~FakeToken() override;
+
+    void connectAndRegister();
+    // Connects without registering (a peer that only sends).
+    void connect();
+    void sendHash(const Bytes& hash, const std::string& instanceID);
+    void sendTimeout();
+    void sendSignature(const Bytes& signature);
+    void sendFailure();
+    void disconnect();
+
+    int readySignals() const;
+    std::vector<Bytes> signatures() const;
+    int failures() const;
+    bool waitForReady(int count, std::chrono::milliseconds limit = 5s) const;
+    bool waitForSignatures(std::size_t count, std::chrono::milliseconds limit = 5s) const;
+    bool waitForFailures(int count, std::chrono::milliseconds limit = 5s) const;
+
+    void appIsReady() override;
+    void signatureReadyWithSignature(const Bytes& signature) override;
+    void signatureFailed() override;
+
+  private:
+    bool waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds limit) const;
+    xpc::Reactor& reactor_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    int ready_ = 0;
+    std::vector<Bytes> signatures_;
+    int failures_ = 0;
+    std::shared_ptr<xpc::Connection> connection_;
+    std::shared_ptr<xpc::Listener> listener_;
+};
+
+// Verifies a raw r‖s or DER ECDSA signature of the digest with the public key (OpenSSL).
+bool verifies(EVP_PKEY* key, const Bytes& digest, const Bytes& signature);
+
+}  // namespace relaytest

@@ -1,0 +1,748 @@
+// Pellin as a PKCS#11 module: every token configuration of the store is a slot with a token holding the
+// certificate and its EC key (paired by CKA_ID), and signing with the key (CKM_ECDSA over a 32-, 48- or
+// 64-byte digest) asks the app for the signature through the relay. No login; the token cannot be written.
+#include <p11-kit/pkcs11.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "outside/Logger/LoggerClient.h"
+#include "platform/tokens/TokenStore.h"
+#include "relay/token/ECKey.h"
+#include "relay/token/QuorvaneToken.h"
+
+namespace {
+
+using platform::Bytes;
+
+// Object handles within a session.
+constexpr CK_OBJECT_HANDLE certificateHandle = 1;
+constexpr CK_OBJECT_HANDLE privateKeyHandle = 2;
+constexpr CK_OBJECT_HANDLE publicKeyHandle = 3;
+
+struct Object {
+    CK_OBJECT_HANDLE handle;
+    std::map<CK_ATTRIBUTE_TYPE, Bytes> attributes;
+    std::vector<CK_ATTRIBUTE_TYPE> sensitive;  // exist, but are never revealed
+};
+
+Bytes ulongValue(CK_ULONG value) {
+    Bytes out(sizeof value);
+    std::memcpy(out.data(), &value, sizeof value);
+    return out;
+}
+Bytes boolValue(bool value) {
+    return Bytes{static_cast<std::uint8_t>(value ? CK_TRUE : CK_FALSE)};
+}
+
+struct Session {
+    CK_SLOT_ID slot;
+    CK_FLAGS flags;
+    std::shared_ptr<pellin::QuorvaneTokenSession> tokenSession;
+    std::vector<Object> objects;
+    std::optional<pellin::ECKeyInfo> key;
+
+    std::mutex mutex;  // guards the operation state below
+    bool findActive = false;
+    std::vector<CK_OBJECT_HANDLE> found;
+    std::size_t foundIndex = 0;
+    bool signActive = false;
+    bool signRunning = false;
+};
+
+struct Module {
+    std::mutex mutex;
+    bool initialized = false;
+    std::map<std::string, CK_SLOT_ID> slotIDs;  // instance id -> slot, stable while the module is loaded
+    std::map<CK_SLOT_ID, std::string> instanceIDs;
+    CK_SLOT_ID nextSlot = 1;
+    std::map<CK_SESSION_HANDLE, std::shared_ptr<Session>> sessions;
+    CK_SESSION_HANDLE nextSession = 1;
+    pellin::QuorvaneTokenDriver driver;
+
+    static Module& shared() {
+        static Module* module = new Module;  // never destroyed: the host may call in while it exits
+        return *module;
+    }
+
+    // The store is read afresh each time: configurations come and go while applications keep the module
+    // loaded.
+    std::vector<platform::tokens::TokenConfiguration> readConfigurations() {
+        std::vector<platform::tokens::TokenConfiguration> configurations;
+        try {
+            configurations = platform::tokens::TokenStore().configurations();
+        } catch (const std::exception&) {
+        }
+        for (const auto& configuration : configurations) {
+            if (slotIDs.contains(configuration.instanceID))
+                continue;
+            slotIDs[configuration.instanceID] = nextSlot;
+            instanceIDs[nextSlot] = configuration.instanceID;
+            ++nextSlot;
+        }
+        return configurations;
+    }
+
+    std::optional<platform::tokens::TokenConfiguration> configurationOf(CK_SLOT_ID slot) {
+        auto found = instanceIDs.find(slot);
+        if (found == instanceIDs.end())
+            return std::nullopt;
+        try {
+            return platform::tokens::TokenStore().configuration(found->second);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+
+    std::shared_ptr<Session> session(CK_SESSION_HANDLE handle) {
+        auto found = sessions.find(handle);
+        return found == sessions.end() ? nullptr : found->second;
+    }
+};
+
+void padded(CK_UTF8CHAR* field, std::size_t size, const std::string& text) {
+    std::memset(field, ' ', size);
+    std::size_t length = std::min(size, text.size());
+    // Never cut a UTF-8 sequence in two.
+    while (length < text.size() && length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        --length;
+    std::memcpy(field, text.data(), length);
+}
+
+std::vector<Object> objectsFor(const platform::tokens::TokenConfiguration& configuration,
+                               std::optional<pellin::ECKeyInfo>& key) {
+    std::vector<Object> objects;
+    auto certificate = configuration.certificateData();
+    if (!certificate)
+        return objects;
+    auto fields = pellin::certificateFields(*certificate);
+    if (!fields)
+        return objects;
+    // Consumers pair a certificate with its key by CKA_ID; the configuration's object ids stay as labels.
+    Bytes id = platform::toBytes(configuration.instanceID);
+    std::string keyLabel = configuration.instanceID;
+    std::string certificateLabel = configuration.instanceID + "-leaf";
+    for (const auto& item : configuration.keychainItems) {
+        if (item.kind == platform::tokens::KeychainItem::Kind::certificate)
+            certificateLabel = item.objectID;
+        if (item.kind == platform::tokens::KeychainItem::Kind::key)
+            keyLabel = item.objectID;
+    }
+
+    Object cert{certificateHandle, {}, {}};
+    cert.attributes[CKA_CLASS] = ulongValue(CKO_CERTIFICATE);
+    cert.attributes[CKA_TOKEN] = boolValue(true);
+    cert.attributes[CKA_PRIVATE] = boolValue(false);
+    cert.attributes[CKA_MODIFIABLE] = boolValue(false);
+    cert.attributes[CKA_LABEL] = platform::toBytes(certificateLabel);
+    cert.attributes[CKA_CERTIFICATE_TYPE] = ulongValue(CKC_X_509);
+    cert.attributes[CKA_TRUSTED] = boolValue(false);
+    cert.attributes[CKA_CERTIFICATE_CATEGORY] = ulongValue(0);
+    cert.attributes[CKA_ID] = id;
+    cert.attributes[CKA_SUBJECT] = fields->subject;
+    cert.attributes[CKA_ISSUER] = fields->issuer;
+    cert.attributes[CKA_SERIAL_NUMBER] = fields->serialNumber;
+    cert.attributes[CKA_VALUE] = *certificate;
+    objects.push_back(std::move(cert));
+
+    key = fields->ecKey;
+    if (!key)
+        return objects;  // only an EC key can sign here
+
+    Object privateKey{privateKeyHandle, {}, {CKA_VALUE}};
+    auto& p = privateKey.attributes;
+    p[CKA_CLASS] = ulongValue(CKO_PRIVATE_KEY);
+    p[CKA_KEY_TYPE] = ulongValue(CKK_EC);
+    p[CKA_TOKEN] = boolValue(true);
+    p[CKA_PRIVATE] = boolValue(false);
+    p[CKA_MODIFIABLE] = boolValue(false);
+    p[CKA_LABEL] = platform::toBytes(keyLabel);
+    p[CKA_ID] = id;
+    p[CKA_SUBJECT] = fields->subject;
+    p[CKA_SENSITIVE] = boolValue(true);
+    p[CKA_ALWAYS_SENSITIVE] = boolValue(true);
+    p[CKA_EXTRACTABLE] = boolValue(false);
+    p[CKA_NEVER_EXTRACTABLE] = boolValue(true);
+    p[CKA_LOCAL] = boolValue(false);
+    p[CKA_SIGN] = boolValue(true);
+    p[CKA_SIGN_RECOVER] = boolValue(false);
+    p[CKA_DECRYPT] = boolValue(false);
+    p[CKA_UNWRAP] = boolValue(false);
+    p[CKA_DERIVE] = boolValue(false);
+    p[CKA_ALWAYS_AUTHENTICATE] = boolValue(false);
+    p[CKA_EC_PARAMS] = key->ecParameters;
+    p[CKA_KEY_GEN_MECHANISM] = ulongValue(CK_UNAVAILABLE_INFORMATION);
+    objects.push_back(std::move(privateKey));
+
+    Object publicKey{publicKeyHandle, {}, {}};
+    auto& q = publicKey.attributes;
+    q[CKA_CLASS] = ulongValue(CKO_PUBLIC_KEY);
+    q[CKA_KEY_TYPE] = ulongValue(CKK_EC);
+    q[CKA_TOKEN] = boolValue(true);
+    q[CKA_PRIVATE] = boolValue(false);
+    q[CKA_MODIFIABLE] = boolValue(false);
+    q[CKA_LABEL] = platform::toBytes(keyLabel);
+    q[CKA_ID] = id;
+    q[CKA_SUBJECT] = fields->subject;
+    q[CKA_VERIFY] = boolValue(true);
+    q[CKA_VERIFY_RECOVER] = boolValue(false);
+    q[CKA_ENCRYPT] = boolValue(false);
+    q[CKA_WRAP] = boolValue(false);
+    q[CKA_DERIVE] = boolValue(false);
+    q[CKA_LOCAL] = boolValue(false);
+    q[CKA_EC_PARAMS] = key->ecParameters;
+    q[CKA_EC_POINT] = key->ecPoint;
+    objects.push_back(std::move(publicKey));
+    return objects;
+}
+
+const Object* objectOf(const Session& session, CK_OBJECT_HANDLE handle) {
+    for (const auto& object : session.objects)
+        if (object.handle == handle)
+            return &object;
+    return nullptr;
+}
+
+bool matches(const Object& object, CK_ATTRIBUTE_PTR templ, CK_ULONG count) {
+    for (CK_ULONG i = 0; i < count; ++i) {
+        auto found = object.attributes.find(templ[i].type);
+        if (found == object.attributes.end())
+            return false;
+        if (templ[i].ulValueLen != found->second.size())
+            return false;
+        if (templ[i].ulValueLen && (!templ[i].pValue || std::memcmp(templ[i].pValue, found->second.data(),
+                                                                    found->second.size()) != 0))
+            return false;
+    }
+    return true;
+}
+
+// The digest algorithm that a CKM_ECDSA input of this length stands for.
+const char* algorithmForDigestLength(std::size_t length) {
+    switch (length) {
+        case 32:
+            return pellin::algorithms::ecdsaSignatureDigestX962SHA256;
+        case 48:
+            return pellin::algorithms::ecdsaSignatureDigestX962SHA384;
+        case 64:
+            return pellin::algorithms::ecdsaSignatureDigestX962SHA512;
+        default:
+            return "";
+    }
+}
+
+#define REQUIRE_INITIALIZED(module)              \
+    do {                                         \
+        if (!(module).initialized)               \
+            return CKR_CRYPTOKI_NOT_INITIALIZED; \
+    } while (0)
+
+CK_RV initialize(void* args) {
+    if (args) {
+        auto* init = static_cast<CK_C_INITIALIZE_ARGS*>(args);
+        if (init->pReserved)
+            return CKR_ARGUMENTS_BAD;
+        bool someMutexFunctions =
+            init->CreateMutex || init->DestroyMutex || init->LockMutex || init->UnlockMutex;
+        bool allMutexFunctions =
+            init->CreateMutex && init->DestroyMutex && init->LockMutex && init->UnlockMutex;
+        if (someMutexFunctions && !allMutexFunctions)
+            return CKR_ARGUMENTS_BAD;
+        // We lock with the system's primitives; only those are acceptable.
+        if (allMutexFunctions && !(init->flags & CKF_OS_LOCKING_OK))
+            return CKR_CANT_LOCK;
+        if (init->flags & CKF_LIBRARY_CANT_CREATE_OS_THREADS)
+            return CKR_NEED_TO_CREATE_THREADS;
+    }
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    if (module.initialized)
+        return CKR_CRYPTOKI_ALREADY_INITIALIZED;
+    module.initialized = true;
+    return CKR_OK;
+}
+
+CK_RV finalize(void* reserved) {
+    if (reserved)
+        return CKR_ARGUMENTS_BAD;
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    REQUIRE_INITIALIZED(module);
+    module.sessions.clear();
+    module.initialized = false;
+    return CKR_OK;
+}
+
+CK_RV getInfo(CK_INFO_PTR info) {
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    REQUIRE_INITIALIZED(module);
+    if (!info)
+        return CKR_ARGUMENTS_BAD;
+    std::memset(info, 0, sizeof *info);
+    info->cryptokiVersion = {2, 40};
+    padded(info->manufacturerID, sizeof info->manufacturerID, "Quorvane");
+    padded(info->libraryDescription, sizeof info->libraryDescription, "Pellin remote signing token");
+    info->libraryVersion = {1, 0};
+    return CKR_OK;
+}
+
+CK_RV getSlotList(CK_BBOOL, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    REQUIRE_INITIALIZED(module);
+    if (!count)
+        return CKR_ARGUMENTS_BAD;
+    std::vector<CK_SLOT_ID> slots;
+    for (const auto& configuration : module.readConfigurations())
+        slots.push_back(module.slotIDs.at(configuration.instanceID));
+    std::sort(slots.begin(), slots.end());
+    if (!list) {
+        *count = slots.size();
+        return CKR_OK;
+    }
+    if (*count < slots.size()) {
+        *count = slots.size();
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    std::copy(slots.begin(), slots.end(), list);
+    *count = slots.size();
+    return CKR_OK;
+}
+
+CK_RV getSlotInfo(CK_SLOT_ID slot, CK_SLOT_INFO_PTR info) {
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    REQUIRE_INITIALIZED(module);
+    if (!info)
+        return CKR_ARGUMENTS_BAD;
+    if (!module.instanceIDs.contains(slot))
+        return CKR_SLOT_ID_INVALID;
+    std::memset(info, 0, sizeof *info);
+    padded(info->slotDescription, sizeof info->slotDescription, "Quorvane remote signing");
+    padded(info->manufacturerID, sizeof info->manufacturerID, "Quorvane");
+    info->flags = CKF_REMOVABLE_DEVICE | (module.configurationOf(slot) ? CKF_TOKEN_PRESENT : 0);
+    info->hardwareVersion = {1, 0};
+    info->firmwareVersion = {1, 0};
+    return CKR_OK;
+}
+
+CK_RV getTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info) {
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    REQUIRE_INITIALIZED(module);
+    if (!info)
+        return CKR_ARGUMENTS_BAD;
+    if (!module.instanceIDs.contains(slot))
+        return CKR_SLOT_ID_INVALID;
+    if (!module.configurationOf(slot))
+        return CKR_TOKEN_NOT_PRESENT;
+    std::memset(info, 0, sizeof *info);
+    padded(info->label, sizeof info->label, module.instanceIDs.at(slot));
+    padded(info->manufacturerID, sizeof info->manufacturerID, "Quorvane");
+    padded(info->model, sizeof info->model, "Pellin");
+    padded(info->serialNumber, sizeof info->serialNumber, std::to_string(slot));
+    info->flags = CKF_TOKEN_INITIALIZED;
+    info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
+    info->ulSessionCount = CK_UNAVAILABLE_INFORMATION;
+    info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
+    info->ulRwSessionCount = CK_UNAVAILABLE_INFORMATION;
+    info->ulMaxPinLen = 0;
+    info->ulMinPinLen = 0;
+    info->ulTotalPublicMemory = CK_UNAVAILABLE_INFORMATION;
+    info->ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
+    info->ulTotalPrivateMemory = CK_UNAVAILABLE_INFORMATION;
+    info->ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
+    info->hardwareVersion = {1, 0};
+    info->firmwareVersion = {1, 0};
+    return CKR_OK;
+}
+
+CK_RV getMechanismList(CK_SLOT_ID slot, CK_MECHANISM_TYPE_PTR list, CK_ULONG_PTR count) {
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    REQUIRE_INITIALIZED(module);
+    if (!count)
+        return CKR_ARGUMENTS_BAD;
+    if (!module.instanceIDs.contains(slot))
+        return CKR_SLOT_ID_INVALID;
+    if (!list) {
+        *count = 1;
+        return CKR_OK;
+    }
+    if (*count < 1) {
+        *count = 1;
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    list[0] = CKM_ECDSA;
+    *count = 1;
+    return CKR_OK;
+}
+
+CK_RV getMechanismInfo(CK_SLOT_ID slot, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR info) {
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    REQUIRE_INITIALIZED(module);
+    if (!info)
+        return CKR_ARGUMENTS_BAD;
+    if (!module.instanceIDs.contains(slot))
+        return CKR_SLOT_ID_INVALID;
+    if (type != CKM_ECDSA)
+        return CKR_MECHANISM_INVALID;
+    info->ulMinKeySize = 256;
+    info->ulMaxKeySize = 521;
+    info->flags = CKF_SIGN | CKF_EC_F_P | CKF_EC_NAMEDCURVE | CKF_EC_UNCOMPRESS;
+    return CKR_OK;
+}
+
+CK_RV openSession(CK_SLOT_ID slot, CK_FLAGS flags, void*, CK_NOTIFY, CK_SESSION_HANDLE_PTR handle) {
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    REQUIRE_INITIALIZED(module);
+    if (!handle)
+        return CKR_ARGUMENTS_BAD;
+    if (!(flags & CKF_SERIAL_SESSION))
+        return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
+    module.readConfigurations();
+    if (!module.instanceIDs.contains(slot))
+        return CKR_SLOT_ID_INVALID;
+    auto configuration = module.configurationOf(slot);
+    if (!configuration)
+        return CKR_TOKEN_NOT_PRESENT;
+    auto session = std::make_shared<Session>();
+    session->slot = slot;
+    session->flags = flags;
+    session->tokenSession = module.driver.tokenForConfiguration(configuration)->createSession();
+    session->objects = objectsFor(*configuration, session->key);
+    *handle = module.nextSession++;
+    module.sessions[*handle] = session;
+    return CKR_OK;
+}
+
+CK_RV closeSession(CK_SESSION_HANDLE handle) {
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    REQUIRE_INITIALIZED(module);
+    return module.sessions.erase(handle) ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
+}
+
+CK_RV closeAllSessions(CK_SLOT_ID slot) {
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    REQUIRE_INITIALIZED(module);
+    if (!module.instanceIDs.contains(slot))
+        return CKR_SLOT_ID_INVALID;
+    std::erase_if(module.sessions, [slot](const auto& entry) { return entry.second->slot == slot; });
+    return CKR_OK;
+}
+
+CK_RV getSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO_PTR info) {
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    REQUIRE_INITIALIZED(module);
+    if (!info)
+        return CKR_ARGUMENTS_BAD;
+    auto session = module.session(handle);
+    if (!session)
+        return CKR_SESSION_HANDLE_INVALID;
+    info->slotID = session->slot;
+    info->flags = session->flags;
+    info->state = (session->flags & CKF_RW_SESSION) ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION;
+    info->ulDeviceError = 0;
+    return CKR_OK;
+}
+
+// Nothing to log in to: a login is accepted and changes nothing.
+CK_RV login(CK_SESSION_HANDLE handle, CK_USER_TYPE, CK_UTF8CHAR_PTR, CK_ULONG) {
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    REQUIRE_INITIALIZED(module);
+    return module.session(handle) ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
+}
+
+CK_RV logout(CK_SESSION_HANDLE handle) {
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    REQUIRE_INITIALIZED(module);
+    return module.session(handle) ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
+}
+
+std::shared_ptr<Session> sessionOf(CK_SESSION_HANDLE handle, CK_RV& rv) {
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    if (!module.initialized) {
+        rv = CKR_CRYPTOKI_NOT_INITIALIZED;
+        return nullptr;
+    }
+    auto session = module.session(handle);
+    rv = session ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
+    return session;
+}
+
+CK_RV getAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHandle, CK_ATTRIBUTE_PTR templ,
+                        CK_ULONG count) {
+    CK_RV rv;
+    auto session = sessionOf(handle, rv);
+    if (!session)
+        return rv;
+    if (!templ && count)
+        return CKR_ARGUMENTS_BAD;
+    const Object* object = objectOf(*session, objectHandle);
+    if (!object)
+        return CKR_OBJECT_HANDLE_INVALID;
+    rv = CKR_OK;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        auto& attribute = templ[i];
+        if (std::find(object->sensitive.begin(), object->sensitive.end(), attribute.type) !=
+            object->sensitive.end()) {
+            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            rv = CKR_ATTRIBUTE_SENSITIVE;
+            continue;
+        }
+        auto found = object->attributes.find(attribute.type);
+        if (found == object->attributes.end()) {
+            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            if (rv == CKR_OK)
+                rv = CKR_ATTRIBUTE_TYPE_INVALID;
+            continue;
+        }
+        if (!attribute.pValue) {
+            attribute.ulValueLen = found->second.size();
+        } else if (attribute.ulValueLen < found->second.size()) {
+            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            if (rv == CKR_OK)
+                rv = CKR_BUFFER_TOO_SMALL;
+        } else {
+            std::memcpy(attribute.pValue, found->second.data(), found->second.size());
+            attribute.ulValueLen = found->second.size();
+        }
+    }
+    return rv;
+}
+
+CK_RV findObjectsInit(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR templ, CK_ULONG count) {
+    CK_RV rv;
+    auto session = sessionOf(handle, rv);
+    if (!session)
+        return rv;
+    if (!templ && count)
+        return CKR_ARGUMENTS_BAD;
+    std::lock_guard lock(session->mutex);
+    if (session->findActive)
+        return CKR_OPERATION_ACTIVE;
+    session->found.clear();
+    for (const auto& object : session->objects)
+        if (matches(object, templ, count))
+            session->found.push_back(object.handle);
+    session->foundIndex = 0;
+    session->findActive = true;
+    return CKR_OK;
+}
+
+CK_RV findObjects(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE_PTR objects, CK_ULONG maxCount,
+                  CK_ULONG_PTR count) {
+    CK_RV rv;
+    auto session = sessionOf(handle, rv);
+    if (!session)
+        return rv;
+    if (!objects || !count)
+        return CKR_ARGUMENTS_BAD;
+    std::lock_guard lock(session->mutex);
+    if (!session->findActive)
+        return CKR_OPERATION_NOT_INITIALIZED;
+    CK_ULONG n = 0;
+    while (n < maxCount && session->foundIndex < session->found.size())
+        objects[n++] = session->found[session->foundIndex++];
+    *count = n;
+    return CKR_OK;
+}
+
+CK_RV findObjectsFinal(CK_SESSION_HANDLE handle) {
+    CK_RV rv;
+    auto session = sessionOf(handle, rv);
+    if (!session)
+        return rv;
+    std::lock_guard lock(session->mutex);
+    if (!session->findActive)
+        return CKR_OPERATION_NOT_INITIALIZED;
+    session->findActive = false;
+    session->found.clear();
+    return CKR_OK;
+}
+
+CK_RV signInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
+    CK_RV rv;
+    auto session = sessionOf(handle, rv);
+    if (!session)
+        return rv;
+    if (!mechanism)
+        return CKR_ARGUMENTS_BAD;
+    std::lock_guard lock(session->mutex);
+    if (session->signActive || session->signRunning)
+        return CKR_OPERATION_ACTIVE;
+    if (mechanism->mechanism != CKM_ECDSA)
+        return CKR_MECHANISM_INVALID;
+    if (mechanism->ulParameterLen != 0)
+        return CKR_MECHANISM_PARAM_INVALID;
+    if (key != privateKeyHandle || !objectOf(*session, privateKeyHandle))
+        return CKR_KEY_HANDLE_INVALID;
+    session->signActive = true;
+    return CKR_OK;
+}
+
+CK_RV sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
+           CK_ULONG_PTR signatureLength) {
+    CK_RV rv;
+    auto session = sessionOf(handle, rv);
+    if (!session)
+        return rv;
+    std::size_t size;
+    const char* algorithm = algorithmForDigestLength(dataLength);
+    {
+        std::lock_guard lock(session->mutex);
+        if (!session->signActive)
+            return CKR_OPERATION_NOT_INITIALIZED;
+        if (!signatureLength || (!data && dataLength)) {
+            session->signActive = false;
+            return CKR_ARGUMENTS_BAD;
+        }
+        size = session->key->signatureSize();
+        // The size query is answered from the key alone: it must never start an exchange with the app.
+        if (!signature) {
+            *signatureLength = size;
+            return CKR_OK;
+        }
+        if (*signatureLength < size) {
+            *signatureLength = size;
+            return CKR_BUFFER_TOO_SMALL;
+        }
+        session->signActive = false;
+        if (!session->tokenSession->supportsOperation(pellin::TokenOperation::signData, "", algorithm))
+            return CKR_DATA_LEN_RANGE;
+        session->signRunning = true;
+    }
+    Bytes digest(data, data + dataLength);
+    std::optional<Bytes> raw;
+    try {
+        Bytes answer = session->tokenSession->signData(digest, "", algorithm);
+        raw = pellin::rawSignature(answer, session->key->fieldSize);
+        if (!raw)
+            LoggerClient("token").error("The signature from the app is not an ECDSA signature of this key");
+    } catch (const pellin::TokenError& error) {
+        LoggerClient("token").error(error.what());
+    } catch (const std::exception& error) {
+        LoggerClient("token").error(error.what());
+    }
+    std::lock_guard lock(session->mutex);
+    session->signRunning = false;
+    if (!raw)
+        return CKR_FUNCTION_FAILED;
+    std::memcpy(signature, raw->data(), raw->size());
+    *signatureLength = raw->size();
+    return CKR_OK;
+}
+
+template <class F>
+struct NotSupported;
+template <class... Args>
+struct NotSupported<CK_RV (*)(Args...)> {
+    static CK_RV call(Args...) { return CKR_FUNCTION_NOT_SUPPORTED; }
+};
+
+CK_RV getFunctionList(CK_FUNCTION_LIST_PTR_PTR list);
+
+CK_FUNCTION_LIST makeFunctionList() {
+    CK_FUNCTION_LIST f{};
+    f.version = {2, 40};
+#define NOT_SUPPORTED(name) f.name = NotSupported<decltype(f.name)>::call;
+    NOT_SUPPORTED(C_WaitForSlotEvent)
+    NOT_SUPPORTED(C_InitToken)
+    NOT_SUPPORTED(C_InitPIN)
+    NOT_SUPPORTED(C_SetPIN)
+    NOT_SUPPORTED(C_GetOperationState)
+    NOT_SUPPORTED(C_SetOperationState)
+    NOT_SUPPORTED(C_CreateObject)
+    NOT_SUPPORTED(C_CopyObject)
+    NOT_SUPPORTED(C_DestroyObject)
+    NOT_SUPPORTED(C_GetObjectSize)
+    NOT_SUPPORTED(C_SetAttributeValue)
+    NOT_SUPPORTED(C_EncryptInit)
+    NOT_SUPPORTED(C_Encrypt)
+    NOT_SUPPORTED(C_EncryptUpdate)
+    NOT_SUPPORTED(C_EncryptFinal)
+    NOT_SUPPORTED(C_DecryptInit)
+    NOT_SUPPORTED(C_Decrypt)
+    NOT_SUPPORTED(C_DecryptUpdate)
+    NOT_SUPPORTED(C_DecryptFinal)
+    NOT_SUPPORTED(C_DigestInit)
+    NOT_SUPPORTED(C_Digest)
+    NOT_SUPPORTED(C_DigestUpdate)
+    NOT_SUPPORTED(C_DigestKey)
+    NOT_SUPPORTED(C_DigestFinal)
+    NOT_SUPPORTED(C_SignUpdate)
+    NOT_SUPPORTED(C_SignFinal)
+    NOT_SUPPORTED(C_SignRecoverInit)
+    NOT_SUPPORTED(C_SignRecover)
+    NOT_SUPPORTED(C_VerifyInit)
+    NOT_SUPPORTED(C_Verify)
+    NOT_SUPPORTED(C_VerifyUpdate)
+    NOT_SUPPORTED(C_VerifyFinal)
+    NOT_SUPPORTED(C_VerifyRecoverInit)
+    NOT_SUPPORTED(C_VerifyRecover)
+    NOT_SUPPORTED(C_DigestEncryptUpdate)
+    NOT_SUPPORTED(C_DecryptDigestUpdate)
+    NOT_SUPPORTED(C_SignEncryptUpdate)
+    NOT_SUPPORTED(C_DecryptVerifyUpdate)
+    NOT_SUPPORTED(C_GenerateKey)
+    NOT_SUPPORTED(C_GenerateKeyPair)
+    NOT_SUPPORTED(C_WrapKey)
+    NOT_SUPPORTED(C_UnwrapKey)
+    NOT_SUPPORTED(C_DeriveKey)
+    NOT_SUPPORTED(C_SeedRandom)
+    NOT_SUPPORTED(C_GenerateRandom)
+    NOT_SUPPORTED(C_GetFunctionStatus)
+    NOT_SUPPORTED(C_CancelFunction)
+#undef NOT_SUPPORTED
+    f.C_Initialize = initialize;
+    f.C_Finalize = finalize;
+    f.C_GetInfo = getInfo;
+    f.C_GetFunctionList = getFunctionList;
+    f.C_GetSlotList = getSlotList;
+    f.C_GetSlotInfo = getSlotInfo;
+    f.C_GetTokenInfo = getTokenInfo;
+    f.C_GetMechanismList = getMechanismList;
+    f.C_GetMechanismInfo = getMechanismInfo;
+    f.C_OpenSession = openSession;
+    f.C_CloseSession = closeSession;
+    f.C_CloseAllSessions = closeAllSessions;
+    f.C_GetSessionInfo = getSessionInfo;
+    f.C_Login = login;
+    f.C_Logout = logout;
+    f.C_GetAttributeValue = getAttributeValue;
+    f.C_FindObjectsInit = findObjectsInit;
+    f.C_FindObjects = findObjects;
+    f.C_FindObjectsFinal = findObjectsFinal;
+    f.C_SignInit = signInit;
+    f.C_Sign = sign;
+    return f;
+}
+
+CK_RV getFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
+    static CK_FUNCTION_LIST functions = makeFunctionList();
+    if (!list)
+        return CKR_ARGUMENTS_BAD;
+    *list = &functions;
+    return CKR_OK;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
+    return getFunctionList(list);
+}
