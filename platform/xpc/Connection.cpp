@@ -23,6 +23,8 @@ namespace {
 
 constexpr std::chrono::milliseconds connectRetryInterval{20};
 constexpr std::size_t readChunk = 64 * 1024;
+// How long closeAfterSending() waits for a peer that does not read.
+constexpr std::chrono::milliseconds closeAfterSendingLimit{10000};
 
 bool fillAddress(const std::filesystem::path& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
@@ -146,6 +148,9 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     FrameDecoder decoder;
     bool delivering = false;
     std::function<void()> onInvalidated;  // the accepting listener's bookkeeping
+    // Set while closeAfterSending() waits for the outbox to be written; keeps this alive without handles.
+    std::shared_ptr<Impl> closingSelf;
+    Reactor::TimerID closeTimerID = 0;
 
     void resume() {
         suspended = false;
@@ -161,6 +166,39 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         suspended = true;
         if (state == State::connected)
             updateWatch();
+    }
+
+    void closeAfterSending() {
+        if (state == State::invalidated || closingSelf)
+            return;
+        suspended = true;
+        {
+            std::lock_guard lock(mutex);
+            invalidationHandler = nullptr;
+            interruptionHandler = nullptr;
+            handler = nullptr;
+        }
+        bool waiting = outboxSent < outbox.size();
+        if (!waiting || (state != State::connected && state != State::connecting)) {
+            closeSilently();
+            return;
+        }
+        closingSelf = shared_from_this();
+        std::weak_ptr<Impl> weak = closingSelf;
+        closeTimerID = reactor.startTimer(closeAfterSendingLimit, [weak] {
+            if (auto self = weak.lock())
+                self->finishClosing();
+        });
+        if (state == State::connected)
+            updateWatch();
+    }
+
+    void finishClosing() {
+        auto self = std::move(closingSelf);  // may be the last reference
+        if (!self)
+            return;
+        reactor.cancelTimer(closeTimerID);
+        closeSilently();
     }
 
     void start() {
@@ -375,6 +413,10 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         if (outboxSent == outbox.size()) {
             outbox.clear();
             outboxSent = 0;
+            if (closingSelf) {
+                finishClosing();
+                return;
+            }
         }
         updateWatch();
     }
@@ -391,6 +433,10 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     }
 
     void peerGone() {
+        if (closingSelf) {
+            finishClosing();
+            return;
+        }
         if (kind == Kind::service && state == State::connected) {
             closeSocket();
             inbox.clear();
@@ -426,6 +472,10 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         if (auto hook = std::move(onInvalidated))
             hook();
         onInvalidated = nullptr;
+        if (closingSelf) {
+            reactor.cancelTimer(closeTimerID);
+            closingSelf.reset();
+        }
         if (invalidatedHandler)
             invalidatedHandler();
     }
@@ -447,7 +497,10 @@ Connection::Connection(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Connection::~Connection() {
     auto impl = impl_;
-    impl_->reactor.post([impl] { impl->closeSilently(); });
+    impl_->reactor.post([impl] {
+        if (!impl->closingSelf)  // closeAfterSending() closes it once its messages are written
+            impl->closeSilently();
+    });
 }
 
 std::shared_ptr<Connection> Connection::toService(Reactor& reactor, std::string serviceName) {
@@ -521,6 +574,11 @@ void Connection::suspend() {
 void Connection::invalidate() {
     auto impl = impl_;
     impl_->reactor.post([impl] { impl->invalidate(); });
+}
+
+void Connection::closeAfterSending() {
+    auto impl = impl_;
+    impl_->reactor.post([impl] { impl->closeAfterSending(); });
 }
 
 bool Connection::send(Message message) {

@@ -94,6 +94,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void resume();
     void suspend();
     void invalidate();
+    // Stops delivering messages and closes the connection, without calling its handlers, once the messages
+    // sent before are written whole (at once when none is waiting; at most 10 s later when the peer does not
+    // read). Dropping the handle afterwards does not cut this short.
+    void closeAfterSending();
 
     // The remote proxy: false (and nothing sent) without a remote interface or for a message outside it.
     bool send(Message message);

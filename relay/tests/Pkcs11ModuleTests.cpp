@@ -10,7 +10,7 @@
 #include "platform/testing/TestEnvironment.h"
 #include "platform/testing/TestPKI.h"
 #include "platform/tokens/TokenStore.h"
-#include "relay/tests/RelayTestSupport.h"
+#include "relay/testing/RelayTestSupport.h"
 
 using namespace relaytest;
 using platform::tokens::TokenConfiguration;

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/testing/TestEnvironment.h"
-#include "relay/tests/RelayTestSupport.h"
+#include "relay/testing/RelayTestSupport.h"
 
 using namespace relaytest;
 

@@ -11,7 +11,7 @@
 #include "platform/LaunchAgent.h"
 #include "platform/Workspace.h"
 #include "platform/testing/TestEnvironment.h"
-#include "relay/tests/RelayTestSupport.h"
+#include "relay/testing/RelayTestSupport.h"
 #include "relay/token/QuorvaneToken.h"
 #include "relay/token/XPCClientLive.h"
 

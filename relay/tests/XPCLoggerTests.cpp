@@ -9,7 +9,7 @@
 
 #include "platform/testing/TestEnvironment.h"
 #include "relay/service/XPCLogger.h"
-#include "relay/tests/RelayTestSupport.h"
+#include "relay/testing/RelayTestSupport.h"
 
 using relay::XPCLogger;
 using relay::XPCLogType;

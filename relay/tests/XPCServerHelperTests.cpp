@@ -5,7 +5,7 @@
 
 #include "platform/testing/TestEnvironment.h"
 #include "relay/service/XPCServerHelper.h"
-#include "relay/tests/RelayTestSupport.h"
+#include "relay/testing/RelayTestSupport.h"
 
 using namespace relaytest;
 

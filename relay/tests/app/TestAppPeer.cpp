@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "relay/tests/RelayTestSupport.h"
+#include "relay/testing/RelayTestSupport.h"
 
 int main(int argc, char** argv) {
     if (argc != 4)

@@ -1,4 +1,4 @@
-#include "relay/tests/RelayTestSupport.h"
+#include "relay/testing/RelayTestSupport.h"
 
 #include <fcntl.h>
 #include <openssl/bn.h>
