@@ -1,5 +1,7 @@
 // The XPC stand-in over real Unix sockets: framing, delivery, the peer check, interruption and invalidation.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -441,4 +444,347 @@ TEST(XpcQtReactor, RunsConnectionsOnTheQtEventLoop) {
     reactor.cancelTimer(reactor.startTimer(10ms, [&] { cancelled = true; }));
     EXPECT_TRUE(spin([&] { return fired; }));
     EXPECT_FALSE(cancelled);
+}
+
+// closeAfterSending(): the peer gets every message sent before, whole, and the closing side calls no handler.
+
+namespace {
+
+// A peer of plain sockets listening under a service name: it reads only when the test says so.
+class RawService {
+  public:
+    RawService() : name(uniqueServiceName()), path_(xpc::servicePath(name)) {
+        listenFD_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
+        if (::bind(listenFD_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listenFD_, 4) != 0)
+            ADD_FAILURE() << "cannot listen at " << path_ << ": " << std::strerror(errno);
+    }
+    ~RawService() {
+        ::close(listenFD_);
+        ::unlink(path_.c_str());
+        for (int fd : accepted_)
+            ::close(fd);
+    }
+    RawService(const RawService&) = delete;
+    RawService& operator=(const RawService&) = delete;
+
+    // The next connection (closed with the service), or -1 when none comes within the limit.
+    int accept(std::chrono::milliseconds limit = 5s) {
+        pollfd p{listenFD_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(limit.count())) != 1)
+            return -1;
+        int fd = ::accept4(listenFD_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0)
+            accepted_.push_back(fd);
+        return fd;
+    }
+
+    const std::string name;
+
+  private:
+    std::filesystem::path path_;
+    int listenFD_ = -1;
+    std::vector<int> accepted_;
+};
+
+// True when the other end has closed the socket (without reading what is queued here).
+bool hungUp(int fd, std::chrono::milliseconds limit) {
+    pollfd p{fd, 0, 0};
+    return ::poll(&p, 1, static_cast<int>(limit.count())) == 1 && (p.revents & POLLHUP);
+}
+
+struct ReadResult {
+    Bytes bytes;
+    bool ended = false;  // the other end closed
+};
+
+// Reads until the other end closes, or until the limit passes without it.
+ReadResult readToEnd(int fd, std::chrono::milliseconds limit = 5s) {
+    ReadResult result;
+    auto end = std::chrono::steady_clock::now() + limit;
+    std::uint8_t chunk[64 * 1024];
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) != 1)
+            return result;
+        ssize_t n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n > 0) {
+            result.bytes.insert(result.bytes.end(), chunk, chunk + n);
+        } else if (n == 0 || errno == ECONNRESET) {
+            result.ended = true;
+            return result;
+        } else if (errno != EAGAIN && errno != EINTR) {
+            return result;
+        }
+    }
+}
+
+// Four frames of nearly the largest size: about 1 MB, far more than a socket's buffers hold.
+std::vector<Message> largeMessages() {
+    std::vector<Message> messages;
+    for (int i = 0; i < 4; ++i)
+        messages.push_back(
+            {"data:count:", {Bytes(xpc::maxFrameBodySize - 64, std::uint8_t(i + 1)), std::int64_t{i}}});
+    return messages;
+}
+
+Bytes framesOf(const std::vector<Message>& messages) {
+    Bytes stream;
+    for (const auto& m : messages) {
+        Bytes frame = xpc::encodeFrame(m);
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    return stream;
+}
+
+// A service connection whose every handler reports to `events`.
+std::shared_ptr<xpc::Connection> reportingConnection(xpc::Reactor& reactor, const std::string& name,
+                                                     Events& events) {
+    auto connection = xpc::Connection::toService(reactor, name);
+    connection->setRemoteInterface(echoInterface);
+    connection->setExportedInterface(echoInterface, [&events](const Message& m) { events.add(m); });
+    connection->setInterruptionHandler([&events] { events.bump(&Events::interruptions); });
+    connection->setInvalidationHandler([&events] { events.bump(&Events::invalidations); });
+    connection->resume();
+    return connection;
+}
+
+void expectNoHandlerRan(Events& events) {
+    std::lock_guard lock(events.mutex);
+    EXPECT_TRUE(events.messages.empty());
+    EXPECT_EQ(events.interruptions, 0);
+    EXPECT_EQ(events.invalidations, 0);
+}
+
+}  // namespace
+
+using XpcCloseAfterSending = XpcConnections;
+
+TEST_F(XpcCloseAfterSending, PeerThatReadsOnlyAfterTheHandleIsDroppedGetsEveryFrameWhole) {
+    RawService service;
+    auto connection = reportingConnection(reactor, service.name, client);
+    auto messages = largeMessages();
+    for (const auto& m : messages)
+        ASSERT_TRUE(connection->send(m));
+    int peer = service.accept();
+    ASSERT_GE(peer, 0);
+    connection->closeAfterSending();
+    connection.reset();
+    thread.runSync([] {});
+
+    Bytes expected = framesOf(messages);
+    int queued = 0;
+    ASSERT_EQ(::ioctl(peer, FIONREAD, &queued), 0);
+    ASSERT_LT(static_cast<std::size_t>(queued), expected.size()) << "the rest must wait for the peer to read";
+    EXPECT_FALSE(hungUp(peer, 0ms));
+
+    // The closing side no longer reads: this message reaches no handler.
+    Bytes late = xpc::encodeFrame({"say:", {std::string("too late")}});
+    ASSERT_EQ(::send(peer, late.data(), late.size(), MSG_NOSIGNAL), static_cast<ssize_t>(late.size()));
+    auto received = readToEnd(peer);
+    EXPECT_TRUE(received.ended);
+    ASSERT_EQ(received.bytes.size(), expected.size());
+    EXPECT_TRUE(received.bytes == expected);
+    thread.runSync([] {});
+    expectNoHandlerRan(client);
+}
+
+TEST_F(XpcCloseAfterSending, PeerThatNeverReadsIsCutOffAfterTheLimit) {
+    RawService service;
+    auto connection = reportingConnection(reactor, service.name, client);
+    connection->setCloseAfterSendingLimit(300ms);
+    auto messages = largeMessages();
+    for (const auto& m : messages)
+        ASSERT_TRUE(connection->send(m));
+    int peer = service.accept();
+    ASSERT_GE(peer, 0);
+    auto start = std::chrono::steady_clock::now();
+    connection->closeAfterSending();
+    connection.reset();
+    thread.runSync([] {});
+    EXPECT_FALSE(hungUp(peer, 0ms));
+
+    ASSERT_TRUE(hungUp(peer, 5s));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    auto received = readToEnd(peer);
+    EXPECT_TRUE(received.ended);
+    EXPECT_LT(received.bytes.size(), framesOf(messages).size());
+    thread.runSync([] {});
+    expectNoHandlerRan(client);
+}
+
+TEST_F(XpcCloseAfterSending, NothingWaitingClosesAtOnceWhileTheHandleIsStillHeld) {
+    RawService service;
+    auto connection = reportingConnection(reactor, service.name, client);
+    Message last{"say:", {std::string("bye")}};
+    ASSERT_TRUE(connection->send(last));
+    int peer = service.accept();
+    ASSERT_GE(peer, 0);
+    thread.runSync([] {});  // written whole on sending
+    connection->closeAfterSending();
+    thread.runSync([] {});
+
+    EXPECT_TRUE(hungUp(peer, 0ms));
+    EXPECT_TRUE(connection->isInvalidated());
+    auto received = readToEnd(peer);
+    EXPECT_TRUE(received.ended);
+    EXPECT_EQ(received.bytes, xpc::encodeFrame(last));
+    expectNoHandlerRan(client);
+}
+
+TEST_F(XpcCloseAfterSending, NoHandlerStartsOnceTheCallHasReturned) {
+    RawService service;
+    auto connection = reportingConnection(reactor, service.name, client);
+    int peer = service.accept();
+    ASSERT_GE(peer, 0);
+    Bytes first = xpc::encodeFrame({"say:", {std::string("first")}});
+    ASSERT_EQ(::send(peer, first.data(), first.size(), MSG_NOSIGNAL), static_cast<ssize_t>(first.size()));
+    ASSERT_TRUE(client.waitFor([](Events& e) { return e.messages.size() == 1; }));
+
+    // Hold the reactor so that a message and the peer's hang-up are both waiting when the call returns.
+    std::promise<void> holding;
+    std::promise<void> release;
+    auto released = release.get_future().share();
+    reactor.post([&holding, released] {
+        holding.set_value();
+        released.wait();
+    });
+    holding.get_future().wait();
+    Bytes second = xpc::encodeFrame({"say:", {std::string("second")}});
+    ASSERT_EQ(::send(peer, second.data(), second.size(), MSG_NOSIGNAL), static_cast<ssize_t>(second.size()));
+    ::shutdown(peer, SHUT_RDWR);
+    connection->closeAfterSending();
+    release.set_value();
+    thread.runSync([] {});
+    thread.runSync([] {});
+
+    std::lock_guard lock(client.mutex);
+    EXPECT_EQ(client.messages.size(), 1u);
+    EXPECT_EQ(client.interruptions, 0);
+    EXPECT_EQ(client.invalidations, 0);
+}
+
+// The peer had a message of its own queued when it found the closing side gone: it still reads what came.
+TEST_F(XpcCloseAfterSending, PeerThatIsSendingItselfStillGetsTheLastMessage) {
+    auto name = uniqueServiceName();
+    std::vector<std::shared_ptr<xpc::Connection>> accepted;
+    auto listener = xpc::Listener::forService(reactor, name);
+    listener->setDelegate([&](const std::shared_ptr<xpc::Connection>& connection) {
+        connection->setRemoteInterface(echoInterface);
+        connection->setExportedInterface(echoInterface, [this](const Message& m) { server.add(m); });
+        connection->setInvalidationHandler([this] { server.bump(&Events::invalidations); });
+        accepted.push_back(connection);  // resumed below, once the closing side is gone
+        server.bump(&Events::accepted);
+        return true;
+    });
+    listener->resume();
+    auto connection = reportingConnection(reactor, name, client);
+    ASSERT_TRUE(server.waitFor([](Events& e) { return e.accepted == 1; }));
+    connection->send({"say:", {std::string("last")}});
+    connection->closeAfterSending();
+    connection.reset();
+    thread.runSync([] {});
+
+    thread.runSync([&] {
+        accepted[0]->send({"ping", {}});
+        accepted[0]->resume();
+    });
+    ASSERT_TRUE(server.waitFor([](Events& e) { return e.invalidations == 1; }));
+    ASSERT_EQ(server.messages.size(), 1u);
+    EXPECT_EQ(server.messages[0].stringAt(0), "last");
+    expectNoHandlerRan(client);
+}
+
+TEST_F(XpcCloseAfterSending, ListenerLetsGoOfAnAcceptedConnectionItClosed) {
+    auto listener = xpc::Listener::anonymous(reactor);
+    std::weak_ptr<xpc::Connection> closed;
+    listener->setDelegate([&](const std::shared_ptr<xpc::Connection>& connection) {
+        connection->setRemoteInterface(echoInterface);
+        connection->setInvalidationHandler([this] { server.bump(&Events::invalidations); });
+        connection->resume();
+        connection->send({"say:", {std::string("bye")}});
+        connection->closeAfterSending();
+        closed = connection;
+        server.bump(&Events::accepted);
+        return true;
+    });
+    listener->resume();
+    auto connection = xpc::Connection::toEndpoint(reactor, listener->endpoint());
+    connection->setExportedInterface(echoInterface, [this](const Message& m) { client.add(m); });
+    connection->setInvalidationHandler([this] { client.bump(&Events::invalidations); });
+    connection->resume();
+    ASSERT_TRUE(client.waitFor([](Events& e) { return e.invalidations == 1; }));
+    ASSERT_EQ(client.messages.size(), 1u);
+    thread.runSync([] {});
+    thread.runSync([] {});
+    EXPECT_TRUE(closed.expired());
+    EXPECT_EQ(server.invalidations, 0);
+}
+
+// The app's client runs its connections on a QtReactor and drops both together.
+TEST(XpcQtReactor, PendingCloseFinishesOnTheEventLoopAndEndsWithTheReactor) {
+    auto spin = [](const std::function<bool()>& done) {
+        auto end = std::chrono::steady_clock::now() + 5s;
+        while (!done() && std::chrono::steady_clock::now() < end)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    };
+    auto reactor = std::make_unique<xpc::QtReactor>();
+    RawService service;
+    Events events;
+    auto messages = largeMessages();
+    Bytes expected = framesOf(messages);
+
+    auto connection = reportingConnection(*reactor, service.name, events);
+    for (const auto& m : messages)
+        connection->send(m);
+    QCoreApplication::processEvents();
+    int reader = service.accept();
+    ASSERT_GE(reader, 0);
+    connection->closeAfterSending();
+    connection.reset();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(hungUp(reader, 0ms));
+    auto reading = std::async(std::launch::async, [reader] { return readToEnd(reader); });
+    ASSERT_TRUE(spin([&] { return reading.wait_for(0ms) == std::future_status::ready; }));
+    auto received = reading.get();
+    EXPECT_TRUE(received.ended);
+    EXPECT_TRUE(received.bytes == expected);
+
+    // Destroying the reactor while a close still waits for the peer closes the socket, not leaks it.
+    auto stuck = reportingConnection(*reactor, service.name, events);
+    for (const auto& m : messages)
+        stuck->send(m);
+    QCoreApplication::processEvents();
+    int idle = service.accept();
+    ASSERT_GE(idle, 0);
+    stuck->closeAfterSending();
+    stuck.reset();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(hungUp(idle, 0ms));
+    reactor.reset();
+    EXPECT_TRUE(hungUp(idle, 2s));
+    expectNoHandlerRan(events);
+}
+
+TEST(XpcReactorThread, StoppingItWhileACloseWaitsClosesTheSocket) {
+    RawService service;
+    Events events;
+    auto thread = std::make_unique<xpc::ReactorThread>();
+    auto connection = reportingConnection(thread->reactor(), service.name, events);
+    for (const auto& m : largeMessages())
+        connection->send(m);
+    int peer = service.accept();
+    ASSERT_GE(peer, 0);
+    connection->closeAfterSending();
+    connection.reset();
+    thread->runSync([] {});
+    EXPECT_FALSE(hungUp(peer, 0ms));
+    thread.reset();
+    EXPECT_TRUE(hungUp(peer, 2s));
+    expectNoHandlerRan(events);
 }

@@ -23,8 +23,6 @@ namespace {
 
 constexpr std::chrono::milliseconds connectRetryInterval{20};
 constexpr std::size_t readChunk = 64 * 1024;
-// How long closeAfterSending() waits for a peer that does not read.
-constexpr std::chrono::milliseconds closeAfterSendingLimit{10000};
 
 bool fillAddress(const std::filesystem::path& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
@@ -130,6 +128,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     std::function<void()> invalidationHandler;
     PeerRequirement requirement = PeerRequirement::sameUser();
     std::chrono::milliseconds launchWaitLimit{10000};
+    std::chrono::milliseconds closeAfterSendingLimit{10000};
     std::optional<PeerCredentials> credentials;
     std::atomic<bool> invalidated{false};
 
@@ -148,8 +147,9 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     FrameDecoder decoder;
     bool delivering = false;
     std::function<void()> onInvalidated;  // the accepting listener's bookkeeping
-    // Set while closeAfterSending() waits for the outbox to be written; keeps this alive without handles.
-    std::shared_ptr<Impl> closingSelf;
+    // Set while closeAfterSending() waits for the outbox to be written. Its timer holds this strongly, so the
+    // connection lives on without handles, and a reactor destroyed meanwhile still closes the socket.
+    bool closing = false;
     Reactor::TimerID closeTimerID = 0;
 
     void resume() {
@@ -168,35 +168,39 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             updateWatch();
     }
 
+    void clearHandlers() {
+        std::lock_guard lock(mutex);
+        invalidationHandler = nullptr;
+        interruptionHandler = nullptr;
+        handler = nullptr;
+    }
+
     void closeAfterSending() {
-        if (state == State::invalidated || closingSelf)
+        if (state == State::invalidated || closing)
             return;
         suspended = true;
-        {
-            std::lock_guard lock(mutex);
-            invalidationHandler = nullptr;
-            interruptionHandler = nullptr;
-            handler = nullptr;
-        }
+        clearHandlers();
         bool waiting = outboxSent < outbox.size();
         if (!waiting || (state != State::connected && state != State::connecting)) {
             closeSilently();
             return;
         }
-        closingSelf = shared_from_this();
-        std::weak_ptr<Impl> weak = closingSelf;
-        closeTimerID = reactor.startTimer(closeAfterSendingLimit, [weak] {
-            if (auto self = weak.lock())
-                self->finishClosing();
-        });
+        closing = true;
+        std::chrono::milliseconds limit;
+        {
+            std::lock_guard lock(mutex);
+            limit = closeAfterSendingLimit;
+        }
+        closeTimerID = reactor.startTimer(limit, [self = shared_from_this()] { self->finishClosing(); });
         if (state == State::connected)
             updateWatch();
     }
 
+    // Callers hold a reference: cancelling the timer may drop the last other one.
     void finishClosing() {
-        auto self = std::move(closingSelf);  // may be the last reference
-        if (!self)
+        if (!closing)
             return;
+        closing = false;
         reactor.cancelTimer(closeTimerID);
         closeSilently();
     }
@@ -407,13 +411,20 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
                 break;
             if (n < 0 && errno == EINTR)
                 continue;
+            // What the peer wrote before it went is still delivered (it may be the last message it sent
+            // before closing); reading to its end reports the peer gone.
+            if (!suspended) {
+                readAvailable();
+                if (state != State::connected)
+                    return;
+            }
             peerGone();
             return;
         }
         if (outboxSent == outbox.size()) {
             outbox.clear();
             outboxSent = 0;
-            if (closingSelf) {
+            if (closing) {
                 finishClosing();
                 return;
             }
@@ -433,7 +444,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     }
 
     void peerGone() {
-        if (closingSelf) {
+        if (closing) {
             finishClosing();
             return;
         }
@@ -472,9 +483,9 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         if (auto hook = std::move(onInvalidated))
             hook();
         onInvalidated = nullptr;
-        if (closingSelf) {
+        if (closing) {
+            closing = false;
             reactor.cancelTimer(closeTimerID);
-            closingSelf.reset();
         }
         if (invalidatedHandler)
             invalidatedHandler();
@@ -485,11 +496,11 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         invalidated = true;
         closeSocket();
         inbox.clear();
+        clearHandlers();
+        // Not a handler: the accepting listener forgets the connection.
+        if (auto hook = std::move(onInvalidated))
+            hook();
         onInvalidated = nullptr;
-        std::lock_guard lock(mutex);
-        invalidationHandler = nullptr;
-        interruptionHandler = nullptr;
-        handler = nullptr;
     }
 };
 
@@ -498,7 +509,7 @@ Connection::Connection(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Connection::~Connection() {
     auto impl = impl_;
     impl_->reactor.post([impl] {
-        if (!impl->closingSelf)  // closeAfterSending() closes it once its messages are written
+        if (!impl->closing)  // closeAfterSending() closes it once its messages are written
             impl->closeSilently();
     });
 }
@@ -561,6 +572,11 @@ void Connection::setLaunchWaitLimit(std::chrono::milliseconds limit) {
     impl_->launchWaitLimit = limit;
 }
 
+void Connection::setCloseAfterSendingLimit(std::chrono::milliseconds limit) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->closeAfterSendingLimit = limit;
+}
+
 void Connection::resume() {
     auto impl = impl_;
     impl_->reactor.post([impl] { impl->resume(); });
@@ -577,6 +593,8 @@ void Connection::invalidate() {
 }
 
 void Connection::closeAfterSending() {
+    // At once, not on the reactor: no handler may start between this call and the posted work.
+    impl_->clearHandlers();
     auto impl = impl_;
     impl_->reactor.post([impl] { impl->closeAfterSending(); });
 }

@@ -90,13 +90,17 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void setPeerRequirement(PeerRequirement requirement);
     // How long a service connection waits for a launched agent to listen (default 10 s).
     void setLaunchWaitLimit(std::chrono::milliseconds limit);
+    // How long closeAfterSending() waits for a peer that does not read (default 10 s).
+    void setCloseAfterSendingLimit(std::chrono::milliseconds limit);
 
     void resume();
     void suspend();
     void invalidate();
     // Stops delivering messages and closes the connection, without calling its handlers, once the messages
     // sent before are written whole (at once when none is waiting; at most 10 s later when the peer does not
-    // read). Dropping the handle afterwards does not cut this short.
+    // read). Dropping the handle afterwards does not cut this short; destroying the reactor does. The
+    // handlers are dropped at once: called on the reactor's thread, no handler runs after this returns (from
+    // another thread, one the reactor is already dispatching may still finish).
     void closeAfterSending();
 
     // The remote proxy: false (and nothing sent) without a remote interface or for a message outside it.
