@@ -123,6 +123,20 @@ TEST_F(TokenClient, AppThatNeverGetsReadyEndsTheRequestWithoutTellingTheRelay) {
     EXPECT_TRUE(app->requests().empty());
 }
 
+TEST_F(TokenClient, RelayLostAfterValidationIsLoggedButNotRetried) {
+    auto brokel = std::make_unique<BrokelProcess>();
+    auto pending = std::async(std::launch::async, [&] { return request(Bytes(32, 10)); });
+    ASSERT_TRUE(brokel->waitForMessage("info: No app ready signal buffered, doing nothing"));
+    brokel.reset();
+    EXPECT_FALSE(pending.get());
+    auto lines = tokenMessages(capture);
+    EXPECT_TRUE(containsInOrder(
+        lines, {"info: XPC connection validated", "info: Waiting for UI tool ready signal",
+                "error: XPC connection interrupted", "error: Process timed out and will be interrupted"}));
+    EXPECT_EQ(countOf(lines, "info: Attempting XPC connection"), 1u);
+    EXPECT_EQ(countOf(lines, "info: Re-attempting XPC connection after 1 second"), 0u);
+}
+
 TEST_F(TokenClient, SignatureTimeOutIsReportedToTheApp) {
     BrokelProcess brokel;
     app->setAnswer(FakeApp::Answer::none);
