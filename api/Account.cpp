@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "api/PreferredLanguages.h"
+#include "api/RawValues.h"
 #include "outside/Common/Common.h"
 #include "platform/qt/SystemInfo.h"
 
@@ -13,27 +14,26 @@ using platform::json::optional;
 using platform::json::put;
 using platform::json::required;
 
+namespace {
+const std::pair<AccountStatus, std::string_view> kAccountStatuses[] = {{AccountStatus::active, "ACTIVE"},
+                                                                       {AccountStatus::deleted, "DELETED"}};
+const std::pair<SigningStatus, std::string_view> kSigningStatuses[] = {{SigningStatus::ready, "READY"},
+                                                                       {SigningStatus::missing, "MISSING"}};
+}  // namespace
+
 std::string_view rawValue(AccountStatus value) {
-    return value == AccountStatus::active ? "ACTIVE" : "DELETED";
+    return raw::toRaw(kAccountStatuses, value);
 }
 std::string_view rawValue(SigningStatus value) {
-    return value == SigningStatus::ready ? "READY" : "MISSING";
+    return raw::toRaw(kSigningStatuses, value);
 }
 
 std::optional<AccountStatus> accountStatusFromRawValue(std::string_view text) {
-    if (text == "ACTIVE")
-        return AccountStatus::active;
-    if (text == "DELETED")
-        return AccountStatus::deleted;
-    return std::nullopt;
+    return raw::fromRaw(kAccountStatuses, text);
 }
 
 std::optional<SigningStatus> signingStatusFromRawValue(std::string_view text) {
-    if (text == "READY")
-        return SigningStatus::ready;
-    if (text == "MISSING")
-        return SigningStatus::missing;
-    return std::nullopt;
+    return raw::fromRaw(kSigningStatuses, text);
 }
 
 std::optional<std::string> AccountStatusDetails::cannotSignReasonTextInCurrentLanguage() const {

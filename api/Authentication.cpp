@@ -1,5 +1,6 @@
 #include "api/Authentication.h"
 
+#include "api/RawValues.h"
 #include "api/ResultDate.h"
 
 namespace halcyra {
@@ -9,23 +10,10 @@ using platform::json::optional;
 using platform::json::put;
 using platform::json::required;
 
+using raw::fromRaw;
+using raw::toRaw;
+
 namespace {
-
-template <class E, std::size_t N>
-std::optional<E> fromRaw(const std::pair<E, std::string_view> (&table)[N], std::string_view text) {
-    for (const auto& [value, raw] : table)
-        if (raw == text)
-            return value;
-    return std::nullopt;
-}
-
-template <class E, std::size_t N>
-std::string_view toRaw(const std::pair<E, std::string_view> (&table)[N], E value) {
-    for (const auto& [candidate, raw] : table)
-        if (candidate == value)
-            return raw;
-    return {};
-}
 
 const std::pair<AuthenticationMethod, std::string_view> kMethods[] = {
     {AuthenticationMethod::eid, "eid"}, {AuthenticationMethod::wallet, "wallet"}};

@@ -46,8 +46,7 @@ std::optional<platform::Date> parseResultDate(std::string_view text) {
         offsetMinutes = (zoneHours * 60 + zoneMinutes) * (zone[0] == '-' ? -1 : 1);
     }
     auto local = sys_days(date) + hours(hour) + minutes(minute) + seconds(second) + milliseconds(millisecond);
-    return platform::Date(
-        duration_cast<platform::Date::duration>((local - minutes(offsetMinutes)).time_since_epoch()));
+    return platform::clampedDate((local - minutes(offsetMinutes)).time_since_epoch());
 }
 
 }  // namespace halcyra

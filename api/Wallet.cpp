@@ -1,5 +1,6 @@
 #include "api/Wallet.h"
 
+#include "api/RawValues.h"
 #include "outside/Common/Common.h"
 
 namespace halcyra {
@@ -19,17 +20,11 @@ const std::pair<WalletPollingStatus, std::string_view> kStatuses[] = {
 }  // namespace
 
 std::string_view rawValue(WalletPollingStatus value) {
-    for (const auto& [status, raw] : kStatuses)
-        if (status == value)
-            return raw;
-    return {};
+    return raw::toRaw(kStatuses, value);
 }
 
 std::optional<WalletPollingStatus> walletPollingStatusFromRawValue(std::string_view text) {
-    for (const auto& [status, raw] : kStatuses)
-        if (raw == text)
-            return status;
-    return std::nullopt;
+    return raw::fromRaw(kStatuses, text);
 }
 
 void to_json(Json& json, const PollRequest& value) {

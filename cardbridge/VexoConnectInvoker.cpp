@@ -26,6 +26,8 @@ constexpr int terminateGraceMilliseconds = 5000;
 // or a kill when it ignores the request. The process object goes away only after its child was reaped.
 void terminateAndReap(QProcess* process) {
     QObject::disconnect(process, nullptr, process, nullptr);
+    // Whatever it still writes until it exits is dropped, not buffered.
+    process->closeReadChannel(QProcess::StandardOutput);
     if (process->state() == QProcess::NotRunning) {
         process->deleteLater();
         return;

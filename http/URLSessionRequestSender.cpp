@@ -42,6 +42,7 @@ bool isStatusError(QNetworkReply::NetworkError error) {
         case QNetworkReply::ContentOperationNotPermittedError:
         case QNetworkReply::ContentNotFoundError:
         case QNetworkReply::AuthenticationRequiredError:
+        case QNetworkReply::ProxyAuthenticationRequiredError:
         case QNetworkReply::ContentConflictError:
         case QNetworkReply::ContentGoneError:
         case QNetworkReply::UnknownContentError:
@@ -180,9 +181,10 @@ QCoro::Task<RequestSenderResult> URLSessionRequestSender::data(URLRequest reques
             throw TransportError(QNetworkReply::SslHandshakeFailedError, refusedChain);
         const int status = statusAttribute.toInt();
 
-        if (isRedirect(status) && reply->hasRawHeader("Location")) {
-            const QUrl target = reply->url().resolved(
-                QUrl(QString::fromUtf8(reply->rawHeader("Location")), QUrl::StrictMode));
+        // A Location that does not parse proposes no URL: resolving it would quietly repair it into one.
+        const QUrl location(QString::fromUtf8(reply->rawHeader("Location")), QUrl::StrictMode);
+        if (isRedirect(status) && location.isValid() && !location.isEmpty()) {
+            const QUrl target = reply->url().resolved(location);
             if (delegate_.redirectAllowed(target)) {
                 if (hop >= maximumRedirects)
                     throw TransportError(QNetworkReply::TooManyRedirectsError,

@@ -62,21 +62,19 @@ std::string encode64(const Bytes& bytes, std::string_view alphabet, bool pad) {
     return out;
 }
 
-// Decodes unpadded Base64 data; nothing when a character is foreign, the length is impossible or the unused
+// Decodes text whose characters carry `width` bits each; nothing when a character is foreign or the unused
 // bits of the last character are not zero (so that every byte string has exactly one encoding).
-std::optional<Bytes> decode64(std::string_view text, const Table& table) {
-    if (text.size() % 4 == 1)
-        return std::nullopt;
+std::optional<Bytes> decodeBits(std::string_view text, const Table& table, int width) {
     Bytes out;
-    out.reserve(text.size() / 4 * 3 + 2);
+    out.reserve(text.size() * static_cast<size_t>(width) / 8);
     uint32_t buffer = 0;
     int bits = 0;
     for (char c : text) {
         int value = table[static_cast<uint8_t>(c)];
         if (value < 0)
             return std::nullopt;
-        buffer = (buffer << 6) | static_cast<uint32_t>(value);
-        bits += 6;
+        buffer = (buffer << width) | static_cast<uint32_t>(value);
+        bits += width;
         if (bits >= 8) {
             bits -= 8;
             out.push_back(static_cast<uint8_t>(buffer >> bits));
@@ -86,6 +84,13 @@ std::optional<Bytes> decode64(std::string_view text, const Table& table) {
     if (buffer != 0)
         return std::nullopt;
     return out;
+}
+
+// Decodes unpadded Base64 data; nothing also when the length is impossible.
+std::optional<Bytes> decode64(std::string_view text, const Table& table) {
+    if (text.size() % 4 == 1)
+        return std::nullopt;
+    return decodeBits(text, table, 6);
 }
 
 // Splits off the padding: nothing unless the text is a whole number of 4-character groups with the exact
@@ -161,25 +166,7 @@ std::optional<Bytes> crockfordBase32Decoded(std::string_view text) {
         default:
             break;
     }
-    Bytes out;
-    out.reserve(text.size() * 5 / 8);
-    uint32_t buffer = 0;
-    int bits = 0;
-    for (char c : text) {
-        int value = crockfordTable[static_cast<uint8_t>(c)];
-        if (value < 0)
-            return std::nullopt;
-        buffer = (buffer << 5) | static_cast<uint32_t>(value);
-        bits += 5;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(static_cast<uint8_t>(buffer >> bits));
-            buffer &= (1u << bits) - 1;
-        }
-    }
-    if (buffer != 0)
-        return std::nullopt;
-    return out;
+    return decodeBits(text, crockfordTable, 5);
 }
 
 }  // namespace platform

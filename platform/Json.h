@@ -2,6 +2,7 @@
 // JSON for wire types: nlohmann's ordered_json keeps keys in the order a type writes them. Each wire type has
 // explicit to_json/from_json functions built from these helpers, which are strict: a missing or null required
 // member, or a member of the wrong type (a fractional number for an integer, say), is a DecodingError.
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -37,10 +38,12 @@ T decode(const Json& value) {
     if constexpr (std::is_same_v<T, Json>) {
         return value;
     } else if constexpr (std::is_same_v<T, std::string>) {
-        if (!value.is_string()) throw DecodingError("expected a string");
+        if (!value.is_string())
+            throw DecodingError("expected a string");
         return value.get<std::string>();
     } else if constexpr (std::is_same_v<T, bool>) {
-        if (!value.is_boolean()) throw DecodingError("expected a boolean");
+        if (!value.is_boolean())
+            throw DecodingError("expected a boolean");
         return value.get<bool>();
     } else if constexpr (std::is_integral_v<T>) {
         if (value.is_number_unsigned()) {
@@ -49,24 +52,39 @@ T decode(const Json& value) {
                 throw DecodingError("integer out of range");
             return static_cast<T>(v);
         }
-        if (!value.is_number_integer()) throw DecodingError("expected an integer");
-        auto v = value.get<std::int64_t>();
+        std::int64_t v = 0;
+        if (value.is_number_float()) {
+            // A whole number written with a fraction or exponent ("2.0", "1e3") is still that integer.
+            double d = value.get<double>();
+            if (std::trunc(d) != d || d < -9223372036854775808.0 || d >= 9223372036854775808.0)
+                throw DecodingError("expected an integer");
+            v = static_cast<std::int64_t>(d);
+        } else if (value.is_number_integer()) {
+            v = value.get<std::int64_t>();
+        } else {
+            throw DecodingError("expected an integer");
+        }
         if (v < static_cast<std::int64_t>(std::numeric_limits<T>::min()) ||
-            (v > 0 && static_cast<std::uint64_t>(v) > static_cast<std::uint64_t>(std::numeric_limits<T>::max())))
+            (v > 0 &&
+             static_cast<std::uint64_t>(v) > static_cast<std::uint64_t>(std::numeric_limits<T>::max())))
             throw DecodingError("integer out of range");
         return static_cast<T>(v);
     } else if constexpr (std::is_floating_point_v<T>) {
-        if (!value.is_number()) throw DecodingError("expected a number");
+        if (!value.is_number())
+            throw DecodingError("expected a number");
         return value.get<T>();
     } else if constexpr (detail::is_vector<T>::value) {
-        if (!value.is_array()) throw DecodingError("expected an array");
+        if (!value.is_array())
+            throw DecodingError("expected an array");
         T out;
         out.reserve(value.size());
-        for (const auto& element : value) out.push_back(decode<typename T::value_type>(element));
+        for (const auto& element : value)
+            out.push_back(decode<typename T::value_type>(element));
         return out;
     } else {
         // A wire type with its own from_json (found by argument-dependent lookup).
-        if (!value.is_object()) throw DecodingError("expected an object");
+        if (!value.is_object())
+            throw DecodingError("expected an object");
         T out;
         from_json(value, out);
         return out;
@@ -76,9 +94,11 @@ T decode(const Json& value) {
 // A required member: missing or null is a DecodingError.
 template <class T>
 T required(const Json& object, std::string_view key) {
-    if (!object.is_object()) throw DecodingError("expected an object");
+    if (!object.is_object())
+        throw DecodingError("expected an object");
     auto it = object.find(key);
-    if (it == object.end() || it->is_null()) throw DecodingError("missing member \"" + std::string(key) + "\"");
+    if (it == object.end() || it->is_null())
+        throw DecodingError("missing member \"" + std::string(key) + "\"");
     try {
         return decode<T>(*it);
     } catch (const DecodingError& e) {
@@ -89,9 +109,11 @@ T required(const Json& object, std::string_view key) {
 // An optional member: absent when missing or null; present with the wrong type is a DecodingError.
 template <class T>
 std::optional<T> optional(const Json& object, std::string_view key) {
-    if (!object.is_object()) throw DecodingError("expected an object");
+    if (!object.is_object())
+        throw DecodingError("expected an object");
     auto it = object.find(key);
-    if (it == object.end() || it->is_null()) return std::nullopt;
+    if (it == object.end() || it->is_null())
+        return std::nullopt;
     try {
         return decode<T>(*it);
     } catch (const DecodingError& e) {
@@ -106,7 +128,8 @@ void put(Json& object, std::string_view key, const T& value) {
 }
 template <class T>
 void put(Json& object, std::string_view key, const std::optional<T>& value) {
-    if (value) object[std::string(key)] = *value;
+    if (value)
+        object[std::string(key)] = *value;
 }
 
 // Deepest nesting of arrays and objects that parse() accepts. Copying a deeply nested value recurses, so
@@ -116,8 +139,12 @@ inline constexpr int maxNestingDepth = 64;
 // Parses one JSON document; malformed or too deeply nested text is a DecodingError.
 inline Json parse(std::string_view text) {
     try {
-        return Json::parse(text.begin(), text.end(), [](int depth, Json::parse_event_t, Json&) {
-            if (depth >= maxNestingDepth) throw DecodingError("JSON nested too deeply");
+        return Json::parse(text.begin(), text.end(), [](int depth, Json::parse_event_t event, Json&) {
+            // A container's events carry its own depth (0 outermost), a member's the depth inside it.
+            const bool opens =
+                event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
+            if (opens ? depth >= maxNestingDepth : depth > maxNestingDepth)
+                throw DecodingError("JSON nested too deeply");
             return true;
         });
     } catch (const Json::exception& e) {

@@ -1,19 +1,26 @@
 #include "platform/LaunchAgent.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
+
+#include "platform/AtomicWrite.h"
 
 namespace platform {
 
@@ -113,21 +120,62 @@ bool writeFileAtomically(const std::filesystem::path& path, const std::string& c
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return false;
-    bool ok = ::fchmod(fd, 0600) == 0;
-    for (std::size_t done = 0; ok && done < contents.size();) {
-        ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<std::size_t>(n);
+    return replaceWithTemporaryFile(fd, temp, path, contents);
+}
+
+// Closes every descriptor from 3 up except `keep`, so the program inherits nothing of the caller's but its
+// standard streams (the caller may be a large application holding sockets and files without close-on-exec).
+// Runs between fork() and exec(): async-signal-safe calls only, no allocation.
+void closeDescriptorsAbove2Except(int keep) {
+    auto closeRange = [](unsigned first, unsigned last) {
+#ifdef SYS_close_range
+        if (first > last || ::syscall(SYS_close_range, first, last, 0) == 0)
+            return true;
+#endif
+        (void)first;
+        (void)last;
+        return false;
+    };
+    unsigned kept = keep >= 3 ? static_cast<unsigned>(keep) : 0;
+    if (kept ? closeRange(3, kept - 1) && closeRange(kept + 1, ~0U) : closeRange(3, ~0U))
+        return;
+    // Without close_range: close what /proc lists, read with getdents64 into a buffer on the stack. Closing
+    // while reading may skip entries, so it reads again from the start until a pass closes nothing.
+    int folder = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        alignas(dirent64) char buffer[4096];
+        for (bool closed = true; closed;) {
+            closed = false;
+            long n;
+            while ((n = ::syscall(SYS_getdents64, folder, buffer, sizeof buffer)) > 0) {
+                for (long offset = 0; offset < n;) {
+                    const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
+                    offset += entry->d_reclen;
+                    int fd = 0;
+                    bool number = entry->d_name[0] != 0;
+                    for (const char* c = entry->d_name; *c && number && fd < (1 << 24); ++c) {
+                        number = *c >= '0' && *c <= '9';
+                        fd = fd * 10 + (*c - '0');
+                    }
+                    if (number && fd >= 3 && fd != folder && fd != keep) {
+                        ::close(fd);
+                        closed = true;
+                    }
+                }
+            }
+            if (n < 0 || ::lseek(folder, 0, SEEK_SET) != 0)
+                break;
+        }
+        ::close(folder);
+        return;
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok)
-        ::unlink(temp.c_str());
-    return ok;
+    rlimit limit{};
+    int highest = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+                      ? static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 1 << 20))
+                      : 65536;
+    for (int fd = 3; fd < highest; ++fd)
+        if (fd != keep)
+            ::close(fd);
 }
 
 void makeParentFolder(const std::string& file) {
@@ -169,6 +217,8 @@ bool spawnDetached(const DetachedProgram& program) {
     }
     if (child == 0) {
         ::close(status[0]);
+        // The report pipe must survive the redirections below even when the caller has no standard streams.
+        int report = status[1] >= 3 ? status[1] : ::fcntl(status[1], F_DUPFD_CLOEXEC, 3);
         ::setsid();
         pid_t grandchild = ::fork();
         if (grandchild != 0)
@@ -184,18 +234,19 @@ bool spawnDetached(const DetachedProgram& program) {
         int e = err ? ::open(err, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0600) : -1;
         if (in < 0 || o < 0 || (err && e < 0)) {
             int code = errno;
-            [[maybe_unused]] auto n = ::write(status[1], &code, sizeof code);
+            [[maybe_unused]] auto n = ::write(report, &code, sizeof code);
             ::_exit(127);
         }
         ::dup2(in, 0);
         ::dup2(o, 1);
         ::dup2(e >= 0 ? e : o, 2);
+        closeDescriptorsAbove2Except(report);
         if (searchPath)
             ::execvp(file, argv.data());
         else
             ::execv(file, argv.data());
         int code = errno;
-        [[maybe_unused]] auto n = ::write(status[1], &code, sizeof code);
+        [[maybe_unused]] auto n = ::write(report, &code, sizeof code);
         ::_exit(127);
     }
     ::close(status[1]);

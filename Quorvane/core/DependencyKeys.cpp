@@ -117,7 +117,7 @@ PindleClientKey::Value PindleClientKey::liveValue() {
 }
 
 LaunchAgentServiceKey::Value LaunchAgentServiceKey::liveValue() {
-    return std::make_shared<LaunchAgentServiceLive>(read<LoggerClientKey>());
+    return std::make_shared<LaunchAgentServiceLive>();
 }
 
 LoggerClientKey::Value LoggerClientKey::liveValue() {

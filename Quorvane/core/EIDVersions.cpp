@@ -36,32 +36,6 @@ std::optional<std::map<std::string, QUrl>> optionalURLMap(const Json& object, st
     return urls;
 }
 
-// Deeply nested values crash the JSON library (it copies them recursively when an object around them grows),
-// so the nesting is bounded before parsing. The document itself is seven levels deep.
-void checkNesting(std::string_view text) {
-    std::size_t depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (char c : text) {
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > EIDVersions::maxNestingDepth)
-                throw DecodingError("the document is nested deeper than " +
-                                    std::to_string(EIDVersions::maxNestingDepth) + " levels");
-        } else if ((c == ']' || c == '}') && depth > 0) {
-            --depth;
-        }
-    }
-}
-
 std::string urlText(const QUrl& url) {
     return url.toString(QUrl::FullyEncoded).toStdString();
 }
@@ -113,7 +87,6 @@ void from_json(const Json& json, EIDVersions& value) {
 EIDVersions EIDVersions::decode(std::string_view bytes) {
     if (bytes.size() > maxDocumentSize)
         throw DecodingError("the document is larger than " + std::to_string(maxDocumentSize) + " bytes");
-    checkNesting(bytes);
     return platform::json::decode<EIDVersions>(platform::json::parse(bytes));
 }
 

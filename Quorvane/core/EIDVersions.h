@@ -70,8 +70,9 @@ struct EIDVersions {
 
     // The real document is a few kilobytes; anything beyond this is not one.
     static constexpr std::size_t maxDocumentSize = 1024 * 1024;
-    // Arrays and objects within one another, the document's own seven levels included.
-    static constexpr std::size_t maxNestingDepth = 64;
+    // Arrays and objects within one another, the document's own seven levels included (platform::json::parse
+    // refuses deeper text).
+    static constexpr std::size_t maxNestingDepth = platform::json::maxNestingDepth;
 
     // Decodes the raw bytes of a document; throws platform::json::DecodingError on any failure.
     static EIDVersions decode(std::string_view bytes);

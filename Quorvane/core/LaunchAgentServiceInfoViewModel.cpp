@@ -9,7 +9,7 @@ LaunchAgentServiceInfoViewModel::LaunchAgentServiceInfoViewModel(
       self_(std::make_shared<LaunchAgentServiceInfoViewModel*>(this)) {
     std::weak_ptr<LaunchAgentServiceInfoViewModel*> weakSelf = self_;
     monitoringTimer_ = scheduler->scheduleRepeating(statusCheckInterval, [weakSelf] {
-        if (auto self = weakSelf.lock())
+        if (auto self = weakSelf.lock(); self && *self)
             (*self)->checkStatus();
     });
 }
@@ -18,12 +18,18 @@ LaunchAgentServiceInfoViewModel::~LaunchAgentServiceInfoViewModel() {
     // A repeating timer would otherwise keep firing for the rest of the app's life.
     if (monitoringTimer_)
         monitoringTimer_->invalidate();
+    // Whoever still holds the holder (a tick that is running) sees that the model is gone.
+    *self_ = nullptr;
 }
 
 void LaunchAgentServiceInfoViewModel::checkStatus() {
-    bool wasEnabled = isLaunchAgentEnabled_;
-    setObserved(isLaunchAgentEnabled_, launchAgentService_->isServiceEnabled());
-    if (!isLaunchAgentEnabled_ || wasEnabled)
+    const bool wasEnabled = isLaunchAgentEnabled_;
+    auto service = launchAgentService_ ? launchAgentService_ : _launchAgentService.get();
+    const bool enabled = service->isServiceEnabled();
+    // A subscriber may let the page go when told of the change; then there is nothing left to do here.
+    const auto alive = self_;
+    setObserved(isLaunchAgentEnabled_, enabled);
+    if (!*alive || !enabled || wasEnabled)
         return;
 
     // The user has just enabled the agent (in another application): come back to the front.
@@ -34,13 +40,11 @@ void LaunchAgentServiceInfoViewModel::checkStatus() {
         application->activate(true);
     }
     // One continuation is enough: watching on would continue again after every disable and enable.
-    stopMonitoring();
-    continueNavigation();
+    stopMonitoringAndContinue();
 }
 
 void LaunchAgentServiceInfoViewModel::continueTapped() {
-    stopMonitoring();
-    continueNavigation();
+    stopMonitoringAndContinue();
 }
 
 void LaunchAgentServiceInfoViewModel::stopMonitoring() {
@@ -49,10 +53,11 @@ void LaunchAgentServiceInfoViewModel::stopMonitoring() {
     setObserved(monitoringTimer_, nullptr);
 }
 
-void LaunchAgentServiceInfoViewModel::continueNavigation() {
-    // The navigation may replace this page and release the model while the closure runs: call a copy, and
-    // touch nothing of the model afterwards.
+void LaunchAgentServiceInfoViewModel::stopMonitoringAndContinue() {
+    // Telling the subscribers that the watch stopped, and the continuation itself, may release the model:
+    // call a copy of the closure, and touch nothing of the model afterwards.
     auto launchAgentEnabled = launchAgentEnabled_;
+    stopMonitoring();
     if (launchAgentEnabled)
         launchAgentEnabled();
 }

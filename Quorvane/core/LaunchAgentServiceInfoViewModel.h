@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "DependencyKeys.h"
 #include "LaunchAgentService.h"
 #include "MainWindowController.h"
 #include "Observable.h"
@@ -16,8 +17,10 @@ class LaunchAgentServiceInfoViewModel : public Observable {
     static constexpr std::chrono::milliseconds statusCheckInterval{1000};
 
     // `launchAgentEnabled` continues the navigation once the user may go on; it may release this model.
-    LaunchAgentServiceInfoViewModel(
-        std::function<void()> launchAgentEnabled, std::shared_ptr<LaunchAgentService> launchAgentService,
+    // Without a service of its own, each check asks the app's launch-agent service of the moment.
+    explicit LaunchAgentServiceInfoViewModel(
+        std::function<void()> launchAgentEnabled,
+        std::shared_ptr<LaunchAgentService> launchAgentService = nullptr,
         std::shared_ptr<platform::Scheduler> scheduler = platform::Scheduler::live(),
         MainWindowController& mainWindowController = MainWindowController::shared());
     ~LaunchAgentServiceInfoViewModel() override;
@@ -36,13 +39,15 @@ class LaunchAgentServiceInfoViewModel : public Observable {
 
   private:
     void stopMonitoring();
-    void continueNavigation();
+    void stopMonitoringAndContinue();
 
     bool isLaunchAgentEnabled_ = false;
     std::function<void()> launchAgentEnabled_;
     std::shared_ptr<platform::Timer> monitoringTimer_;
     std::shared_ptr<LaunchAgentService> launchAgentService_;
+    Dependency<LaunchAgentServiceKey> _launchAgentService;
     MainWindowController& mainWindowController_;
-    // What the timer's action holds weakly: gone with the model, so a late tick does nothing.
+    // What the timer's action holds weakly; it points at the model until the model is destroyed, so a late
+    // tick does nothing.
     std::shared_ptr<LaunchAgentServiceInfoViewModel*> self_;
 };

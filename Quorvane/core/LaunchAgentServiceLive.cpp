@@ -21,6 +21,9 @@ class RegistryAgent : public LaunchAgentServiceLive::Agent {
 
 }  // namespace
 
+LaunchAgentServiceLive::LaunchAgentServiceLive(AgentLookup agentLookup)
+    : agentLookup_(std::move(agentLookup)) {}
+
 LaunchAgentServiceLive::LaunchAgentServiceLive(std::shared_ptr<LoggerClient> logger, AgentLookup agentLookup)
     : logger_(std::move(logger)), agentLookup_(std::move(agentLookup)) {}
 
@@ -39,7 +42,7 @@ void LaunchAgentServiceLive::registerService() {
             return;
         service->registerAgent();
     } catch (const std::exception& error) {
-        logger_->error(std::string("Error registering XPC service: ") + error.what());
+        logger()->error(std::string("Error registering XPC service: ") + error.what());
     }
 }
 

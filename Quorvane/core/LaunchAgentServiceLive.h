@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "DependencyKeys.h"
 #include "LaunchAgentService.h"
 #include "outside/Logger/LoggerClient.h"
 #include "platform/LaunchAgent.h"
@@ -26,6 +27,9 @@ class LaunchAgentServiceLive : public LaunchAgentService {
     // Looks an agent up by its property-list name; called afresh for every operation.
     using AgentLookup = std::function<std::unique_ptr<Agent>(const std::string& plistName)>;
 
+    // Logs through the app's logger of the moment (LoggerClientKey), read when a line is written.
+    explicit LaunchAgentServiceLive(AgentLookup agentLookup = registryLookup());
+    // Logs through the given logger.
     explicit LaunchAgentServiceLive(std::shared_ptr<LoggerClient> logger,
                                     AgentLookup agentLookup = registryLookup());
 
@@ -46,7 +50,9 @@ class LaunchAgentServiceLive : public LaunchAgentService {
 
   private:
     std::unique_ptr<Agent> agent() const { return agentLookup_(agentPlistName); }
+    std::shared_ptr<LoggerClient> logger() const { return logger_ ? logger_ : _logger.get(); }
 
     std::shared_ptr<LoggerClient> logger_;
+    Dependency<LoggerClientKey> _logger;
     AgentLookup agentLookup_;
 };

@@ -73,7 +73,9 @@ void TokenDriverConfiguration::removeStaleTokens(platform::Date now) {
         auto end = notValidAfter(*certificate);
         if (!start || !end)
             continue;
-        if (*start > now || *end + staleGrace < now)
+        // The grace is taken off now rather than added to the end: an end near the last date the clock can
+        // hold would overflow.
+        if (*start > now || *end < now - staleGrace)
             removeToken(configuration.instanceID);
     }
 }

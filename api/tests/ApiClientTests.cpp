@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "ApiTestSupport.h"
-#include "SimServerProcess.h"
 #include "api/Clients.h"
 #include "http/VastelError.h"
 #include "outside/Logger/LoggerClient.h"
@@ -22,11 +21,13 @@
 #include "platform/SHA256.h"
 #include "platform/qt/SystemInfo.h"
 #include "platform/qt/TlsTrust.h"
+#include "sim/testing/SimServerProcess.h"
 
 using namespace halcyra;
 using namespace apitest;
 using platform::Bytes;
 using platform::json::Json;
+using simtest::SimServerProcess;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -38,6 +39,18 @@ Bytes decodeURL(const std::string& text) {
     auto bytes = platform::base64URLDecoded(text);
     EXPECT_TRUE(bytes) << text;
     return bytes.value_or(Bytes{});
+}
+
+// A network error carries the HTTP client's network error and describes itself with its description.
+void expectHTTPNetworkError(const HalcyraError& error) {
+    try {
+        std::rethrow_exception(error.rawError());
+    } catch (const vastel::VastelError& e) {
+        EXPECT_EQ(e.kind(), vastel::VastelError::Kind::networkError);
+        EXPECT_EQ(error.errorDescription(), "Network error: " + e.errorDescription() + ".");
+    } catch (...) {
+        ADD_FAILURE() << "the raw error is not the HTTP client's";
+    }
 }
 
 std::string readFile(const std::filesystem::path& path) {
@@ -98,6 +111,21 @@ class ApiAgainstServer : public ::testing::Test {
                                                         platform::base64Encoded(signature)})));
         EXPECT_EQ(result.state, AuthenticationState::ready);
         return methods.sessionId;
+    }
+
+    // Signs the agreement with the card in the authenticated session, which opens the holder's account; the
+    // card's signature over the agreement.
+    Bytes onboardWithCard(const testsupport::Issued& card, const std::string& session) {
+        auto onboardingData = must(onboarding->confirmUserData({session, "en", "UserAgreement.pdf"}));
+        EXPECT_TRUE(onboardingData.eid);
+        if (!onboardingData.eid)
+            throw std::runtime_error("no eid part");
+        auto signature = cardSignature(card, decodeURL(onboardingData.eid->hashToSign));
+        must(onboarding->signAgreement(
+            SignAgreementRequest(onboardingData.onboardingSessionId,
+                                 SignAgreementRequest::EID{platform::base64Encoded(card.der()),
+                                                           platform::base64Encoded(signature)})));
+        return signature;
     }
 
     // Polls until the server reports the state (at most 10 polls).
@@ -247,6 +275,11 @@ TEST_F(ApiAgainstServer, CardHolderOnboardsSignsAndDeletesTheAccount) {
     auto missing = must(signing->getSignatureInfo(session));
     EXPECT_EQ(missing.status, SigningStatus::missing);
     EXPECT_TRUE(missing.signingCertificate.empty());
+    // Its key is gone: only onboarding again reopens it.
+    EXPECT_EQ(
+        server->control("/accounts", {{"rrnr", "71715100070"}, {"status", "ACTIVE"}, {"canSign", true}}),
+        400);
+    EXPECT_EQ(must(signing->getAccountStatus(session)).status, AccountStatus::deleted);
 }
 
 TEST_F(ApiAgainstServer, WalletHolderOnboardsAndSigns) {
@@ -327,6 +360,37 @@ TEST_F(ApiAgainstServer, WalletHolderOnboardsAndSigns) {
     EXPECT_EQ(run(signing->deleteAccount(session, kReason)).error, nullptr);
 }
 
+// Two registrations of the same person side by side: the second signature must not replace the account the
+// first one opened (and with it the signing key).
+TEST_F(ApiAgainstServer, OnlyTheFirstOfTwoRegistrationsOpensTheAccount) {
+    auto login = [this] {
+        auto methods = must(auth->getAuthenticationMethods("CLIENTDATA000010", LevelOfAssurance::high));
+        auto data = must(auth->getAuthenticationMethodData(AuthenticationMethod::wallet, methods.sessionId));
+        pollUntil(data.wallet->pollSessionId, WalletPollingStatus::authenticated);
+        must(auth->authenticate(
+            AuthenticateRequest(methods.sessionId, AuthenticateRequest::Wallet{data.wallet->pollSessionId})));
+        return methods.sessionId;
+    };
+    const std::string first = login(), second = login();
+    auto firstData = must(onboarding->confirmUserData({first, "en", "UserAgreement.pdf"}));
+    auto secondData = must(onboarding->confirmUserData({second, "en", "UserAgreement.pdf"}));
+    auto sign = [this](const OnboardingData& data) {
+        EXPECT_EQ(server->control(
+                      "/wallet", {{"pollSessionId", data.wallet->pollSessionId}, {"state", "AUTHENTICATED"}}),
+                  200);
+        return run(onboarding->signAgreement(SignAgreementRequest(
+            data.onboardingSessionId, SignAgreementRequest::Wallet{data.wallet->pollSessionId})));
+    };
+    ASSERT_TRUE(sign(firstData).value);
+    auto certificate = must(signing->getSignatureInfo(first)).signingCertificate;
+
+    auto error = sign(secondData).errorAs<halcyra::HalcyraError>();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->statusCode(), 409);
+    EXPECT_EQ(must(signing->getSignatureInfo(first)).signingCertificate, certificate);
+    EXPECT_EQ(run(signing->deleteAccount(first, kReason)).error, nullptr);
+}
+
 TEST_F(ApiAgainstServer, ACardProofMustVerify) {
     struct Case {
         const char* name;
@@ -369,12 +433,7 @@ TEST_F(ApiAgainstServer, ACardProofMustVerify) {
 TEST_F(ApiAgainstServer, AccountThatCannotSignReportsItsReason) {
     auto card = makeCard("Els", "Wouters", "88020200456");
     auto session = authenticateWithCard(card);
-    auto onboardingData = must(onboarding->confirmUserData({session, "en", "UserAgreement.pdf"}));
-    must(onboarding->signAgreement(SignAgreementRequest(
-        onboardingData.onboardingSessionId,
-        SignAgreementRequest::EID{
-            platform::base64Encoded(card.der()),
-            platform::base64Encoded(cardSignature(card, decodeURL(onboardingData.eid->hashToSign)))})));
+    onboardWithCard(card, session);
     Json reason = {
         {"code", "-12"},
         {"descriptions", {{"en", "Blocked"}, {"fr", "Bloqué"}, {"nl", "Geblokkeerd"}, {"de", "Gesperrt"}}}};
@@ -639,14 +698,7 @@ TEST_F(ApiAgainstServer, ErrorMapping) {
                 break;
             case Expect::network: {
                 ASSERT_EQ(error->kind(), HalcyraError::Kind::networkError);
-                try {
-                    std::rethrow_exception(error->rawError());
-                } catch (const vastel::VastelError& e) {
-                    EXPECT_EQ(e.kind(), vastel::VastelError::Kind::networkError);
-                    EXPECT_EQ(error->errorDescription(), "Network error: " + e.errorDescription() + ".");
-                } catch (...) {
-                    ADD_FAILURE() << "the raw error is not the HTTP client's";
-                }
+                expectHTTPNetworkError(*error);
                 break;
             }
             case Expect::success:
@@ -659,7 +711,8 @@ TEST_F(ApiAgainstServer, ErrorMapping) {
 TEST_F(ApiAgainstServer, RequestStepOperationsFailAlike) {
     server->fault("/onboarding/confirmUserData", {{"status", 401}, {"rawBody", errorBody().dump()}});
     platform::SystemInfo::setPreferredLanguagesOverride(Strings{"fr-BE"});
-    auto error = run(onboarding->confirmUserData({"S", "en", "UserAgreement.pdf"})).errorAs<halcyra::HalcyraError>();
+    auto error =
+        run(onboarding->confirmUserData({"S", "en", "UserAgreement.pdf"})).errorAs<halcyra::HalcyraError>();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), HalcyraError::Kind::backendError);
     EXPECT_EQ(error->message(), "Texte français");
@@ -743,12 +796,7 @@ TEST_F(ApiAgainstServer, DeleteAccountSucceedsOnAny2xx) {
         SCOPED_TRACE(name);
         auto card = makeCard("Tom", "Jacobs", "79050500789");
         auto session = authenticateWithCard(card);
-        auto onboardingData = must(onboarding->confirmUserData({session, "en", "UserAgreement.pdf"}));
-        must(onboarding->signAgreement(SignAgreementRequest(
-            onboardingData.onboardingSessionId,
-            SignAgreementRequest::EID{
-                platform::base64Encoded(card.der()),
-                platform::base64Encoded(cardSignature(card, decodeURL(onboardingData.eid->hashToSign)))})));
+        onboardWithCard(card, session);
         if (!fault.empty())
             server->fault("/rsign/deleteAccount", fault);
         LogCapture capture;
@@ -785,14 +833,7 @@ TEST(NoServer, NetworkErrors) {
         auto error = run(wallet->pollWallet("P")).errorAs<halcyra::HalcyraError>();
         ASSERT_TRUE(error);
         ASSERT_EQ(error->kind(), HalcyraError::Kind::networkError);
-        try {
-            std::rethrow_exception(error->rawError());
-        } catch (const vastel::VastelError& e) {
-            EXPECT_EQ(e.kind(), vastel::VastelError::Kind::networkError);
-            EXPECT_EQ(error->errorDescription(), "Network error: " + e.errorDescription() + ".");
-        } catch (...) {
-            ADD_FAILURE() << "the raw error is not the HTTP client's";
-        }
+        expectHTTPNetworkError(*error);
     }
 }
 
@@ -835,12 +876,7 @@ TEST_F(ApiAgainstServer, DebugLinesHoldNothingSecret) {
     LogCapture capture;
     auto card = makeCard("Griet", "Claes", "66120800111");
     auto session = authenticateWithCard(card);
-    auto onboardingData = must(onboarding->confirmUserData({session, "en", "UserAgreement.pdf"}));
-    auto agreementSignature = cardSignature(card, decodeURL(onboardingData.eid->hashToSign));
-    must(onboarding->signAgreement(
-        SignAgreementRequest(onboardingData.onboardingSessionId,
-                             SignAgreementRequest::EID{platform::base64Encoded(card.der()),
-                                                       platform::base64Encoded(agreementSignature)})));
+    auto agreementSignature = onboardWithCard(card, session);
     must(onboarding->getAgreementFile({session, "en"}));
     must(onboarding->getSignedAgreementFile(session));
     must(signing->getAccountStatus(session));

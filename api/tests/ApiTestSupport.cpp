@@ -98,4 +98,12 @@ testsupport::Issued makeCard(const std::string& givenName, const std::string& su
     return testsupport::issue(request, cardCA);
 }
 
+std::vector<std::string> keys(const platform::json::Json& object) {
+    std::vector<std::string> out;
+    if (object.is_object())
+        for (const auto& item : object.items())
+            out.push_back(item.key());
+    return out;
+}
+
 }  // namespace apitest

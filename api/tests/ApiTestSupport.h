@@ -6,9 +6,11 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "api/HalcyraError.h"
 #include "platform/Bytes.h"
+#include "platform/Json.h"
 #include "platform/testing/Await.h"
 #include "platform/testing/TestPKI.h"
 
@@ -55,5 +57,8 @@ std::optional<std::string> subjectAttribute(const platform::Bytes& certificateDE
 testsupport::Issued makeCard(const std::string& givenName, const std::string& surname,
                              const std::string& rrnr,
                              testsupport::KeyType keyType = testsupport::KeyType::ecP256);
+
+// The key names of a JSON object, in order.
+std::vector<std::string> keys(const platform::json::Json& object);
 
 }  // namespace apitest

@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include "SimServerProcess.h"
+#include <chrono>
+#include <thread>
 
-using apitest::SimServerProcess;
+#include "sim/testing/SimServerProcess.h"
+
 using platform::json::Json;
+using simtest::SimServerProcess;
 
 namespace {
 
@@ -121,4 +124,56 @@ TEST(SimServer, FaultsFromTheCommandLine) {
     ASSERT_TRUE(poll);
     EXPECT_EQ(poll->status, 200);
     EXPECT_EQ(poll->body, R"({"type":"X","a":1})");
+}
+
+// Ended sessions answer "expired" for a while and are then forgotten, so a long-running server stays bounded.
+TEST(SimServer, ForgetsSessionsLongOver) {
+    SimServerProcess server({"--wallet-seconds", "1", "--wallet-polls", "0"});
+    auto client = clientFor(server);
+    auto openPoll = [&client] {
+        auto means = client->Post("/srvremotesign/auth/getMeans", R"({"clientData":"A","level":"high"})",
+                                  "application/json");
+        std::string session = Json::parse(means->body)["sessionId"];
+        auto data = client->Post("/srvremotesign/auth/getMeanData",
+                                 Json{{"sessionId", session}, {"mean", "wallet"}}.dump(), "application/json");
+        return Json::parse(data->body)["wallet"]["pollSessionId"].get<std::string>();
+    };
+    auto poll = [&client](const std::string& id) {
+        return client->Post("/srvremotesign/wallet/poll", Json{{"pollSessionId", id}}.dump(),
+                            "application/json");
+    };
+    std::string id = openPoll();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    auto expired = poll(id);
+    ASSERT_TRUE(expired);
+    EXPECT_EQ(expired->status, 200);
+    EXPECT_EQ(Json::parse(expired->body)["type"], "EXPIRED");
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    openPoll();  // a new session makes the server drop what is long over
+    auto forgotten = poll(id);
+    ASSERT_TRUE(forgotten);
+    EXPECT_EQ(forgotten->status, 404);
+    expectErrorBody(forgotten->body, "POLL_SESSION_NOT_FOUND");
+}
+
+// Recorded requests keep the latest ones within a byte budget, whatever the request limit allows.
+TEST(SimServer, RecordedRequestsStayBounded) {
+    SimServerProcess server({"--max-body-bytes", std::to_string(9 << 20)});
+    auto client = clientFor(server);
+    const std::string big(8 << 20, 'a');
+    for (int i = 0; i < 9; ++i) {
+        auto result = client->Post("/srvremotesign/wallet/poll", big, "application/json");
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->status, 400);
+    }
+    client->Post("/srvremotesign/wallet/poll", R"({"pollSessionId":"last"})", "application/json");
+    auto recorded = server.requests();
+    std::size_t bytes = 0;
+    for (const auto& request : recorded)
+        bytes += request.body.is_string() ? request.body.get_ref<const std::string&>().size() : 0;
+    EXPECT_LT(recorded.size(), 10u);
+    EXPECT_LE(bytes, std::size_t{64} << 20);
+    ASSERT_FALSE(recorded.empty());
+    EXPECT_EQ(recorded.back().body, Json::parse(R"({"pollSessionId":"last"})"));
 }

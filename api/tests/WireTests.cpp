@@ -43,13 +43,22 @@ TEST(ResultDate, ParsesCalendarDatesWithMillisecondsAndZone) {
     const Case cases[] = {
         {"2024-12-30T10:00:00.000+0000", 1735552800000},  // week-based year 2025
         {"2021-01-01T00:30:00.500+0100", 1609457400500},  // still 2020 in UTC; week-based year 2020
-        {"2026-12-10T14:05:09.042-05:30", 1796931309042},  {"2000-02-29T23:59:59.999Z", 951868799999},
+        {"2026-12-10T14:05:09.042-05:30", 1796931309042},
+        {"2000-02-29T23:59:59.999Z", 951868799999},
         {"2026-12-10T14:05:09+0000", std::nullopt},  // no milliseconds
-        {"2026-12-10T14:05:09.04+0000", std::nullopt},     {"2023-02-29T10:00:00.000+0000", std::nullopt},
-        {"2026-13-01T10:00:00.000+0000", std::nullopt},    {"2026-12-10T24:00:00.000+0000", std::nullopt},
-        {"2026-12-10 14:05:09.042+0000", std::nullopt},    {"2026-12-10T14:05:09.042", std::nullopt},
-        {"2026-12-10T14:05:09.042+0000 ", std::nullopt},   {"2026-12-10T14:05:09.042+2400", std::nullopt},
-        {"2026-12-10T02:05:09.042 PM+0000", std::nullopt}, {"", std::nullopt},
+        {"2026-12-10T14:05:09.04+0000", std::nullopt},
+        {"2023-02-29T10:00:00.000+0000", std::nullopt},
+        {"2026-13-01T10:00:00.000+0000", std::nullopt},
+        {"2026-12-10T24:00:00.000+0000", std::nullopt},
+        {"2026-12-10 14:05:09.042+0000", std::nullopt},
+        {"2026-12-10T14:05:09.042", std::nullopt},
+        {"2026-12-10T14:05:09.042+0000 ", std::nullopt},
+        {"2026-12-10T14:05:09.042+2400", std::nullopt},
+        {"2026-12-10T02:05:09.042 PM+0000", std::nullopt},
+        {"", std::nullopt},
+        // Beyond what the clock holds: the latest date it can, not a wrapped-around one.
+        {"9999-12-31T23:59:59.999Z",
+         unixMilliseconds(platform::clampedDate(std::chrono::milliseconds::max()))},
     };
     for (const auto& c : cases) {
         auto date = parseResultDate(c.text);

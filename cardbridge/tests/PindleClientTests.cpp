@@ -1,5 +1,7 @@
 // Card readings against the stand-in bridge: cards built from certificates, the events of a reading (the 2 s
 // event in virtual time), shared readings and lookups by identifier.
+#include <regex>
+
 #include "BridgeFixture.h"
 #include "cardbridge/PindleClient.h"
 #include "cardbridge/VexoConnectCard.h"
@@ -84,6 +86,10 @@ TEST_F(CardReading, BuildsCardsFromTheCertificatesOfTheReaders) {
     auto request = bridge.request(0);
     EXPECT_EQ(request["operation"], "USERCERTS");
     EXPECT_EQ(request["keyusage"], "DIGITALSIGNATURE");
+    EXPECT_EQ(request["mac"], "5E0A97C3B14D682F0E9B37A1C4D5862F");
+    EXPECT_EQ(request["origin"].get<std::string>().size(), 28u);
+    EXPECT_TRUE(std::regex_match(request["correlationId"].get<std::string>(),
+                                 std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")));
     EXPECT_TRUE(allRunsGone(bridge));
 }
 

@@ -2,6 +2,7 @@
 // that no process outlives its exchange.
 #include <signal.h>
 
+#include <fstream>
 #include <functional>
 
 #include "BridgeFixture.h"
@@ -122,12 +123,10 @@ TEST(VexoConnectInvoker, TransportFailures) {
         bridge.script(Json::array({row.step}));
         bridge.install();
         std::exception_ptr error;
-        try {
+        {
             VexoConnectInvoker invoker;
             pindle::SignRequest request;
-            await(invoker.invoke<pindle::SignReply>(request));
-        } catch (...) {
-            error = std::current_exception();
+            error = testsupport::run(invoker.invoke<pindle::SignReply>(request)).error;
         }
         ASSERT_TRUE(error);
         row.check(error);
@@ -151,6 +150,50 @@ TEST(VexoConnectInvoker, AWriteToABridgeThatExitedIsAFailureNotASignal) {
         EXPECT_EQ(e.kind(), VexoConnectError::Case::unexpectedEOF);
     }
     EXPECT_TRUE(allRunsGone(bridge));
+}
+
+namespace {
+
+// Peak resident memory of this process, in bytes (reset by writing 5 to clear_refs).
+std::size_t peakResidentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stoul(line.substr(6)) * 1024;
+    return 0;
+}
+
+}  // namespace
+
+TEST(VexoConnectInvoker, OutputAfterARefusedReplyIsNotKept) {
+    Bridge guard;  // restores the bridge location afterwards
+    auto dir = testsupport::makeTempDir("flood");
+    // Announces 4 GiB, ignores the terminate request and floods its output with 64 MiB.
+    const auto done = dir / "done";
+    testsupport::writeFile(dir / "VexoConnect_2_12",
+                           "#!/bin/sh\ntrap '' TERM\ncat > /dev/null\nprintf '\\377\\377\\377\\377'\n"
+                           "head -c 67108864 /dev/zero\ntouch '" +
+                               done.string() + "'\nsleep 1\n");
+    std::filesystem::permissions(dir / "VexoConnect_2_12", std::filesystem::perms::owner_all);
+    VexoConnectInvoker::setExecutableLocationOverride(dir / "VexoConnect_2_12");
+
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const std::size_t before = peakResidentBytes();
+    try {
+        exchange("{}");
+        ADD_FAILURE() << "the exchange succeeded";
+    } catch (const VexoConnectError& e) {
+        EXPECT_EQ(e.kind(), VexoConnectError::Case::unexpectedEOF);
+    }
+    // The event loop runs freely meanwhile, as it does in the app.
+    QElapsedTimer timer;
+    timer.start();
+    while (!std::filesystem::exists(done) && timer.elapsed() < 20000)
+        QCoreApplication::processEvents();
+    ASSERT_TRUE(std::filesystem::exists(done));
+    EXPECT_LT(peakResidentBytes(), before + 32 * 1024 * 1024);
+    EXPECT_TRUE(eventually([] { return VexoConnectInvoker::liveProcessCount() == 0; }));
 }
 
 TEST(VexoConnectInvoker, ResultCheck) {

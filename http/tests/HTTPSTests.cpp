@@ -53,6 +53,9 @@ void addHandlers(httplib::Server& server) {
     server.Delete("/echo", echo);
     server.Get(R"(/status/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
         response.status = std::stoi(request.matches[1]);
+        // Challenges too: a 401 or 407 is still the server's reply, not a transport failure.
+        response.set_header("WWW-Authenticate", "Basic realm=\"api\"");
+        response.set_header("Proxy-Authenticate", "Basic realm=\"api\"");
         response.set_header("X-Reply", "yes");
         response.set_content("status " + std::string(request.matches[1]), "application/octet-stream");
     });
@@ -87,6 +90,10 @@ TEST_F(TLS, AcceptsOnlyVerifiedChainsForTheHostAndPinsWithinThem) {
     wrongHost.commonName = "wrong.example";
     wrongHost.dnsNames = {"wrong.example"};
     const auto wrongHostLeaf = testsupport::issue(wrongHost, p.intermediate);
+    testsupport::CertificateRequest selfSignedRequest;
+    selfSignedRequest.commonName = "localhost";
+    selfSignedRequest.dnsNames = {"localhost"};
+    const auto selfSigned = testsupport::makeSelfSigned(selfSignedRequest);
     struct Case {
         const char* name;
         const testsupport::Issued& leaf;
@@ -104,6 +111,15 @@ TEST_F(TLS, AcceptsOnlyVerifiedChainsForTheHostAndPinsWithinThem) {
         {"pinned leaf", p.leaf, {p.intermediate.certificate}, {p.leaf.der()}, true},
         {"pinned intermediate", p.leaf, {p.intermediate.certificate}, {p.intermediate.der()}, true},
         {"pinned root", p.leaf, {p.intermediate.certificate}, {p.root.der()}, true},
+        // Pins are anchors too: a server outside the trust store is reached through its pinned root or its
+        // pinned self-signed certificate, still for the right host name only.
+        {"pinned root outside the trust store",
+         p.unrelatedLeaf,
+         {p.unrelatedRoot.certificate},
+         {p.unrelatedRoot.der()},
+         true},
+        {"pinned self-signed leaf", selfSigned, {}, {selfSigned.der()}, true},
+        {"self-signed leaf, not pinned", selfSigned, {}, {}, false},
         {"one pin of several",
          p.leaf,
          {p.intermediate.certificate},
@@ -137,8 +153,8 @@ TEST_F(TLS, AcceptsOnlyVerifiedChainsForTheHostAndPinsWithinThem) {
 TEST_F(TLS, RefusesAnotherHostThanTheBasePaths) {
     // Joined as text, the path extends the base path's host name: the connection is not even attempted.
     auto client = clientFor("https://localhost");
-    auto error =
-        run(client.send(NetworkRequest<std::string>(HTTPMethod::get, ".invalid/hello"))).errorAs<vastel::VastelError>();
+    auto error = run(client.send(NetworkRequest<std::string>(HTTPMethod::get, ".invalid/hello")))
+                     .errorAs<vastel::VastelError>();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), VastelError::Kind::networkError);
     EXPECT_EQ(transportCode(*error), QNetworkReply::OperationCanceledError) << error->what();
@@ -224,7 +240,7 @@ TEST_F(Live, SendsMethodBodyAndHeaderFieldsAsBuilt) {
 
 TEST_F(Live, ChecksTheStatusOfRealReplies) {
     auto client = clientFor(server->origin());
-    for (int status : {200, 201, 204, 299, 300, 304, 400, 401, 404, 409, 500, 503}) {
+    for (int status : {200, 201, 204, 299, 300, 304, 400, 401, 404, 407, 409, 418, 500, 503, 599}) {
         SCOPED_TRACE(status);
         auto outcome = run(client.send(
             NetworkRequest<platform::Bytes>(HTTPMethod::get, "/status/" + std::to_string(status))));
@@ -282,17 +298,20 @@ TEST_F(Live, FollowsRedirectsOnlyToHTTPSOnTheSameHost) {
     }
     const auto followedRequests = server->requests().size();
 
-    // Plain HTTP on the same host, HTTPS on another host name: not followed; the 3xx is the reply.
-    for (const auto& to : {plain.origin() + "/echo", server->origin("127.0.0.1") + "/echo"}) {
+    // Plain HTTP on the same host, HTTPS on another host name, a Location that is no URL or empty: not
+    // followed; the 3xx is the reply.
+    const std::string refused[] = {plain.origin() + "/echo", server->origin("127.0.0.1") + "/echo",
+                                   "not a url", ""};
+    for (const auto& to : refused) {
         SCOPED_TRACE(to);
-        auto error =
-            run(client.send(NetworkRequest<std::string>(HTTPMethod::get, redirect(302, to)))).errorAs<vastel::VastelError>();
+        auto error = run(client.send(NetworkRequest<std::string>(HTTPMethod::get, redirect(302, to))))
+                         .errorAs<vastel::VastelError>();
         ASSERT_TRUE(error);
         ASSERT_EQ(error->kind(), VastelError::Kind::unexpectedStatusCode) << error->what();
         EXPECT_EQ(error->response().statusCode(), 302);
         EXPECT_EQ(platform::toString(error->body()), "moved");
     }
-    EXPECT_EQ(server->requests().size(), followedRequests + 2);
+    EXPECT_EQ(server->requests().size(), followedRequests + std::size(refused));
     EXPECT_TRUE(plain.requests().empty());
 }
 
@@ -360,7 +379,8 @@ TEST_F(Live, RefusesRepliesLargerThanTheLimit) {
     auto client = clientFor(server->origin());
     for (const char* path : {"/announced", "/chunked"}) {
         SCOPED_TRACE(path);
-        auto error = run(client.send(NetworkRequest<platform::Bytes>(HTTPMethod::get, path))).errorAs<vastel::VastelError>();
+        auto error = run(client.send(NetworkRequest<platform::Bytes>(HTTPMethod::get, path)))
+                         .errorAs<vastel::VastelError>();
         ASSERT_TRUE(error);
         EXPECT_EQ(error->kind(), VastelError::Kind::networkError);
         EXPECT_EQ(transportCode(*error), QNetworkReply::ProtocolFailure) << error->what();

@@ -58,7 +58,7 @@ std::optional<platform::Date> toDate(const ASN1_TIME* time) {
         ERR_clear_error();
         return std::nullopt;
     }
-    return std::chrono::system_clock::from_time_t(timegm(&tm));
+    return platform::clampedDate(std::chrono::seconds(timegm(&tm)));
 }
 
 }  // namespace

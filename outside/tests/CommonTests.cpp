@@ -103,3 +103,12 @@ TEST(CertificateFieldsTest, ValidityDatesAndUniqueId) {
     EXPECT_NE(uniqueId(testsupport::makeSelfSigned(request).certificate), id);
     EXPECT_EQ(data(issued.certificate), issued.der());
 }
+
+TEST(CertificateFieldsTest, DatesBeyondTheClockAreClampedNotWrapped) {
+    // "Never expires" certificates end on 9999-12-31; they must read as far in the future, not in the past.
+    testsupport::CertificateRequest request;
+    request.notAfterOffset = hours(24 * 365 * 7900);
+    auto notAfter = notValidAfter(testsupport::makeSelfSigned(request).certificate);
+    ASSERT_TRUE(notAfter);
+    EXPECT_GT(*notAfter, system_clock::now() + hours(24 * 365 * 200));
+}

@@ -7,6 +7,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <typeinfo>
 
 namespace testsupport {
@@ -64,6 +65,16 @@ inline QCoro::Task<Outcome<Done>> capture(QCoro::Task<void> task) {
 template <class T>
 auto run(QCoro::Task<T>&& task) {
     return QCoro::waitFor(capture(std::move(task)));
+}
+
+// Runs the task to its end in a nested event loop and gives its value, or throws its error again.
+template <class T>
+T await(QCoro::Task<T>&& task) {
+    auto outcome = run(std::move(task));
+    if (outcome.error)
+        std::rethrow_exception(outcome.error);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*outcome.value);
 }
 
 }  // namespace testsupport

@@ -1,8 +1,11 @@
 #pragma once
 // The test main gives every test executable a private temporary home: XDG_CONFIG_HOME, XDG_DATA_HOME,
-// XDG_STATE_HOME, XDG_CACHE_HOME and XDG_RUNTIME_DIR point into it, so tests never touch the real user's files.
-// It also creates the QCoreApplication that coroutines and timers need.
+// XDG_STATE_HOME, XDG_CACHE_HOME and XDG_RUNTIME_DIR point into it, so tests never touch the real user's
+// files. It also creates the QCoreApplication that coroutines and timers need.
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string>
 
 namespace testsupport {
 
@@ -14,5 +17,30 @@ std::filesystem::path makeTempDir(const std::string& prefix = "t");
 
 // The folder of the test executable (the build's bin folder): helper programs of the tests are found there.
 std::filesystem::path binaryDir();
+
+// Sets an environment variable (or unsets it, for nothing) for its scope and puts the old value back.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, std::optional<std::string> value) : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        if (value)
+            setenv(name, value->c_str(), 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedVariable() {
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
 
 }  // namespace testsupport

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/DarwinNotify.h"
+#include "platform/testing/PrivateBus.h"
 #include "platform/testing/TestEnvironment.h"
 
 namespace {
@@ -27,6 +28,8 @@ using platform::DarwinNotifyObserver;
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using testsupport::PrivateBus;
+using ObserverProcess = testsupport::NotifyObserverProcess;
 
 const std::string requested = "com.tovik.pc-signing.certificate-requested";
 const std::string retrieved = "com.tovik.pc-signing.certificate-retrieved";
@@ -37,10 +40,6 @@ std::string uniqueName(const std::string& suffix) {
     return "com.tovik.quorvane.test." + std::to_string(::getpid()) + "." + suffix;
 }
 
-QString observerProgram() {
-    return QString::fromStdString((testsupport::binaryDir() / "quorvane-notify-observer").string());
-}
-
 QStringList toQt(const std::vector<std::string>& strings) {
     QStringList list;
     for (const auto& s : strings)
@@ -48,79 +47,11 @@ QStringList toQt(const std::vector<std::string>& strings) {
     return list;
 }
 
-// A session bus of the test's own, so that nothing else posts where a test checks that nothing else arrives.
-class PrivateBus {
-  public:
-    PrivateBus() {
-        daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-        while (daemon_.waitForStarted(10000) && !daemon_.canReadLine() && daemon_.waitForReadyRead(10000)) {
-        }
-        address_ = daemon_.readLine().trimmed();
-    }
-    ~PrivateBus() { stop(); }
-
-    bool isUp() const { return address_.startsWith("unix:"); }
-    void stop() {
-        if (daemon_.state() == QProcess::NotRunning)
-            return;
-        daemon_.kill();
-        daemon_.waitForFinished(10000);
-    }
-    QProcessEnvironment environment() const {
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DBUS_SESSION_BUS_ADDRESS", address_);
-        return environment;
-    }
-
-  private:
-    QProcess daemon_;
-    QString address_;
-};
-
-// quorvane-notify-observer in a process of its own.
-class ObserverProcess {
-  public:
-    ObserverProcess(const QProcessEnvironment& environment, const QStringList& arguments) {
-        process_.setProcessEnvironment(environment);
-        process_.setProcessChannelMode(QProcess::SeparateChannels);
-        process_.start(observerProgram(), arguments);
-    }
-    ~ObserverProcess() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(10000);
-        }
-    }
-
-    // True once the observer said it observes.
-    bool waitUntilReady() {
-        while (!process_.canReadLine()) {
-            if (!process_.waitForReadyRead(30000))
-                return false;
-        }
-        return process_.readLine() == "ready\n";
-    }
-
-    // The exit status (-1 for a crash or a hang) and the lines printed after "ready".
-    std::pair<int, std::vector<std::string>> finish(int limitMs = 30000) {
-        const bool ended = process_.waitForFinished(limitMs);
-        std::vector<std::string> lines;
-        for (const auto& line :
-             QString::fromUtf8(process_.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
-            lines.push_back(line.toStdString());
-        const int status = ended && process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-        return {status, lines};
-    }
-
-  private:
-    QProcess process_;
-};
-
 // Posts the names in order from a separate process; its exit status, -1 for a crash or a hang.
 int postFromAnotherProcess(const QProcessEnvironment& environment, const std::vector<std::string>& names) {
     QProcess poster;
     poster.setProcessEnvironment(environment);
-    poster.start(observerProgram(), QStringList{"--post"} + toQt(names));
+    poster.start(testsupport::notifyObserverProgram(), QStringList{"--post"} + toQt(names));
     if (!poster.waitForFinished(30000) || poster.exitStatus() != QProcess::NormalExit)
         return -1;
     return poster.exitCode();

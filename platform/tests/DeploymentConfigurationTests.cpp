@@ -9,33 +9,7 @@
 #include "platform/testing/TestPKI.h"
 
 using platform::DeploymentConfiguration;
-
-namespace {
-
-// Sets an environment variable for the scope of one test and puts the old value back.
-class ScopedVariable {
-  public:
-    ScopedVariable(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            setenv(name, value->c_str(), 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedVariable() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-}  // namespace
+using testsupport::ScopedVariable;
 
 TEST(DeploymentConfigurationTest, ReadsTheNamedFileAndResolvesPathsAgainstIt) {
     auto dir = testsupport::makeTempDir("deployment");

@@ -39,7 +39,9 @@ TEST(JsonTest, RequiredMembersAreStrictlyTyped) {
         {"number for string", [] { json::required<std::string>(json::parse(R"({"a":1})"), "a"); }},
         {"string for bool", [] { json::required<bool>(json::parse(R"({"a":"true"})"), "a"); }},
         {"fractional int", [] { json::required<std::int64_t>(json::parse(R"({"a":1.5})"), "a"); }},
-        {"integral float for int", [] { json::required<std::int64_t>(json::parse(R"({"a":2.0})"), "a"); }},
+        {"float beyond int64", [] { json::required<std::int64_t>(json::parse(R"({"a":1e19})"), "a"); }},
+        {"fraction in exponent form",
+         [] { json::required<std::int64_t>(json::parse(R"({"a":25e-1})"), "a"); }},
         {"string for int", [] { json::required<int>(json::parse(R"({"a":"1"})"), "a"); }},
         {"above int64",
          [] { json::required<std::int64_t>(json::parse(R"({"a":9223372036854775808})"), "a"); }},
@@ -53,7 +55,10 @@ TEST(JsonTest, RequiredMembersAreStrictlyTyped) {
     for (const auto& [name, call] : failures)
         EXPECT_THROW(call(), DecodingError) << name;
 
-    auto document = json::parse(R"({"max":9223372036854775807,"min":-9223372036854775808,"d":1.5,"i":3})");
+    auto document = json::parse(
+        R"({"max":9223372036854775807,"min":-9223372036854775808,"d":1.5,"i":3,"whole":2.0,"e":1e3})");
+    EXPECT_EQ(json::required<std::int64_t>(document, "whole"), 2);
+    EXPECT_EQ(json::required<std::int64_t>(document, "e"), 1000);
     EXPECT_EQ(json::required<std::int64_t>(document, "max"), INT64_MAX);
     EXPECT_EQ(json::required<std::int64_t>(document, "min"), INT64_MIN);
     EXPECT_DOUBLE_EQ(json::required<double>(document, "d"), 1.5);
@@ -91,11 +96,14 @@ TEST(JsonTest, MalformedTextAndInvalidUTF8AreReportedNotThrownThrough) {
 }
 
 TEST(JsonTest, NestingIsBoundedSoHostileInputCannotExhaustTheStack) {
-    auto nested = [](int depth) {
-        return std::string(depth, '[') + std::string(depth, ']');
+    auto nested = [](int depth, const std::string& content) {
+        return std::string(depth, '[') + content + std::string(depth, ']');
     };
-    EXPECT_NO_THROW(json::parse(nested(json::maxNestingDepth)));
-    EXPECT_THROW(json::parse(nested(json::maxNestingDepth + 1)), DecodingError);
+    for (const std::string content : {"", "1", R"({"a":1})"}) {
+        int depth = content.starts_with("{") ? json::maxNestingDepth - 1 : json::maxNestingDepth;
+        EXPECT_NO_THROW(json::parse(nested(depth, content))) << content;
+        EXPECT_THROW(json::parse(nested(depth + 1, content)), DecodingError) << content;
+    }
     // Deep enough to overflow the stack when copied: refused, not crashed on.
     EXPECT_THROW(json::parse(R"({"a":)" + std::string(200000, '[') + R"(,"b":1})"), DecodingError);
 }

@@ -1,5 +1,7 @@
 // Launch agents: registration in the registry file, status, and starting the program detached.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -111,6 +113,36 @@ TEST_F(LaunchAgentTest, StartsTheProgramDetachedWithItsOutputAppended) {
 
     definition.program = (root / "does-not-exist").native();
     EXPECT_FALSE(LaunchAgent::startDetached(definition));
+}
+
+// The caller may hold sockets and files without close-on-exec (the token module runs inside another
+// application): the program gets its standard streams and nothing else.
+TEST_F(LaunchAgentTest, StartedProgramInheritsOnlyItsStandardStreams) {
+    auto marker = root / "inherited-marker";
+    int inherited = ::open(marker.c_str(), O_WRONLY | O_CREAT, 0600);  // deliberately not close-on-exec
+    ASSERT_GE(inherited, 0);
+    int high = ::fcntl(inherited, F_DUPFD, 200);
+    ASSERT_GE(high, 200);
+    auto out = root / "fds.txt";
+    auto err = root / "fds-err.txt";
+    platform::LaunchAgentDefinition definition{
+        "lister", "/bin/sh",    {"sh", "-c", "ls -l /proc/self/fd; echo listed >&2; echo done"},
+        {},       out.native(), err.native()};
+    bool started = LaunchAgent::startDetached(definition);
+    ::close(inherited);
+    ::close(high);
+    ASSERT_TRUE(started);
+    std::string listing;
+    for (int i = 0; i < 300 && !listing.ends_with("done\n"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        listing = readAll(out);
+    }
+    ASSERT_TRUE(listing.ends_with("done\n")) << listing;
+    EXPECT_EQ(listing.find(marker.filename().native()), std::string::npos) << listing;
+    EXPECT_NE(listing.find(" 0 -> /dev/null"), std::string::npos) << listing;
+    EXPECT_NE(listing.find(" 1 -> " + out.native()), std::string::npos) << listing;
+    EXPECT_NE(listing.find(" 2 -> " + err.native()), std::string::npos) << listing;
+    EXPECT_TRUE(waitForFile(err, "listed\n")) << readAll(err);
 }
 
 // xdg-open as the default opener and through the Qt adapter: a fake one first on PATH records what it is

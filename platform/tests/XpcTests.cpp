@@ -1,7 +1,9 @@
 // The XPC stand-in over real Unix sockets: framing, delivery, the peer check, interruption and invalidation.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -9,10 +11,16 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -787,4 +795,118 @@ TEST(XpcReactorThread, StoppingItWhileACloseWaitsClosesTheSocket) {
     thread.reset();
     EXPECT_TRUE(hungUp(peer, 2s));
     expectNoHandlerRan(events);
+}
+
+// A listener out of descriptors must not spin on its still-readable socket, and takes the waiting clients
+// once descriptors are free again.
+
+namespace {
+
+// Lowers the process's soft limit on descriptors to a little above the highest one open and takes every free
+// one below it: until release(), opening a descriptor fails with EMFILE. The destructor restores both.
+class DescriptorShortage {
+  public:
+    explicit DescriptorShortage(int headroom) {
+        int highest = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+            highest = std::max(highest, std::stoi(entry.path().filename().native()));
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = static_cast<rlim_t>(highest + 1 + headroom);
+        fillers_.reserve(static_cast<std::size_t>(highest + 1 + headroom));
+        if (::setrlimit(RLIMIT_NOFILE, &lowered) != 0)
+            ADD_FAILURE() << "cannot lower RLIMIT_NOFILE: " << std::strerror(errno);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            fillers_.push_back(fd);
+        if (errno != EMFILE)
+            ADD_FAILURE() << "filling the descriptor table: " << std::strerror(errno);
+    }
+    ~DescriptorShortage() {
+        release(fillers_.size());
+        ::setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+    std::size_t held() const { return fillers_.size(); }
+    void release(std::size_t count) {
+        for (; count > 0 && !fillers_.empty(); --count) {
+            ::close(fillers_.back());
+            fillers_.pop_back();
+        }
+    }
+
+  private:
+    rlimit saved_{};
+    std::vector<int> fillers_;
+};
+
+std::chrono::nanoseconds processCPUTime() {
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+// `runFor` lets the reactor work for a while (sleeping, or running the Qt event loop it lives on).
+void expectListenerWaitsOutDescriptorShortage(xpc::Reactor& reactor,
+                                              const std::function<void(std::chrono::milliseconds)>& runFor) {
+    constexpr int clientCount = 20;
+    constexpr int firstBatch = 3;
+    std::atomic<int> accepted = 0;
+    auto listener = xpc::Listener::anonymous(reactor);
+    listener->setDelegate([&accepted](const std::shared_ptr<xpc::Connection>& connection) {
+        connection->setExportedInterface(echoInterface, [](const Message&) {});
+        connection->resume();
+        ++accepted;
+        return true;
+    });
+    auto waitUntilAccepted = [&](int count) {
+        for (auto end = std::chrono::steady_clock::now() + 5s;
+             accepted < count && std::chrono::steady_clock::now() < end;)
+            runFor(20ms);
+        return accepted.load() == count;
+    };
+    std::vector<int> clients;
+    for (int i = 0; i < clientCount; ++i) {
+        clients.push_back(rawConnect(listener->endpoint().path));
+        ASSERT_GE(clients.back(), 0);
+    }
+    {
+        DescriptorShortage shortage(clientCount + 4);
+        ASSERT_GE(shortage.held(), std::size_t(clientCount));
+        shortage.release(firstBatch);
+        listener->resume();
+        ASSERT_TRUE(waitUntilAccepted(firstBatch));
+
+        // A busy loop would use the whole interval; waking a few times to retry uses next to nothing.
+        auto before = processCPUTime();
+        runFor(500ms);
+        auto used = std::chrono::duration_cast<std::chrono::milliseconds>(processCPUTime() - before);
+        EXPECT_LT(used.count(), 150) << "the listener spins while out of descriptors";
+        EXPECT_EQ(accepted.load(), firstBatch);
+
+        shortage.release(shortage.held());
+        EXPECT_TRUE(waitUntilAccepted(clientCount)) << accepted.load() << " accepted";
+    }
+    listener->invalidate();
+    runFor(100ms);
+    listener.reset();
+    runFor(50ms);
+    for (int fd : clients) {
+        EXPECT_TRUE(closedByPeer(fd, 1s));
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+TEST_F(XpcConnections, ListenerOutOfDescriptorsWaitsWithoutSpinningAndAcceptsOnceTheyAreFree) {
+    expectListenerWaitsOutDescriptorShortage(
+        reactor, [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); });
+}
+
+TEST(XpcQtReactor, ListenerOutOfDescriptorsWaitsWithoutSpinningAndAcceptsOnceTheyAreFree) {
+    xpc::QtReactor reactor;
+    expectListenerWaitsOutDescriptorShortage(reactor, [](std::chrono::milliseconds d) {
+        QEventLoop loop;
+        QTimer::singleShot(d, &loop, &QEventLoop::quit);
+        loop.exec();
+    });
 }

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/AtomicWrite.h"
 #include "platform/Codecs.h"
 
 namespace platform::tokens {
@@ -180,24 +181,9 @@ void TokenStore::writeConfiguration(const TokenConfiguration& configuration) con
     if (fd < 0)
         throw TokenStoreError(TokenStoreError::Code::writeFailed,
                               "cannot write in " + folder_.native() + ": " + std::strerror(errno));
-    bool ok = ::fchmod(fd, 0600) == 0;
-    for (std::size_t done = 0; ok && done < contents.size();) {
-        ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<std::size_t>(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        int code = errno;
-        ::unlink(temp.c_str());
+    if (!replaceWithTemporaryFile(fd, temp, target, contents))
         throw TokenStoreError(TokenStoreError::Code::writeFailed,
-                              "cannot write " + target.native() + ": " + std::strerror(code));
-    }
+                              "cannot write " + target.native() + ": " + std::strerror(errno));
     // The rename itself must reach the disk too.
     int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {

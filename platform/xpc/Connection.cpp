@@ -650,7 +650,11 @@ struct Listener::Impl : std::enable_shared_from_this<Impl> {
     bool suspended = true;
     bool invalidated = false;
     Reactor::WatchID watchID = 0;
+    Reactor::TimerID retryTimer = 0;  // set while accepting waits out a shortage of descriptors
     std::vector<std::shared_ptr<Connection>> accepted;
+
+    // How long the listener stops watching its socket after accept() failed for want of resources.
+    static constexpr std::chrono::milliseconds acceptRetryDelay{100};
 
     void bind(const std::filesystem::path& socketPath) {
         sockaddr_un address;
@@ -704,6 +708,27 @@ struct Listener::Impl : std::enable_shared_from_this<Impl> {
         if (watchID)
             reactor.unwatch(watchID);
         watchID = 0;
+        if (retryTimer)
+            reactor.cancelTimer(retryTimer);
+        retryTimer = 0;
+    }
+
+    // The pending connection stays queued and keeps the socket readable: watching it while accept() cannot
+    // succeed (out of descriptors or memory) would wake the reactor at once, again and again. Stop watching
+    // for a moment instead; the clients wait in the backlog meanwhile.
+    void waitBeforeAccepting() {
+        if (retryTimer || !watchID)
+            return;
+        reactor.updateWatch(watchID, 0);
+        std::weak_ptr<Impl> weak = shared_from_this();
+        retryTimer = reactor.startTimer(acceptRetryDelay, [weak] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            self->retryTimer = 0;
+            if (self->watchID && !self->suspended && !self->invalidated)
+                self->reactor.updateWatch(self->watchID, Reactor::readable);
+        });
     }
 
     void acceptAll() {
@@ -713,7 +738,9 @@ struct Listener::Impl : std::enable_shared_from_this<Impl> {
             if (client < 0) {
                 if (errno == EINTR || errno == ECONNABORTED)
                     continue;
-                return;  // EAGAIN, or out of descriptors: try again on the next wake-up
+                if (errno != EAGAIN && errno != EWOULDBLOCK)
+                    waitBeforeAccepting();  // EMFILE, ENFILE, ENOBUFS, ENOMEM or another lasting failure
+                return;
             }
             auto peer = peerCredentials(client);
             Delegate accept;

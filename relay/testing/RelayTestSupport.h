@@ -86,7 +86,7 @@ class BackgroundProgram {
 class BrokelProcess {
   public:
     struct Options {
-        double timeScale = 0.05;    // the ready signal's 10 s become 0.5 s
+        double timeScale = 0.2;     // the ready signal's 10 s become 2 s, ample on a loaded machine
         std::filesystem::path log;  // a fresh file when empty
         bool waitUntilListening = true;
         std::vector<std::pair<std::string, std::string>> environment = {};

@@ -34,7 +34,7 @@ class Pkcs11Module : public ::testing::Test {
     static void SetUpTestSuite() {
         if (p11)
             return;
-        ::setenv("QUORVANE_TIME_SCALE", "0.05", 1);  // read by the module on its first signature
+        ::setenv("QUORVANE_TIME_SCALE", "0.2", 1);  // read by the module on its first signature
         FakeOpener::shared();
         void* module = ::dlopen(modulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(module, nullptr) << ::dlerror();

@@ -50,7 +50,7 @@ TEST(Pkcs11Tool, SignsADigestThatVerifiesWithOneExchange) {
     xpc::ReactorThread thread;
     BrokelProcess brokel;
     auto app = std::make_shared<FakeApp>(thread.reactor(), issued.key);
-    std::vector<std::pair<std::string, std::string>> environment = {{"QUORVANE_TIME_SCALE", "0.05"}};
+    std::vector<std::pair<std::string, std::string>> environment = {{"QUORVANE_TIME_SCALE", "0.2"}};
 
     auto listed = runProgram({"pkcs11-tool", "--module", modulePath(), "--list-token-slots"}, environment);
     ASSERT_EQ(listed.status, 0) << listed.output;
@@ -163,7 +163,7 @@ TEST(Pkcs11Tool, SignsThroughTheP11KitProxy) {
         {"XDG_CONFIG_HOME", config.native()},
         {"XDG_STATE_HOME", (base / "state").native()},
         {"HOME", work.native()},
-        {"QUORVANE_TIME_SCALE", "0.05"}};
+        {"QUORVANE_TIME_SCALE", "0.2"}};
     BrokelProcess::Options options;
     options.log = work / "brokel_std.txt";
     options.environment = environment;

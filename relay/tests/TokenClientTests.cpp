@@ -24,7 +24,7 @@ namespace {
 // The real waits divided by 50 (30 s -> 0.6 s, 300 s -> 6 s, 1 s -> 20 ms), but a validation wait long enough
 // for a refused connection to be seen as invalidated within it.
 Timeouts fastTimeouts() {
-    Timeouts timeouts = Timeouts::scaled(0.02);
+    Timeouts timeouts = Timeouts::scaled(0.1);  // 30 s for the app to be ready become 3 s
     timeouts.validation = pellin::Duration(0.03);
     return timeouts;
 }
@@ -64,7 +64,7 @@ class TokenClient : public ::testing::Test {
 
 TEST_F(TokenClient, WithoutARelayItRetriesUntilTheDeadline) {
     Timeouts timeouts = fastTimeouts();
-    timeouts.appReady = pellin::Duration(1.0);  // with a retry every 0.03 + 0.03 s
+    timeouts.appReady = pellin::Duration(2.0);  // with a retry every 0.1 + 0.03 s
     auto result = request(Bytes(32, 1), timeouts);
     EXPECT_FALSE(result);
     auto lines = tokenMessages(capture);

@@ -64,6 +64,10 @@ struct SimServer::ConsentSession {
 namespace {
 
 constexpr int kMaxJsonDepth = 16;
+constexpr std::size_t kMaxRecordedRequests = 10000;
+constexpr std::size_t kMaxRecordedBytes = 64u << 20;
+// Open sessions of one kind; beyond this the server answers 503 instead of growing.
+constexpr std::size_t kMaxOpenSessions = 100000;
 
 struct ErrorText {
     int status;
@@ -492,6 +496,15 @@ void SimServer::installRoutes() {
         if (it == accounts_.end())
             fail("ACCOUNT_NOT_FOUND");
         Account& account = *it->second;
+        std::optional<std::string> status;
+        if (body.contains("status")) {
+            status = requiredString(body, "status");
+            if (*status != "ACTIVE" && *status != "DELETED")
+                fail("BAD_REQUEST", "\"status\" must be ACTIVE or DELETED");
+            // A deleted account has no key or certificate left; it becomes active again only by onboarding.
+            if (*status == "ACTIVE" && !account.key)
+                fail("BAD_REQUEST", "a deleted account is reopened by onboarding again");
+        }
         if (body.contains("canSign")) {
             if (!body["canSign"].is_boolean())
                 fail("BAD_REQUEST", "\"canSign\" must be a boolean");
@@ -506,12 +519,13 @@ void SimServer::installRoutes() {
             else
                 fail("BAD_REQUEST", "\"reason\" must be an object or null");
         }
-        if (body.contains("status"))
-            account.status = requiredString(body, "status");
+        if (status)
+            account.status = *status;
         return Json::object();
     });
     control("/requests/clear", [this](const Json&) {
         requests_.clear();
+        recordedBytes_ = 0;
         return Json::object();
     });
     server_->Get("/control/requests", [this](const httplib::Request&, httplib::Response& res) {
@@ -530,6 +544,19 @@ void SimServer::installRoutes() {
     });
 }
 
+void SimServer::record(const httplib::Request& req) {
+    // Bodies may be as large as the request limit: keep the latest requests within a byte budget as well as a
+    // count, so that a long run cannot exhaust memory.
+    std::lock_guard lock(mutex_);
+    requests_.push_back(Json{{"method", req.method}, {"path", req.path}, {"body", req.body}});
+    recordedBytes_ += req.body.size();
+    while (requests_.size() > kMaxRecordedRequests ||
+           (recordedBytes_ > kMaxRecordedBytes && requests_.size() > 1)) {
+        recordedBytes_ -= requests_.front()["body"].get_ref<const std::string&>().size();
+        requests_.pop_front();
+    }
+}
+
 std::optional<Fault> SimServer::takeFault(const std::string& path) {
     std::lock_guard lock(mutex_);
     auto it = faults_.find(path);
@@ -543,11 +570,7 @@ std::optional<Fault> SimServer::takeFault(const std::string& path) {
 
 void SimServer::serve(const std::string& path, Handler handler, const httplib::Request& req,
                       httplib::Response& res) {
-    {
-        std::lock_guard lock(mutex_);
-        if (requests_.size() < 10000)
-            requests_.push_back(Json{{"method", req.method}, {"path", req.path}, {"body", req.body}});
-    }
+    record(req);
     auto fault = takeFault(path);
     if (fault && fault->delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(fault->delayMs));
@@ -625,6 +648,28 @@ SimServer::AuthSession& SimServer::readySession(const std::string& id) {
     return s;
 }
 
+// Ended sessions are forgotten once they have been over for as long as they lasted (until then they still
+// answer "expired"); onboardings and consents go with their authentication session. This keeps the state of a
+// long-running server bounded.
+void SimServer::prune() {
+    auto now = Clock::now();
+    std::erase_if(sessions_, [&](const auto& entry) {
+        const AuthSession& s = *entry.second;
+        int lifetime = s.state == "READY" ? options_.sessionSeconds : options_.authSeconds;
+        return now > s.expiry + std::chrono::seconds(lifetime);
+    });
+    std::erase_if(polls_, [&](const auto& entry) {
+        return now > entry.second->expiry + std::chrono::seconds(options_.walletSeconds);
+    });
+    std::erase_if(onboardings_,
+                  [&](const auto& entry) { return !sessions_.contains(entry.second->authSessionId); });
+    std::erase_if(consents_,
+                  [&](const auto& entry) { return !sessions_.contains(entry.second->authSessionId); });
+    if (sessions_.size() >= kMaxOpenSessions || polls_.size() >= kMaxOpenSessions ||
+        onboardings_.size() >= kMaxOpenSessions || consents_.size() >= kMaxOpenSessions)
+        fail("SERVICE_UNAVAILABLE", "too many open sessions");
+}
+
 SimServer::Account& SimServer::activeAccount(const Identity& identity) {
     auto it = accounts_.find(identity.rrnr);
     if (it == accounts_.end() || it->second->status != "ACTIVE")
@@ -695,6 +740,7 @@ void SimServer::requireCardProof(const Json& eid, const Bytes& hashToSign,
 // --- Authentication
 
 SimServer::Reply SimServer::getMeans(const Json& body) {
+    prune();
     auto session = std::make_unique<AuthSession>();
     session->clientData = requiredString(body, "clientData");
     session->level = requiredString(body, "level");
@@ -714,6 +760,7 @@ SimServer::Reply SimServer::getMeans(const Json& body) {
 }
 
 SimServer::Reply SimServer::getMeanData(const Json& body) {
+    prune();
     std::string sessionId = requiredString(body, "sessionId");
     std::string mean = requiredString(body, "mean");
     AuthSession& s = session(sessionId);
@@ -781,6 +828,7 @@ SimServer::Reply SimServer::getAgreementFile(const Json& body) {
 }
 
 SimServer::Reply SimServer::confirmUserData(const Json& body) {
+    prune();
     AuthSession& s = readySession(requiredString(body, "authSessionId"));
     std::string language = requiredString(body, "uiLanguage");
     requiredString(body, "pdfName");
@@ -826,6 +874,10 @@ SimServer::Reply SimServer::signAgreement(const Json& body) {
         requireWalletProof(requiredString(*wallet, "pollSessionId"), onboarding.id);
     }
     const Identity& identity = *s.identity;
+    // Two registrations of one person may run side by side; only the first one to sign opens the account.
+    auto existing = accounts_.find(identity.rrnr);
+    if (existing != accounts_.end() && existing->second->status == "ACTIVE")
+        fail("ACCOUNT_EXISTS");
     auto account = std::make_unique<Account>();
     account->identity = identity;
     account->key = makeECKey();
@@ -894,6 +946,7 @@ SimServer::Reply SimServer::deleteAccount(const Json& body) {
 // --- Consent and signing
 
 SimServer::Reply SimServer::getDataToConsent(const Json& body) {
+    prune();
     requiredString(body, "clientData");
     AuthSession& s = readySession(requiredString(body, "authSessionId"));
     std::string oid = requiredString(body, "hashAlgorithmOID");

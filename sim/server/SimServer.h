@@ -5,6 +5,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -114,6 +115,8 @@ class SimServer {
     AuthSession& session(const std::string& id);
     AuthSession& readySession(const std::string& id);
     Account& activeAccount(const Identity& identity);
+    void prune();
+    void record(const httplib::Request& req);
     PollSession& newPollSession(const std::string& owner);
     void advance(PollSession& poll, bool counting);
     void requireWalletProof(const std::string& pollSessionId, const std::string& owner);
@@ -131,7 +134,8 @@ class SimServer {
     std::map<std::string, std::unique_ptr<OnboardingSession>> onboardings_;
     std::map<std::string, std::unique_ptr<ConsentSession>> consents_;
     std::map<std::string, Fault> faults_;
-    std::vector<Json> requests_;
+    std::deque<Json> requests_;  // the latest ones, within a count and a byte budget
+    std::size_t recordedBytes_ = 0;
 };
 
 }  // namespace sim

@@ -19,23 +19,15 @@ namespace {
 // Points the deployment configuration at a file of the test's own for the scope's lifetime.
 class DeploymentFile {
   public:
-    explicit DeploymentFile(const std::string& json) {
-        if (const char* old = std::getenv(variable))
-            previous_ = old;
-        auto file = testsupport::makeTempDir("deployment") / "quorvane-deployment.json";
-        std::ofstream(file) << json;
-        setenv(variable, file.c_str(), 1);
-    }
-    ~DeploymentFile() {
-        if (previous_)
-            setenv(variable, previous_->c_str(), 1);
-        else
-            unsetenv(variable);
-    }
+    explicit DeploymentFile(const std::string& json) : variable_("QUORVANE_DEPLOYMENT_CONFIG", write(json)) {}
 
   private:
-    static constexpr const char* variable = "QUORVANE_DEPLOYMENT_CONFIG";
-    std::optional<std::string> previous_;
+    static std::string write(const std::string& json) {
+        auto file = testsupport::makeTempDir("deployment") / "quorvane-deployment.json";
+        std::ofstream(file) << json;
+        return file.string();
+    }
+    testsupport::ScopedVariable variable_;
 };
 
 TEST(HalcyraEnvironmentTest, RawValuesAndOrder) {

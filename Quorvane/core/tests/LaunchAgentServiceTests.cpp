@@ -120,6 +120,25 @@ TEST(LaunchAgentServiceTest, RegistrationFailureIsLoggedNotThrown) {
     EXPECT_EQ(lines[0].message, "Error registering XPC service: the agent is damaged");
 }
 
+TEST(LaunchAgentServiceTest, TheKeysServiceLogsThroughTheAppsLoggerOfTheMoment) {
+    // Building the service builds no logger; the one assigned afterwards is the one written to.
+    DependencyValues::shared().reset();
+    auto state = std::make_shared<FakeAgentState>();
+    state->failRegister = true;
+    LaunchAgentServiceLive service(
+        [state](const std::string&) -> std::unique_ptr<LaunchAgentServiceLive::Agent> {
+            return std::make_unique<FakeAgent>(state);
+        });
+    LogCapture log;
+    Dependency<LoggerClientKey>().set(std::make_shared<LoggerClient>("replacement"));
+    service.registerService();
+    auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].logID, "replacement");
+    EXPECT_EQ(lines[0].message, "Error registering XPC service: the agent is damaged");
+    DependencyValues::shared().reset();
+}
+
 TEST(LaunchAgentServiceTest, ReregisteringUnregistersThenRegisters) {
     struct Case {
         LaunchAgentStatus status;
@@ -403,6 +422,55 @@ TEST(LaunchAgentPageTest, ContinuationMayReleaseThePage) {
         scheduler->advance(3s);
         EXPECT_EQ(continuations, 1);
     }
+}
+
+TEST(LaunchAgentPageTest, ASubscriberMayReleaseThePageWhenTold) {
+    // A subscriber lets the page go on the first change it is told of: the status, or the stopped watch.
+    for (bool fromTimer : {true, false}) {
+        SCOPED_TRACE(fromTimer ? "timer" : "button");
+        PageRig rig;
+        rig.service->enabled = true;
+        rig.makeModel();
+        rig.subscription = rig.model->subscribe([&rig] {
+            rig.subscription.cancel();
+            rig.model.reset();
+        });
+        if (fromTimer)
+            rig.scheduler->advance(1s);
+        else
+            rig.model->continueTapped();
+        EXPECT_FALSE(rig.model);
+        EXPECT_EQ(rig.scheduler->activeTimerCount(), 0u);
+        // The user went on with the button; a page let go on its status change leaves the rest to whoever
+        // let it go.
+        EXPECT_EQ(rig.continuations, fromTimer ? 0 : 1);
+        rig.scheduler->advance(3s);
+        EXPECT_EQ(rig.continuations, fromTimer ? 0 : 1);
+    }
+}
+
+TEST(LaunchAgentPageTest, WithoutAServiceOfItsOwnEachCheckAsksTheAppsServiceOfTheMoment) {
+    DependencyValues::shared().reset();
+    auto first = std::make_shared<FakeService>();
+    Dependency<LaunchAgentServiceKey>().set(first);
+    auto scheduler = std::make_shared<platform::VirtualScheduler>();
+    MainWindowController controller;
+    int continuations = 0;
+    auto model = std::make_shared<LaunchAgentServiceInfoViewModel>([&] { ++continuations; }, nullptr,
+                                                                   scheduler, controller);
+    scheduler->advance(1s);
+    EXPECT_EQ(first->statusReads, 1);
+
+    auto second = std::make_shared<FakeService>();
+    second->enabled = true;
+    Dependency<LaunchAgentServiceKey>().set(second);
+    scheduler->advance(1s);
+    EXPECT_EQ(first->statusReads, 1);
+    EXPECT_EQ(second->statusReads, 1);
+    EXPECT_TRUE(model->isLaunchAgentEnabled());
+    EXPECT_EQ(continuations, 1);
+    model.reset();
+    DependencyValues::shared().reset();
 }
 
 namespace {

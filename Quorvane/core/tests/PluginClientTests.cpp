@@ -13,11 +13,14 @@
 #include "Quorvane/core/DependencyKeys.h"
 #include "Quorvane/core/PluginClientDarwin.h"
 #include "platform/DarwinNotify.h"
+#include "platform/testing/PrivateBus.h"
 #include "platform/testing/TestEnvironment.h"
 
 namespace {
 
 using ::testing::ElementsAre;
+using testsupport::PrivateBus;
+using ObserverProcess = testsupport::NotifyObserverProcess;
 
 const std::string requested = "com.tovik.pc-signing.certificate-requested";
 const std::string retrieved = "com.tovik.pc-signing.certificate-retrieved";
@@ -27,73 +30,6 @@ const std::string endMark = "com.tovik.quorvane.test.plugin-client.end";
 // keeps one bus connection for all its posts, so only a fresh process is sure to post on the private bus.
 constexpr const char* posterVariable = "QUORVANE_TEST_PLUGIN_CLIENT_POSTER";
 constexpr const char* posterFilter = "--gtest_filter=PluginClientDarwinPoster.*";
-
-// A session bus of the test's own, so that nothing else posts where the test checks that nothing else
-// arrives.
-class PrivateBus {
-  public:
-    PrivateBus() {
-        daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-        while (daemon_.waitForStarted(10000) && !daemon_.canReadLine() && daemon_.waitForReadyRead(10000)) {
-        }
-        address_ = daemon_.readLine().trimmed();
-    }
-    ~PrivateBus() {
-        if (daemon_.state() == QProcess::NotRunning)
-            return;
-        daemon_.kill();
-        daemon_.waitForFinished(10000);
-    }
-
-    bool isUp() const { return address_.startsWith("unix:"); }
-    QProcessEnvironment environment() const {
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DBUS_SESSION_BUS_ADDRESS", address_);
-        return environment;
-    }
-
-  private:
-    QProcess daemon_;
-    QString address_;
-};
-
-// quorvane-notify-observer observing every name until the end mark.
-class ObserverProcess {
-  public:
-    explicit ObserverProcess(const QProcessEnvironment& environment) {
-        process_.setProcessEnvironment(environment);
-        process_.start(
-            QString::fromStdString((testsupport::binaryDir() / "quorvane-notify-observer").string()),
-            {"--until", QString::fromStdString(endMark)});
-    }
-    ~ObserverProcess() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(10000);
-        }
-    }
-
-    bool waitUntilReady() {
-        while (!process_.canReadLine()) {
-            if (!process_.waitForReadyRead(30000))
-                return false;
-        }
-        return process_.readLine() == "ready\n";
-    }
-
-    // The exit status (-1 for a crash or a hang) and the names it printed.
-    std::pair<int, std::vector<std::string>> finish() {
-        const bool ended = process_.waitForFinished(30000);
-        std::vector<std::string> lines;
-        for (const auto& line :
-             QString::fromUtf8(process_.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
-            lines.push_back(line.toStdString());
-        return {ended && process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1, lines};
-    }
-
-  private:
-    QProcess process_;
-};
 
 // Runs the poster in a child process; its exit status, -1 for a crash or a hang.
 int runPoster(QProcessEnvironment environment) {
@@ -125,7 +61,7 @@ TEST(PluginClientDarwinPoster, SignalsTheCertificateRoad) {
 TEST(PluginClientDarwinTest, AnotherProcessObservesRequestedThenRetrievedAndNothingElse) {
     PrivateBus bus;
     ASSERT_TRUE(bus.isUp());
-    ObserverProcess observer(bus.environment());
+    ObserverProcess observer(bus.environment(), {"--until", QString::fromStdString(endMark)});
     ASSERT_TRUE(observer.waitUntilReady());
 
     EXPECT_EQ(runPoster(bus.environment()), 0);

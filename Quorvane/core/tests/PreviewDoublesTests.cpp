@@ -16,6 +16,7 @@
 #include "Quorvane/core/SigningSessionDatabaseMock.h"
 #include "Quorvane/core/WalletAPIClientMock.h"
 #include "platform/VirtualScheduler.h"
+#include "platform/testing/Await.h"
 
 using namespace std::chrono_literals;
 using halcyra::HalcyraError;
@@ -51,29 +52,19 @@ struct Outcome {
     std::optional<Bytes> bytes;  // set for a successful operation that gives bytes
 };
 
-// QCoro::waitFor does not hand on a coroutine's exception, so the outcome is caught inside a coroutine.
-template <class T>
-QCoro::Task<Outcome> capture(QCoro::Task<T> task) {
-    Outcome outcome;
-    try {
-        if constexpr (std::is_same_v<T, Bytes>)
-            outcome.bytes = co_await task;
-        else if constexpr (std::is_void_v<T>)
-            co_await task;
-        else
-            (void)co_await task;
-    } catch (const HalcyraError& error) {
-        outcome.errorKind = error.kind();
-        outcome.errorMessage = error.message();
-    }
-    co_return outcome;
-}
-
 template <class T>
 Outcome outcomeOf(QCoro::Task<T> task) {
-    const bool ready = task.isReady();
-    Outcome outcome = QCoro::waitFor(capture(std::move(task)));
-    outcome.readyAtOnce = ready;
+    Outcome outcome;
+    outcome.readyAtOnce = task.isReady();
+    auto result = testsupport::run(std::move(task));
+    if (result.error) {
+        if (auto error = result.template errorAs<HalcyraError>()) {
+            outcome.errorKind = error->kind();
+            outcome.errorMessage = error->message();
+        }
+    } else if constexpr (std::is_same_v<T, Bytes>) {
+        outcome.bytes = std::move(*result.value);
+    }
     return outcome;
 }
 

@@ -1,36 +1,25 @@
 #pragma once
 // Doubles and helpers for the authentication facade's tests: a card that plays a script of signing events,
 // scripted API clients, a session store that records the facade's calls, a reader of event streams, and the
-// stand-in server and bridge as real child processes.
-#include <fcntl.h>
+// stand-in bridge with one card.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QThread>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <stdexcept>
 
 #include "Quorvane/core/QuorvaneAPI.h"
 #include "cardbridge/VexoConnectInvoker.h"
 #include "platform/Codecs.h"
 #include "platform/Json.h"
-#include "platform/qt/TlsTrust.h"
 #include "platform/testing/TestEnvironment.h"
-
-extern char** environ;
+#include "platform/testing/TestPKI.h"
+#include "sim/testing/SimBridge.h"
 
 namespace authtest {
 
@@ -293,142 +282,19 @@ inline std::vector<std::string> describe(const Events& events) {
     return out;
 }
 
-// --- The stand-in server and bridge
+// --- The stand-in bridge
 
-// quorvane-sim-server from the build's bin folder, its CA trusted by this process's TLS. Killed and reaped
-// when it goes.
-class SimServer {
+// The stand-in bridge with one standard reader holding a software card. On its way out it waits until the
+// card layer has reaped the runs still waiting for their end.
+class Bridge : public simtest::SimBridge {
   public:
-    explicit SimServer(std::vector<std::string> flags = {}) {
-        auto program = testsupport::binaryDir() / "quorvane-sim-server";
-        auto certDir = testsupport::makeTempDir("sim");
-        std::vector<std::string> args = {program.string(), "--cert-dir", certDir.string()};
-        args.insert(args.end(), flags.begin(), flags.end());
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        if (rc != 0) {
-            close(out[0]);
-            pid_ = -1;
-            throw std::runtime_error("cannot start " + program.string());
-        }
-        auto port = readLine(out[0]);
-        auto ca = readLine(out[0]);
-        auto base = readLine(out[0]);
-        close(out[0]);
-        if (port.rfind("PORT ", 0) != 0 || ca.rfind("CA ", 0) != 0 || base.rfind("BASE ", 0) != 0) {
-            stop();
-            throw std::runtime_error("the stand-in server did not start");
-        }
-        port_ = std::stoi(port.substr(5));
-        basePath_ = base.substr(5);
-        if (!platform::addTrustedCACertificates(ca.substr(3)))
-            throw std::runtime_error("cannot trust the stand-in server's CA");
-    }
-    ~SimServer() { stop(); }
-    SimServer(const SimServer&) = delete;
-    SimServer& operator=(const SimServer&) = delete;
-
-    const std::string& basePath() const { return basePath_; }
-
-    // POST to a control endpoint; the reply's HTTP status (0 without an answer).
-    int control(const std::string& path, const Json& body) const {
-        QNetworkAccessManager manager;
-        QNetworkRequest request(
-            QUrl(QString::fromStdString("https://localhost:" + std::to_string(port_) + "/control" + path)));
-        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
-        QNetworkReply* reply = manager.post(request, QByteArray::fromStdString(body.dump()));
-        QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        if (!reply->isFinished())
-            loop.exec();
-        int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        reply->deleteLater();
-        return status;
-    }
-    void fault(const std::string& endpoint, Json fault) const {
-        fault["endpoint"] = endpoint;
-        EXPECT_EQ(control("/faults", fault), 200) << fault.dump();
-    }
-
-  private:
-    static std::string readLine(int fd) {
-        std::string line;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0)
-                continue;
-            char c;
-            if (read(fd, &c, 1) <= 0)
-                break;
-            if (c == '\n')
-                return line;
-            line += c;
-        }
-        return line;
-    }
-    void stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-    }
-
-    pid_t pid_ = -1;
-    int port_ = 0;
-    std::string basePath_;
-};
-
-// The stand-in bridge "VexoConnect_2_12" from the build's bin folder with one standard reader holding a
-// software card.
-class Bridge {
-  public:
-    Bridge(const std::string& certificatePEM, const std::string& keyPEM, const std::string& pin = "1234")
-        : dir_(testsupport::makeTempDir("bridge")) {
-        Json card{
-            {"certificates", Json::array({certificatePEM})}, {"key", keyPEM}, {"pin", pin}, {"tries", 3}};
-        Json reader{{"name", "Reader 1"}, {"type", "standard"}, {"cardType", "eid"}, {"card", card}};
-        std::ofstream(setupPath()) << Json{{"readers", Json::array({reader})}}.dump(2);
-        setenv("QUORVANE_BRIDGE_SETUP", setupPath().c_str(), 1);
-        pindle::VexoConnectInvoker::setExecutableLocationOverride(testsupport::binaryDir() /
-                                                                  pindle::bridgeResourceName);
+    explicit Bridge(const testsupport::Issued& card, const std::string& pin = "1234") {
+        addReader(simtest::reader("standard", simtest::softCard(card, pin), "Reader 1"));
+        install();
     }
     ~Bridge() {
-        // Runs still waiting for their end are terminated by the card layer; wait until they are reaped.
         eventually([] { return pindle::VexoConnectInvoker::liveProcessCount() == 0; });
-        unsetenv("QUORVANE_BRIDGE_SETUP");
-        pindle::VexoConnectInvoker::setExecutableLocationOverride(std::nullopt);
     }
-    Bridge(const Bridge&) = delete;
-    Bridge& operator=(const Bridge&) = delete;
-
-    // How many times the bridge program ran.
-    std::size_t runs() const {
-        std::ifstream in(dir_ / "setup.json.state");
-        if (!in)
-            return 0;
-        std::stringstream text;
-        text << in.rdbuf();
-        Json state = Json::parse(text.str(), nullptr, false);
-        return state.is_object() ? state.value("runs", std::size_t{0}) : 0;
-    }
-
-  private:
-    std::filesystem::path setupPath() const { return dir_ / "setup.json"; }
-    std::filesystem::path dir_;
 };
 
 }  // namespace authtest

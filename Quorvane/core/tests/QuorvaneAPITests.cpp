@@ -10,13 +10,16 @@
 #include "cardbridge/PindleClientVexoConnect.h"
 #include "outside/Common/Common.h"
 #include "platform/VirtualScheduler.h"
+#include "platform/qt/TlsTrust.h"
 #include "platform/testing/Await.h"
 #include "platform/testing/TestPKI.h"
+#include "sim/testing/SimServerProcess.h"
 
 using namespace authtest;
 using halcyra::AuthenticationMethod;
 using halcyra::HalcyraError;
 using platform::Bytes;
+using testsupport::await;
 using Lines = std::vector<std::string>;
 using CardKind = CardSigningEvent::Kind;
 
@@ -423,14 +426,6 @@ TEST(CardDisplay, ValidityTextShowsAQuestionMarkForAMissingDate) {
 
 namespace {
 
-template <class T>
-T await(QCoro::Task<T>&& task) {
-    auto outcome = testsupport::run(std::move(task));
-    if (outcome.error)
-        std::rethrow_exception(outcome.error);
-    return std::move(*outcome.value);
-}
-
 // Types the PINs in turn whenever the card asks for one.
 std::function<void(const AuthenticateFlowEvent&)> typing(std::vector<std::string> pins) {
     auto next = std::make_shared<std::size_t>(0);
@@ -447,12 +442,14 @@ std::function<void(const AuthenticateFlowEvent&)> typing(std::vector<std::string
 struct Live {
     Live() : Live(std::vector<std::string>{}) {}
     explicit Live(std::vector<std::string> flags) : server(std::move(flags)) {
+        if (!platform::addTrustedCACertificates(server.caFile()))
+            throw std::runtime_error("cannot trust the stand-in server's CA");
         settings->setPrivacyModeEnabled(false);
         tokenStore.installDriver();
         log.clear();
     }
 
-    SimServer server;
+    simtest::SimServerProcess server;
     std::shared_ptr<LoggerClient> logger = std::make_shared<LoggerClient>("ui");
     std::shared_ptr<halcyra::AuthenticateAPIClient> auth =
         halcyra::HalcyraClientProvider::authenticateClient(server.basePath(), logger);
@@ -537,7 +534,7 @@ testsupport::Issued cardCertificate() {
 TEST(QuorvaneAPIEndToEnd, CardLoginRegistersASessionAndInstallsTheCertificateOnceTheAccountHasOne) {
     Live live;
     auto issued = cardCertificate();
-    Bridge bridge(issued.certificatePEM(), issued.privateKeyPEM());
+    Bridge bridge(issued);
     auto cards = await(live.pindle->onlyCurrentCards());
     ASSERT_EQ(cards.size(), 1u);
     auto card = cards[0];
@@ -631,7 +628,7 @@ TEST(QuorvaneAPIEndToEnd, WalletLoginRegistersASessionAndInstallsTheCertificateO
 TEST(QuorvaneAPIEndToEnd, ServerFailuresGiveTheirEvents) {
     Live live({"--wallet-polls", "1", "--retry-after-ms", "10"});
     auto issued = cardCertificate();
-    Bridge bridge(issued.certificatePEM(), issued.privateKeyPEM());
+    Bridge bridge(issued);
     auto cards = await(live.pindle->onlyCurrentCards());
     ASSERT_EQ(cards.size(), 1u);
     auto card = cards[0];

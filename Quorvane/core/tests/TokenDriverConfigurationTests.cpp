@@ -172,6 +172,20 @@ TEST_F(TokenDriverConfigurationTest, TheStaleSweepAllows900sAfterTheEndAndNothin
     }
 }
 
+TEST_F(TokenDriverConfigurationTest, TheSweepKeepsACertificateEndingNearTheLastRepresentableDate) {
+    // 2262-04-11 23:40:00 UTC lies less than 900 s before the clock's last date: adding the grace to it would
+    // overflow.
+    const auto now = std::chrono::system_clock::now();
+    const auto end = std::chrono::sys_seconds(9'223'371'600s);
+    ASSERT_GT(std::chrono::system_clock::time_point::max() - end, 0s);
+    ASSERT_LT(std::chrono::system_clock::time_point::max() - end, TokenDriverConfiguration::staleGrace);
+    auto der = certificate(-1h, std::chrono::ceil<std::chrono::seconds>(end - now));
+    ASSERT_EQ(notValidAfter(*platform::Certificate::fromDER(der)), end);
+    ASSERT_TRUE(tokens.registerToken("FAR", der));
+    tokens.removeStaleTokens(now);
+    EXPECT_EQ(tokens.certificateData("FAR"), der);
+}
+
 TEST_F(TokenDriverConfigurationTest, TheSweepKeepsConfigurationsItCannotJudge) {
     auto now = std::chrono::system_clock::now() + 24h * 400;  // every real certificate here has ended by then
     store.writeConfiguration(

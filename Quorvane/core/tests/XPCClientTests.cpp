@@ -206,6 +206,37 @@ TEST_F(XPCClientWithRelay, TokenTimeoutWithoutAnErrorHandlerStillDisconnects) {
     EXPECT_TRUE(app.errors.empty());
 }
 
+TEST_F(XPCClientWithRelay, HandlersMayEndTheExchangeFromInsideTheRelaysMessage) {
+    // The signing flow may answer, or cancel on the time-out, before the message that asked returns.
+    Bytes signature = pattern(64, 42);
+    int ready = token->readySignals();
+    app.client.disconnect();
+    app.client.connect();
+    app.client.registerWithService();
+    app.client.setSignatureRequestHandler(
+        [this, signature](const Bytes&, const std::string&) { app.client.sendSignature(signature); });
+    app.client.sendAppIsReady();
+    ASSERT_TRUE(pumpUntil([&] { return token->readySignals() > ready; }));
+    token->sendHash(pattern(32, 1), instanceID);
+    ASSERT_TRUE(pumpUntil([&] { return !token->signatures().empty(); }));
+    EXPECT_EQ(token->signatures().front(), signature);
+    EXPECT_FALSE(app.client.isConnected());
+
+    ready = token->readySignals();
+    app.client.connect();
+    app.client.registerWithService();
+    app.client.setCommunicationErrorHandler(
+        [this](const AppError&) { app.client.cancelTokenCommunication(); });
+    app.client.sendAppIsReady();
+    ASSERT_TRUE(pumpUntil([&] { return token->readySignals() > ready; }));
+    token->sendTimeout();
+    ASSERT_TRUE(pumpUntil([&] { return token->failures() == 1; }));
+    EXPECT_FALSE(app.client.isConnected());
+    EXPECT_FALSE(app.client.isListening());
+    pumpFor(100ms);
+    EXPECT_EQ(clientLines(log), Lines{"error: XPC client: cancelling token communication"});
+}
+
 TEST_F(XPCClientWithRelay, RelayGoingAwayIsLoggedAsAnInterruption) {
     app.startExchange();
     ASSERT_TRUE(relayLogged("info: Endpoint received for app"));

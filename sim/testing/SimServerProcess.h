@@ -1,19 +1,19 @@
 #pragma once
-// The stand-in server as a real child process for the tests, and its control endpoints.
+// The stand-in server (quorvane-sim-server) as a real child process for the tests, and its control endpoints.
 #include <sys/types.h>
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Json.h"
 
-namespace apitest {
+namespace simtest {
 
 class SimServerProcess {
   public:
-    // Starts quorvane-sim-server from the build's bin folder with the extra flags and waits for its port.
+    // Starts quorvane-sim-server from the build's bin folder with a private certificate folder and the extra
+    // flags, and waits for the lines it prints once it listens.
     explicit SimServerProcess(std::vector<std::string> flags = {});
     // Kills and reaps the child.
     ~SimServerProcess();
@@ -21,11 +21,14 @@ class SimServerProcess {
     SimServerProcess& operator=(const SimServerProcess&) = delete;
 
     int port() const { return port_; }
-    std::string basePath() const;
+    // The URL in front of every endpoint, as the server printed it.
+    const std::string& basePath() const { return basePath_; }
+    // The server's CA certificate (PEM): trust it to talk to the server.
     const std::filesystem::path& caFile() const { return caFile_; }
 
-    // POST to a control endpoint; the reply's status.
+    // POST to a control endpoint; the reply's status (throws when there is no reply).
     int control(const std::string& path, const platform::json::Json& body) const;
+    // Sets a fault for one endpoint (fails the test when the server refuses it).
     void fault(const std::string& endpoint, const platform::json::Json& fault) const;
     void clearFaults() const { control("/faults/clear", platform::json::Json::object()); }
 
@@ -41,10 +44,8 @@ class SimServerProcess {
   private:
     pid_t pid_ = -1;
     int port_ = 0;
+    std::string basePath_;
     std::filesystem::path caFile_;
 };
 
-// The key names of a JSON object, in order.
-std::vector<std::string> keys(const platform::json::Json& object);
-
-}  // namespace apitest
+}  // namespace simtest

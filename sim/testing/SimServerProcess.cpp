@@ -1,5 +1,6 @@
-#include "SimServerProcess.h"
+#include "sim/testing/SimServerProcess.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <poll.h>
@@ -8,14 +9,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/testing/TestEnvironment.h"
 
 extern char** environ;
 
-namespace apitest {
+namespace simtest {
 
 using platform::json::Json;
 
@@ -41,6 +44,20 @@ std::optional<std::string> readLine(int fd, std::chrono::steady_clock::time_poin
     return std::nullopt;
 }
 
+// The rest of a line that starts with the prefix.
+std::optional<std::string> after(const std::optional<std::string>& line, const std::string& prefix) {
+    if (!line || line->rfind(prefix, 0) != 0)
+        return std::nullopt;
+    return line->substr(prefix.size());
+}
+
+std::unique_ptr<httplib::SSLClient> controlClient(int port, const std::filesystem::path& caFile) {
+    auto client = std::make_unique<httplib::SSLClient>("localhost", port);
+    client->set_ca_cert_path(caFile.c_str());
+    client->enable_server_certificate_verification(true);
+    return client;
+}
+
 }  // namespace
 
 SimServerProcess::SimServerProcess(std::vector<std::string> flags) {
@@ -64,19 +81,22 @@ SimServerProcess::SimServerProcess(std::vector<std::string> flags) {
     close(out[1]);
     if (rc != 0) {
         close(out[0]);
+        pid_ = -1;
         throw std::runtime_error("cannot start " + program.string());
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    auto first = readLine(out[0], deadline);
-    auto second = readLine(out[0], deadline);
+    auto port = after(readLine(out[0], deadline), "PORT ");
+    auto ca = after(readLine(out[0], deadline), "CA ");
+    auto base = after(readLine(out[0], deadline), "BASE ");
     close(out[0]);
-    if (!first || first->rfind("PORT ", 0) != 0 || !second || second->rfind("CA ", 0) != 0) {
+    if (!port || !ca || !base) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
-        throw std::runtime_error("the server did not report its port");
+        throw std::runtime_error("the stand-in server did not report its port");
     }
-    port_ = std::stoi(first->substr(5));
-    caFile_ = second->substr(3);
+    port_ = std::stoi(*port);
+    caFile_ = *ca;
+    basePath_ = *base;
 }
 
 SimServerProcess::~SimServerProcess() {
@@ -86,15 +106,9 @@ SimServerProcess::~SimServerProcess() {
     }
 }
 
-std::string SimServerProcess::basePath() const {
-    return "https://localhost:" + std::to_string(port_) + "/srvremotesign";
-}
-
 int SimServerProcess::control(const std::string& path, const Json& body) const {
-    httplib::SSLClient client("localhost", port_);
-    client.set_ca_cert_path(caFile_.c_str());
-    client.enable_server_certificate_verification(true);
-    auto result = client.Post(("/control" + path).c_str(), body.dump(), "application/json");
+    auto result =
+        controlClient(port_, caFile_)->Post(("/control" + path).c_str(), body.dump(), "application/json");
     if (!result)
         throw std::runtime_error("control call failed: " + path);
     return result->status;
@@ -103,14 +117,11 @@ int SimServerProcess::control(const std::string& path, const Json& body) const {
 void SimServerProcess::fault(const std::string& endpoint, const Json& fault) const {
     Json body = fault;
     body["endpoint"] = endpoint;
-    ASSERT_EQ(control("/faults", body), 200) << body.dump();
+    EXPECT_EQ(control("/faults", body), 200) << body.dump();
 }
 
 std::vector<SimServerProcess::Received> SimServerProcess::requests() const {
-    httplib::SSLClient client("localhost", port_);
-    client.set_ca_cert_path(caFile_.c_str());
-    client.enable_server_certificate_verification(true);
-    auto result = client.Get("/control/requests");
+    auto result = controlClient(port_, caFile_)->Get("/control/requests");
     if (!result)
         throw std::runtime_error("cannot read the received requests");
     std::vector<Received> out;
@@ -136,12 +147,4 @@ SimServerProcess::Received SimServerProcess::lastRequest() const {
     return all.back();
 }
 
-std::vector<std::string> keys(const Json& object) {
-    std::vector<std::string> out;
-    if (object.is_object())
-        for (const auto& item : object.items())
-            out.push_back(item.key());
-    return out;
-}
-
-}  // namespace apitest
+}  // namespace simtest
