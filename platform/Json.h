@@ -2,6 +2,7 @@
 // JSON for wire types: nlohmann's ordered_json keeps keys in the order a type writes them. Each wire type has
 // explicit to_json/from_json functions built from these helpers, which are strict: a missing or null required
 // member, or a member of the wrong type (a fractional number for an integer, say), is a DecodingError.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -136,17 +137,38 @@ void put(Json& object, std::string_view key, const std::optional<T>& value) {
 // input from outside the process could otherwise exhaust the stack.
 inline constexpr int maxNestingDepth = 64;
 
+namespace detail {
+// The deepest nesting of arrays and objects in the text, counted outside strings. A plain scan: the parser's
+// callback could count it too, but makes every parse several times slower.
+inline int nestingDepth(std::string_view text) {
+    int depth = 0, deepest = 0;
+    bool inString = false, escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+}  // namespace detail
+
 // Parses one JSON document; malformed or too deeply nested text is a DecodingError.
 inline Json parse(std::string_view text) {
+    if (detail::nestingDepth(text) > maxNestingDepth)
+        throw DecodingError("JSON nested too deeply");
     try {
-        return Json::parse(text.begin(), text.end(), [](int depth, Json::parse_event_t event, Json&) {
-            // A container's events carry its own depth (0 outermost), a member's the depth inside it.
-            const bool opens =
-                event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
-            if (opens ? depth >= maxNestingDepth : depth > maxNestingDepth)
-                throw DecodingError("JSON nested too deeply");
-            return true;
-        });
+        return Json::parse(text.begin(), text.end());
     } catch (const Json::exception& e) {
         throw DecodingError(e.what());
     }
