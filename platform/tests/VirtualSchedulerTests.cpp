@@ -39,12 +39,12 @@ TEST_P(VirtualSchedulerOrderTest, TimersFireInDueOrderAtTheirOwnTime) {
     const Date start = scheduler.now();
     std::vector<std::string> fired;
     std::vector<std::shared_ptr<Timer>> handles;
-    for (const auto& spec : GetParam().timers) {
-        auto action = [&, label = spec.label] {
+    for (const auto& timer : GetParam().timers) {
+        auto action = [&, label = timer.label] {
             fired.push_back(label + "@" + std::to_string(elapsedMs(scheduler, start)));
         };
-        handles.push_back(spec.repeating ? scheduler.scheduleRepeating(spec.delay, action)
-                                         : scheduler.scheduleOnce(spec.delay, action));
+        handles.push_back(timer.repeating ? scheduler.scheduleRepeating(timer.delay, action)
+                                          : scheduler.scheduleOnce(timer.delay, action));
     }
     for (double seconds : GetParam().advances)
         scheduler.advance(std::chrono::duration<double>(seconds));

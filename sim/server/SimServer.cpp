@@ -289,14 +289,14 @@ void setJson(httplib::Response& res, int status, const Json& body) {
 
 // --- Faults
 
-std::optional<Fault> parseFault(const std::string& spec) {
+std::optional<Fault> parseFault(const std::string& text) {
     Fault fault;
     std::size_t start = 0;
-    while (start <= spec.size()) {
-        std::size_t end = spec.find(',', start);
+    while (start <= text.size()) {
+        std::size_t end = text.find(',', start);
         if (end == std::string::npos)
-            end = spec.size();
-        std::string item = spec.substr(start, end - start);
+            end = text.size();
+        std::string item = text.substr(start, end - start);
         std::string key = item.substr(0, item.find('='));
         std::string value = item.find('=') == std::string::npos ? "" : item.substr(item.find('=') + 1);
         try {
@@ -314,7 +314,7 @@ std::optional<Fault> parseFault(const std::string& spec) {
                 fault.passThrough = true;
             } else if (key == "raw") {
                 fault.body = Fault::Body::raw;
-                fault.rawBody = spec.substr(start + 4);  // the rest of the text, commas included
+                fault.rawBody = text.substr(start + 4);  // the rest of the text, commas included
                 break;
             } else if (key == "body") {
                 if (value == "malformed")

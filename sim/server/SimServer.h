@@ -36,7 +36,7 @@ struct Fault {
 };
 
 // "status=500,delay=200,body=malformed|empty|error,raw=<text>,drop,count=1,pass". Nothing when malformed.
-std::optional<Fault> parseFault(const std::string& spec);
+std::optional<Fault> parseFault(const std::string& text);
 std::optional<Fault> faultFromJson(const Json& object);
 
 struct Identity {

@@ -16,7 +16,7 @@ void usage() {
         << "usage: quorvane-sim-server --cert-dir DIR [--port N] [--base-path PATH] [--auth-seconds N]\n"
            "       [--session-seconds N] [--wallet-seconds N] [--wallet-polls N] [--retry-after-ms N]\n"
            "       [--max-signatures N] [--max-body-bytes N] [--disable-mean eid|wallet]\n"
-           "       [--wallet-identity GIVEN,SURNAME,RRNR] [--fault ENDPOINT:SPEC]...\n";
+           "       [--wallet-identity GIVEN,SURNAME,RRNR] [--fault ENDPOINT:FAULT]...\n";
 }
 
 bool parseInt(const std::string& text, long min, long max, long& out) {
