@@ -6,8 +6,7 @@
 #include <openssl/x509.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,6 +15,7 @@
 #include "cardbridge/VexoConnectInvoker.h"
 #include "platform/Codecs.h"
 #include "platform/testing/Await.h"
+#include "platform/testing/Eventually.h"
 #include "platform/testing/TestEnvironment.h"
 #include "platform/testing/TestPKI.h"
 #include "sim/testing/SimBridge.h"
@@ -28,6 +28,10 @@ using simtest::bridgeProgram;
 using simtest::reader;
 using simtest::softCard;
 using testsupport::await;
+using testsupport::eventually;
+
+// How long a bridge run and its process may take to show their effect.
+inline constexpr std::chrono::seconds bridgeLimit{10};
 using Bridge = simtest::SimBridge;
 
 inline testsupport::Issued makeCardCertificate(std::optional<std::string> givenName = "Ann",
@@ -43,23 +47,10 @@ inline testsupport::Issued makeCardCertificate(std::optional<std::string> givenN
     return testsupport::makeSelfSigned(request);
 }
 
-// Runs the event loop until the condition holds or 10 s have passed.
-template <class Condition>
-bool eventually(Condition condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > 10000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
 // The process is gone: exited and reaped (a zombie still has its /proc entry).
 inline bool processGone(long pid) {
-    return eventually([pid] { return !std::filesystem::exists("/proc/" + std::to_string(pid)); });
+    return eventually([pid] { return !std::filesystem::exists("/proc/" + std::to_string(pid)); },
+                      bridgeLimit);
 }
 
 inline bool allRunsGone(const Bridge& bridge) {

@@ -233,7 +233,7 @@ TEST_F(CardSigning, CancelledAndReplacedAttemptsChangeNothing) {
 
     auto cancelled = card->sign(digest);
     expectNext(cancelled, Kind::waitingForHarwarePinInput);
-    ASSERT_TRUE(eventually([&] { return bridge.runs() == 1; }));
+    ASSERT_TRUE(eventually([&] { return bridge.runs() == 1; }, bridgeLimit));
     card->cancelOngoingOperation();
     expectEnded(cancelled);
 

@@ -2,6 +2,7 @@
 // that no process outlives its exchange.
 #include <signal.h>
 
+#include <QElapsedTimer>
 #include <fstream>
 #include <functional>
 
@@ -193,7 +194,7 @@ TEST(VexoConnectInvoker, OutputAfterARefusedReplyIsNotKept) {
         QCoreApplication::processEvents();
     ASSERT_TRUE(std::filesystem::exists(done));
     EXPECT_LT(peakResidentBytes(), before + 32 * 1024 * 1024);
-    EXPECT_TRUE(eventually([] { return VexoConnectInvoker::liveProcessCount() == 0; }));
+    EXPECT_TRUE(eventually([] { return VexoConnectInvoker::liveProcessCount() == 0; }, bridgeLimit));
 }
 
 TEST(VexoConnectInvoker, ResultCheck) {

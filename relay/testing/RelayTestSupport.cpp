@@ -20,17 +20,6 @@
 
 namespace relaytest {
 
-bool eventually(const std::function<bool()>& predicate, std::chrono::milliseconds limit) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (predicate())
-            return true;
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-}
-
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
@@ -113,6 +102,41 @@ class ReapDetachedPrograms : public ::testing::Environment {
 
 [[maybe_unused]] auto* const reaper = ::testing::AddGlobalTestEnvironment(new ReapDetachedPrograms);
 
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// The argument vector for exec, built before the fork: the child allocates as little as it can.
+std::vector<char*> execArguments(std::vector<std::string>& arguments) {
+    std::vector<char*> raw;
+    for (auto& argument : arguments)
+        raw.push_back(argument.data());
+    raw.push_back(nullptr);
+    return raw;
+}
+
+// In a forked child: adds the environment and becomes the user; false when the user cannot be taken on.
+bool prepareChild(const Environment& environment, std::optional<uid_t> user) {
+    for (const auto& [name, value] : environment)
+        ::setenv(name.c_str(), value.c_str(), 1);
+    return !user || (::setresgid(*user, *user, *user) == 0 && ::setresuid(*user, *user, *user) == 0);
+}
+
+[[noreturn]] void execChild(const std::vector<char*>& raw, const Environment& environment,
+                            std::optional<uid_t> user) {
+    if (!prepareChild(environment, user))
+        ::_exit(126);
+    ::execvp(raw[0], raw.data());
+    ::_exit(127);
+}
+
+// Waits for the child to exit and reaps it; its exit status (-1 when killed), or nothing past the limit.
+std::optional<int> waitForChildExit(pid_t& pid, std::chrono::milliseconds limit) {
+    int status = 0;
+    if (!eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit))
+        return std::nullopt;
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 }  // namespace
 
 SubreaperScope::~SubreaperScope() {
@@ -144,20 +168,12 @@ ProgramResult runProgram(const std::vector<std::string>& argv,
     if (::pipe2(output, O_CLOEXEC) != 0)
         return {};
     std::vector<std::string> arguments = argv;
-    std::vector<char*> raw;
-    for (auto& argument : arguments)
-        raw.push_back(argument.data());
-    raw.push_back(nullptr);
+    auto raw = execArguments(arguments);
     pid_t child = ::fork();
     if (child == 0) {
         ::dup2(output[1], 1);
         ::dup2(output[1], 2);
-        for (const auto& [name, value] : environment)
-            ::setenv(name.c_str(), value.c_str(), 1);
-        if (user && (::setresgid(*user, *user, *user) != 0 || ::setresuid(*user, *user, *user) != 0))
-            ::_exit(126);
-        ::execvp(raw[0], raw.data());
-        ::_exit(127);
+        execChild(raw, environment, user);
     }
     ::close(output[1]);
     ProgramResult result;
@@ -191,19 +207,10 @@ BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv,
                                      const std::vector<std::pair<std::string, std::string>>& environment,
                                      std::optional<uid_t> user) {
     std::vector<std::string> arguments = argv;
-    std::vector<char*> raw;
-    for (auto& argument : arguments)
-        raw.push_back(argument.data());
-    raw.push_back(nullptr);
+    auto raw = execArguments(arguments);
     pid_ = ::fork();
-    if (pid_ == 0) {
-        for (const auto& [name, value] : environment)
-            ::setenv(name.c_str(), value.c_str(), 1);
-        if (user && (::setresgid(*user, *user, *user) != 0 || ::setresuid(*user, *user, *user) != 0))
-            ::_exit(126);
-        ::execvp(raw[0], raw.data());
-        ::_exit(127);
-    }
+    if (pid_ == 0)
+        execChild(raw, environment, user);
 }
 
 BackgroundProgram::~BackgroundProgram() {
@@ -211,11 +218,7 @@ BackgroundProgram::~BackgroundProgram() {
 }
 
 std::optional<int> BackgroundProgram::waitForExit(std::chrono::milliseconds limit) {
-    int status = 0;
-    if (!eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit))
-        return std::nullopt;
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return waitForChildExit(pid_, limit);
 }
 
 BrokelProcess::BrokelProcess() : BrokelProcess(Options{}) {}
@@ -235,10 +238,7 @@ BrokelProcess::BrokelProcess(Options options) {
         ::setenv("QUORVANE_TIME_SCALE", scale.c_str(), 1);
         ::setenv("QUORVANE_BROKEL_LOG_PATH", logPath.c_str(), 1);
         ::setenv("LC_ALL", "C", 1);
-        for (const auto& [name, value] : options.environment)
-            ::setenv(name.c_str(), value.c_str(), 1);
-        if (options.user && (::setresgid(*options.user, *options.user, *options.user) != 0 ||
-                             ::setresuid(*options.user, *options.user, *options.user) != 0))
+        if (!prepareChild(options.environment, options.user))
             ::_exit(126);
         ::execl(program.c_str(), "brokel", static_cast<char*>(nullptr));
         ::_exit(127);
@@ -257,12 +257,7 @@ bool BrokelProcess::waitForMessage(const std::string& message, std::size_t count
 }
 
 std::optional<int> BrokelProcess::waitForExit(std::chrono::milliseconds limit) {
-    int status = 0;
-    bool ended = eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
-    if (!ended)
-        return std::nullopt;
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return waitForChildExit(pid_, limit);
 }
 
 // --- FakeApp

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Bytes.h"
+#include "platform/testing/Eventually.h"
 #include "platform/xpc/Connection.h"
 #include "platform/xpc/Reactor.h"
 #include "relay/common/XPCProtocols.h"
@@ -24,8 +25,7 @@ namespace relaytest {
 using namespace std::chrono_literals;
 using platform::Bytes;
 
-// Polls until the predicate holds or the limit passes (test-side waiting only).
-bool eventually(const std::function<bool()>& predicate, std::chrono::milliseconds limit = 5s);
+using testsupport::eventually;
 
 std::string readFile(const std::filesystem::path& path);
 

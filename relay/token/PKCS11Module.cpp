@@ -115,6 +115,34 @@ void padded(CK_UTF8CHAR* field, std::size_t size, const std::string& text) {
     std::memcpy(field, text.data(), length);
 }
 
+// What every object of the token has: it lives on the token, is public and read-only, and is labelled and
+// paired by CKA_ID.
+Object tokenObject(CK_OBJECT_HANDLE handle, CK_OBJECT_CLASS objectClass, const std::string& label,
+                   const Bytes& id, const Bytes& subject) {
+    Object object{handle, {}, {}};
+    auto& a = object.attributes;
+    a[CKA_CLASS] = ulongValue(objectClass);
+    a[CKA_TOKEN] = boolValue(true);
+    a[CKA_PRIVATE] = boolValue(false);
+    a[CKA_MODIFIABLE] = boolValue(false);
+    a[CKA_LABEL] = platform::toBytes(label);
+    a[CKA_ID] = id;
+    a[CKA_SUBJECT] = subject;
+    return object;
+}
+
+// What both halves of the EC key pair have.
+Object ecKeyObject(CK_OBJECT_HANDLE handle, CK_OBJECT_CLASS objectClass, const std::string& label,
+                   const Bytes& id, const Bytes& subject, const pellin::ECKeyInfo& key) {
+    auto object = tokenObject(handle, objectClass, label, id, subject);
+    auto& a = object.attributes;
+    a[CKA_KEY_TYPE] = ulongValue(CKK_EC);
+    a[CKA_DERIVE] = boolValue(false);
+    a[CKA_LOCAL] = boolValue(false);
+    a[CKA_EC_PARAMS] = key.ecParameters;
+    return object;
+}
+
 std::vector<Object> objectsFor(const platform::tokens::TokenConfiguration& configuration,
                                std::optional<pellin::ECKeyInfo>& key) {
     std::vector<Object> objects;
@@ -135,68 +163,41 @@ std::vector<Object> objectsFor(const platform::tokens::TokenConfiguration& confi
             keyLabel = item.objectID;
     }
 
-    Object cert{certificateHandle, {}, {}};
-    cert.attributes[CKA_CLASS] = ulongValue(CKO_CERTIFICATE);
-    cert.attributes[CKA_TOKEN] = boolValue(true);
-    cert.attributes[CKA_PRIVATE] = boolValue(false);
-    cert.attributes[CKA_MODIFIABLE] = boolValue(false);
-    cert.attributes[CKA_LABEL] = platform::toBytes(certificateLabel);
-    cert.attributes[CKA_CERTIFICATE_TYPE] = ulongValue(CKC_X_509);
-    cert.attributes[CKA_TRUSTED] = boolValue(false);
-    cert.attributes[CKA_CERTIFICATE_CATEGORY] = ulongValue(0);
-    cert.attributes[CKA_ID] = id;
-    cert.attributes[CKA_SUBJECT] = fields->subject;
-    cert.attributes[CKA_ISSUER] = fields->issuer;
-    cert.attributes[CKA_SERIAL_NUMBER] = fields->serialNumber;
-    cert.attributes[CKA_VALUE] = *certificate;
+    auto cert = tokenObject(certificateHandle, CKO_CERTIFICATE, certificateLabel, id, fields->subject);
+    auto& c = cert.attributes;
+    c[CKA_CERTIFICATE_TYPE] = ulongValue(CKC_X_509);
+    c[CKA_TRUSTED] = boolValue(false);
+    c[CKA_CERTIFICATE_CATEGORY] = ulongValue(0);
+    c[CKA_ISSUER] = fields->issuer;
+    c[CKA_SERIAL_NUMBER] = fields->serialNumber;
+    c[CKA_VALUE] = *certificate;
     objects.push_back(std::move(cert));
 
     key = fields->ecKey;
     if (!key)
         return objects;  // only an EC key can sign here
 
-    Object privateKey{privateKeyHandle, {}, {CKA_VALUE}};
+    auto privateKey = ecKeyObject(privateKeyHandle, CKO_PRIVATE_KEY, keyLabel, id, fields->subject, *key);
+    privateKey.sensitive = {CKA_VALUE};
     auto& p = privateKey.attributes;
-    p[CKA_CLASS] = ulongValue(CKO_PRIVATE_KEY);
-    p[CKA_KEY_TYPE] = ulongValue(CKK_EC);
-    p[CKA_TOKEN] = boolValue(true);
-    p[CKA_PRIVATE] = boolValue(false);
-    p[CKA_MODIFIABLE] = boolValue(false);
-    p[CKA_LABEL] = platform::toBytes(keyLabel);
-    p[CKA_ID] = id;
-    p[CKA_SUBJECT] = fields->subject;
     p[CKA_SENSITIVE] = boolValue(true);
     p[CKA_ALWAYS_SENSITIVE] = boolValue(true);
     p[CKA_EXTRACTABLE] = boolValue(false);
     p[CKA_NEVER_EXTRACTABLE] = boolValue(true);
-    p[CKA_LOCAL] = boolValue(false);
     p[CKA_SIGN] = boolValue(true);
     p[CKA_SIGN_RECOVER] = boolValue(false);
     p[CKA_DECRYPT] = boolValue(false);
     p[CKA_UNWRAP] = boolValue(false);
-    p[CKA_DERIVE] = boolValue(false);
     p[CKA_ALWAYS_AUTHENTICATE] = boolValue(false);
-    p[CKA_EC_PARAMS] = key->ecParameters;
     p[CKA_KEY_GEN_MECHANISM] = ulongValue(CK_UNAVAILABLE_INFORMATION);
     objects.push_back(std::move(privateKey));
 
-    Object publicKey{publicKeyHandle, {}, {}};
+    auto publicKey = ecKeyObject(publicKeyHandle, CKO_PUBLIC_KEY, keyLabel, id, fields->subject, *key);
     auto& q = publicKey.attributes;
-    q[CKA_CLASS] = ulongValue(CKO_PUBLIC_KEY);
-    q[CKA_KEY_TYPE] = ulongValue(CKK_EC);
-    q[CKA_TOKEN] = boolValue(true);
-    q[CKA_PRIVATE] = boolValue(false);
-    q[CKA_MODIFIABLE] = boolValue(false);
-    q[CKA_LABEL] = platform::toBytes(keyLabel);
-    q[CKA_ID] = id;
-    q[CKA_SUBJECT] = fields->subject;
     q[CKA_VERIFY] = boolValue(true);
     q[CKA_VERIFY_RECOVER] = boolValue(false);
     q[CKA_ENCRYPT] = boolValue(false);
     q[CKA_WRAP] = boolValue(false);
-    q[CKA_DERIVE] = boolValue(false);
-    q[CKA_LOCAL] = boolValue(false);
-    q[CKA_EC_PARAMS] = key->ecParameters;
     q[CKA_EC_POINT] = key->ecPoint;
     objects.push_back(std::move(publicKey));
     return objects;
@@ -237,11 +238,43 @@ const char* algorithmForDigestLength(std::size_t length) {
     }
 }
 
-#define REQUIRE_INITIALIZED(module)              \
-    do {                                         \
-        if (!(module).initialized)               \
-            return CKR_CRYPTOKI_NOT_INITIALIZED; \
-    } while (0)
+// Runs the call with the module locked, once it is initialized.
+template <class Body>
+CK_RV withModule(Body body) {
+    auto& module = Module::shared();
+    std::lock_guard lock(module.mutex);
+    if (!module.initialized)
+        return CKR_CRYPTOKI_NOT_INITIALIZED;
+    return body(module);
+}
+
+// Runs the call on an open session. The module's lock is released first: signing waits for the app.
+template <class Body>
+CK_RV withSession(CK_SESSION_HANDLE handle, Body body) {
+    std::shared_ptr<Session> session;
+    CK_RV rv = withModule([&](Module& module) -> CK_RV {
+        session = module.session(handle);
+        return session ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
+    });
+    return session ? body(session) : rv;
+}
+
+// The convention for lists: without a buffer the call gives the length; a short buffer is an error that gives
+// the length too.
+template <class T>
+CK_RV copyList(const std::vector<T>& items, T* list, CK_ULONG_PTR count) {
+    if (!list) {
+        *count = items.size();
+        return CKR_OK;
+    }
+    if (*count < items.size()) {
+        *count = items.size();
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    std::copy(items.begin(), items.end(), list);
+    *count = items.size();
+    return CKR_OK;
+}
 
 CK_RV initialize(void* args) {
     if (args) {
@@ -271,381 +304,325 @@ CK_RV initialize(void* args) {
 CK_RV finalize(void* reserved) {
     if (reserved)
         return CKR_ARGUMENTS_BAD;
-    auto& module = Module::shared();
-    std::lock_guard lock(module.mutex);
-    REQUIRE_INITIALIZED(module);
-    module.sessions.clear();
-    module.initialized = false;
-    return CKR_OK;
+    return withModule([&](Module& module) -> CK_RV {
+        module.sessions.clear();
+        module.initialized = false;
+        return CKR_OK;
+    });
 }
 
 CK_RV getInfo(CK_INFO_PTR info) {
-    auto& module = Module::shared();
-    std::lock_guard lock(module.mutex);
-    REQUIRE_INITIALIZED(module);
-    if (!info)
-        return CKR_ARGUMENTS_BAD;
-    std::memset(info, 0, sizeof *info);
-    info->cryptokiVersion = {2, 40};
-    padded(info->manufacturerID, sizeof info->manufacturerID, "Quorvane");
-    padded(info->libraryDescription, sizeof info->libraryDescription, "Pellin remote signing token");
-    info->libraryVersion = {1, 0};
-    return CKR_OK;
+    return withModule([&](Module&) -> CK_RV {
+        if (!info)
+            return CKR_ARGUMENTS_BAD;
+        std::memset(info, 0, sizeof *info);
+        info->cryptokiVersion = {2, 40};
+        padded(info->manufacturerID, sizeof info->manufacturerID, "Quorvane");
+        padded(info->libraryDescription, sizeof info->libraryDescription, "Pellin remote signing token");
+        info->libraryVersion = {1, 0};
+        return CKR_OK;
+    });
 }
 
 CK_RV getSlotList(CK_BBOOL, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
-    auto& module = Module::shared();
-    std::lock_guard lock(module.mutex);
-    REQUIRE_INITIALIZED(module);
-    if (!count)
-        return CKR_ARGUMENTS_BAD;
-    std::vector<CK_SLOT_ID> slots;
-    for (const auto& configuration : module.readConfigurations())
-        slots.push_back(module.slotIDs.at(configuration.instanceID));
-    std::sort(slots.begin(), slots.end());
-    if (!list) {
-        *count = slots.size();
-        return CKR_OK;
-    }
-    if (*count < slots.size()) {
-        *count = slots.size();
-        return CKR_BUFFER_TOO_SMALL;
-    }
-    std::copy(slots.begin(), slots.end(), list);
-    *count = slots.size();
-    return CKR_OK;
+    return withModule([&](Module& module) -> CK_RV {
+        if (!count)
+            return CKR_ARGUMENTS_BAD;
+        std::vector<CK_SLOT_ID> slots;
+        for (const auto& configuration : module.readConfigurations())
+            slots.push_back(module.slotIDs.at(configuration.instanceID));
+        std::sort(slots.begin(), slots.end());
+        return copyList(slots, list, count);
+    });
 }
 
 CK_RV getSlotInfo(CK_SLOT_ID slot, CK_SLOT_INFO_PTR info) {
-    auto& module = Module::shared();
-    std::lock_guard lock(module.mutex);
-    REQUIRE_INITIALIZED(module);
-    if (!info)
-        return CKR_ARGUMENTS_BAD;
-    if (!module.instanceIDs.contains(slot))
-        return CKR_SLOT_ID_INVALID;
-    std::memset(info, 0, sizeof *info);
-    padded(info->slotDescription, sizeof info->slotDescription, "Quorvane remote signing");
-    padded(info->manufacturerID, sizeof info->manufacturerID, "Quorvane");
-    info->flags = CKF_REMOVABLE_DEVICE | (module.configurationOf(slot) ? CKF_TOKEN_PRESENT : 0);
-    info->hardwareVersion = {1, 0};
-    info->firmwareVersion = {1, 0};
-    return CKR_OK;
+    return withModule([&](Module& module) -> CK_RV {
+        if (!info)
+            return CKR_ARGUMENTS_BAD;
+        if (!module.instanceIDs.contains(slot))
+            return CKR_SLOT_ID_INVALID;
+        std::memset(info, 0, sizeof *info);
+        padded(info->slotDescription, sizeof info->slotDescription, "Quorvane remote signing");
+        padded(info->manufacturerID, sizeof info->manufacturerID, "Quorvane");
+        info->flags = CKF_REMOVABLE_DEVICE | (module.configurationOf(slot) ? CKF_TOKEN_PRESENT : 0);
+        info->hardwareVersion = {1, 0};
+        info->firmwareVersion = {1, 0};
+        return CKR_OK;
+    });
 }
 
 CK_RV getTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info) {
-    auto& module = Module::shared();
-    std::lock_guard lock(module.mutex);
-    REQUIRE_INITIALIZED(module);
-    if (!info)
-        return CKR_ARGUMENTS_BAD;
-    if (!module.instanceIDs.contains(slot))
-        return CKR_SLOT_ID_INVALID;
-    if (!module.configurationOf(slot))
-        return CKR_TOKEN_NOT_PRESENT;
-    std::memset(info, 0, sizeof *info);
-    padded(info->label, sizeof info->label, module.instanceIDs.at(slot));
-    padded(info->manufacturerID, sizeof info->manufacturerID, "Quorvane");
-    padded(info->model, sizeof info->model, "Pellin");
-    padded(info->serialNumber, sizeof info->serialNumber, std::to_string(slot));
-    info->flags = CKF_TOKEN_INITIALIZED;
-    info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
-    info->ulSessionCount = CK_UNAVAILABLE_INFORMATION;
-    info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
-    info->ulRwSessionCount = CK_UNAVAILABLE_INFORMATION;
-    info->ulMaxPinLen = 0;
-    info->ulMinPinLen = 0;
-    info->ulTotalPublicMemory = CK_UNAVAILABLE_INFORMATION;
-    info->ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
-    info->ulTotalPrivateMemory = CK_UNAVAILABLE_INFORMATION;
-    info->ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
-    info->hardwareVersion = {1, 0};
-    info->firmwareVersion = {1, 0};
-    return CKR_OK;
+    return withModule([&](Module& module) -> CK_RV {
+        if (!info)
+            return CKR_ARGUMENTS_BAD;
+        if (!module.instanceIDs.contains(slot))
+            return CKR_SLOT_ID_INVALID;
+        if (!module.configurationOf(slot))
+            return CKR_TOKEN_NOT_PRESENT;
+        std::memset(info, 0, sizeof *info);
+        padded(info->label, sizeof info->label, module.instanceIDs.at(slot));
+        padded(info->manufacturerID, sizeof info->manufacturerID, "Quorvane");
+        padded(info->model, sizeof info->model, "Pellin");
+        padded(info->serialNumber, sizeof info->serialNumber, std::to_string(slot));
+        info->flags = CKF_TOKEN_INITIALIZED;
+        info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
+        info->ulSessionCount = CK_UNAVAILABLE_INFORMATION;
+        info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
+        info->ulRwSessionCount = CK_UNAVAILABLE_INFORMATION;
+        info->ulMaxPinLen = 0;
+        info->ulMinPinLen = 0;
+        info->ulTotalPublicMemory = CK_UNAVAILABLE_INFORMATION;
+        info->ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
+        info->ulTotalPrivateMemory = CK_UNAVAILABLE_INFORMATION;
+        info->ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
+        info->hardwareVersion = {1, 0};
+        info->firmwareVersion = {1, 0};
+        return CKR_OK;
+    });
 }
 
 CK_RV getMechanismList(CK_SLOT_ID slot, CK_MECHANISM_TYPE_PTR list, CK_ULONG_PTR count) {
-    auto& module = Module::shared();
-    std::lock_guard lock(module.mutex);
-    REQUIRE_INITIALIZED(module);
-    if (!count)
-        return CKR_ARGUMENTS_BAD;
-    if (!module.instanceIDs.contains(slot))
-        return CKR_SLOT_ID_INVALID;
-    if (!list) {
-        *count = 1;
-        return CKR_OK;
-    }
-    if (*count < 1) {
-        *count = 1;
-        return CKR_BUFFER_TOO_SMALL;
-    }
-    list[0] = CKM_ECDSA;
-    *count = 1;
-    return CKR_OK;
+    return withModule([&](Module& module) -> CK_RV {
+        if (!count)
+            return CKR_ARGUMENTS_BAD;
+        if (!module.instanceIDs.contains(slot))
+            return CKR_SLOT_ID_INVALID;
+        return copyList(std::vector<CK_MECHANISM_TYPE>{CKM_ECDSA}, list, count);
+    });
 }
 
 CK_RV getMechanismInfo(CK_SLOT_ID slot, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR info) {
-    auto& module = Module::shared();
-    std::lock_guard lock(module.mutex);
-    REQUIRE_INITIALIZED(module);
-    if (!info)
-        return CKR_ARGUMENTS_BAD;
-    if (!module.instanceIDs.contains(slot))
-        return CKR_SLOT_ID_INVALID;
-    if (type != CKM_ECDSA)
-        return CKR_MECHANISM_INVALID;
-    info->ulMinKeySize = 256;
-    info->ulMaxKeySize = 521;
-    info->flags = CKF_SIGN | CKF_EC_F_P | CKF_EC_NAMEDCURVE | CKF_EC_UNCOMPRESS;
-    return CKR_OK;
+    return withModule([&](Module& module) -> CK_RV {
+        if (!info)
+            return CKR_ARGUMENTS_BAD;
+        if (!module.instanceIDs.contains(slot))
+            return CKR_SLOT_ID_INVALID;
+        if (type != CKM_ECDSA)
+            return CKR_MECHANISM_INVALID;
+        info->ulMinKeySize = 256;
+        info->ulMaxKeySize = 521;
+        info->flags = CKF_SIGN | CKF_EC_F_P | CKF_EC_NAMEDCURVE | CKF_EC_UNCOMPRESS;
+        return CKR_OK;
+    });
 }
 
 CK_RV openSession(CK_SLOT_ID slot, CK_FLAGS flags, void*, CK_NOTIFY, CK_SESSION_HANDLE_PTR handle) {
-    auto& module = Module::shared();
-    std::lock_guard lock(module.mutex);
-    REQUIRE_INITIALIZED(module);
-    if (!handle)
-        return CKR_ARGUMENTS_BAD;
-    if (!(flags & CKF_SERIAL_SESSION))
-        return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
-    module.readConfigurations();
-    if (!module.instanceIDs.contains(slot))
-        return CKR_SLOT_ID_INVALID;
-    auto configuration = module.configurationOf(slot);
-    if (!configuration)
-        return CKR_TOKEN_NOT_PRESENT;
-    auto session = std::make_shared<Session>();
-    session->slot = slot;
-    session->flags = flags;
-    session->tokenSession = module.driver.tokenForConfiguration(configuration)->createSession();
-    session->objects = objectsFor(*configuration, session->key);
-    *handle = module.nextSession++;
-    module.sessions[*handle] = session;
-    return CKR_OK;
+    return withModule([&](Module& module) -> CK_RV {
+        if (!handle)
+            return CKR_ARGUMENTS_BAD;
+        if (!(flags & CKF_SERIAL_SESSION))
+            return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
+        module.readConfigurations();
+        if (!module.instanceIDs.contains(slot))
+            return CKR_SLOT_ID_INVALID;
+        auto configuration = module.configurationOf(slot);
+        if (!configuration)
+            return CKR_TOKEN_NOT_PRESENT;
+        auto session = std::make_shared<Session>();
+        session->slot = slot;
+        session->flags = flags;
+        session->tokenSession = module.driver.tokenForConfiguration(configuration)->createSession();
+        session->objects = objectsFor(*configuration, session->key);
+        *handle = module.nextSession++;
+        module.sessions[*handle] = session;
+        return CKR_OK;
+    });
 }
 
 CK_RV closeSession(CK_SESSION_HANDLE handle) {
-    auto& module = Module::shared();
-    std::lock_guard lock(module.mutex);
-    REQUIRE_INITIALIZED(module);
-    return module.sessions.erase(handle) ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
+    return withModule([&](Module& module) -> CK_RV {
+        return module.sessions.erase(handle) ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
+    });
 }
 
 CK_RV closeAllSessions(CK_SLOT_ID slot) {
-    auto& module = Module::shared();
-    std::lock_guard lock(module.mutex);
-    REQUIRE_INITIALIZED(module);
-    if (!module.instanceIDs.contains(slot))
-        return CKR_SLOT_ID_INVALID;
-    std::erase_if(module.sessions, [slot](const auto& entry) { return entry.second->slot == slot; });
-    return CKR_OK;
+    return withModule([&](Module& module) -> CK_RV {
+        if (!module.instanceIDs.contains(slot))
+            return CKR_SLOT_ID_INVALID;
+        std::erase_if(module.sessions, [slot](const auto& entry) { return entry.second->slot == slot; });
+        return CKR_OK;
+    });
 }
 
 CK_RV getSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO_PTR info) {
-    auto& module = Module::shared();
-    std::lock_guard lock(module.mutex);
-    REQUIRE_INITIALIZED(module);
-    if (!info)
-        return CKR_ARGUMENTS_BAD;
-    auto session = module.session(handle);
-    if (!session)
-        return CKR_SESSION_HANDLE_INVALID;
-    info->slotID = session->slot;
-    info->flags = session->flags;
-    info->state = (session->flags & CKF_RW_SESSION) ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION;
-    info->ulDeviceError = 0;
-    return CKR_OK;
+    return withModule([&](Module& module) -> CK_RV {
+        if (!info)
+            return CKR_ARGUMENTS_BAD;
+        auto session = module.session(handle);
+        if (!session)
+            return CKR_SESSION_HANDLE_INVALID;
+        info->slotID = session->slot;
+        info->flags = session->flags;
+        info->state = (session->flags & CKF_RW_SESSION) ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION;
+        info->ulDeviceError = 0;
+        return CKR_OK;
+    });
 }
 
-// Nothing to log in to: a login is accepted and changes nothing.
+// Nothing to log in to: a login or a logout is accepted and changes nothing.
+CK_RV acceptForOpenSession(CK_SESSION_HANDLE handle) {
+    return withSession(handle, [](const std::shared_ptr<Session>&) -> CK_RV { return CKR_OK; });
+}
+
 CK_RV login(CK_SESSION_HANDLE handle, CK_USER_TYPE, CK_UTF8CHAR_PTR, CK_ULONG) {
-    auto& module = Module::shared();
-    std::lock_guard lock(module.mutex);
-    REQUIRE_INITIALIZED(module);
-    return module.session(handle) ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
+    return acceptForOpenSession(handle);
 }
 
 CK_RV logout(CK_SESSION_HANDLE handle) {
-    auto& module = Module::shared();
-    std::lock_guard lock(module.mutex);
-    REQUIRE_INITIALIZED(module);
-    return module.session(handle) ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
-}
-
-std::shared_ptr<Session> sessionOf(CK_SESSION_HANDLE handle, CK_RV& rv) {
-    auto& module = Module::shared();
-    std::lock_guard lock(module.mutex);
-    if (!module.initialized) {
-        rv = CKR_CRYPTOKI_NOT_INITIALIZED;
-        return nullptr;
-    }
-    auto session = module.session(handle);
-    rv = session ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
-    return session;
+    return acceptForOpenSession(handle);
 }
 
 CK_RV getAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHandle, CK_ATTRIBUTE_PTR templ,
                         CK_ULONG count) {
-    CK_RV rv;
-    auto session = sessionOf(handle, rv);
-    if (!session)
+    return withSession(handle, [&](const std::shared_ptr<Session>& session) -> CK_RV {
+        if (!templ && count)
+            return CKR_ARGUMENTS_BAD;
+        const Object* object = objectOf(*session, objectHandle);
+        if (!object)
+            return CKR_OBJECT_HANDLE_INVALID;
+        CK_RV rv = CKR_OK;
+        for (CK_ULONG i = 0; i < count; ++i) {
+            auto& attribute = templ[i];
+            if (std::find(object->sensitive.begin(), object->sensitive.end(), attribute.type) !=
+                object->sensitive.end()) {
+                attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+                rv = CKR_ATTRIBUTE_SENSITIVE;
+                continue;
+            }
+            auto found = object->attributes.find(attribute.type);
+            if (found == object->attributes.end()) {
+                attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+                if (rv == CKR_OK)
+                    rv = CKR_ATTRIBUTE_TYPE_INVALID;
+                continue;
+            }
+            if (!attribute.pValue) {
+                attribute.ulValueLen = found->second.size();
+            } else if (attribute.ulValueLen < found->second.size()) {
+                attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+                if (rv == CKR_OK)
+                    rv = CKR_BUFFER_TOO_SMALL;
+            } else {
+                std::memcpy(attribute.pValue, found->second.data(), found->second.size());
+                attribute.ulValueLen = found->second.size();
+            }
+        }
         return rv;
-    if (!templ && count)
-        return CKR_ARGUMENTS_BAD;
-    const Object* object = objectOf(*session, objectHandle);
-    if (!object)
-        return CKR_OBJECT_HANDLE_INVALID;
-    rv = CKR_OK;
-    for (CK_ULONG i = 0; i < count; ++i) {
-        auto& attribute = templ[i];
-        if (std::find(object->sensitive.begin(), object->sensitive.end(), attribute.type) !=
-            object->sensitive.end()) {
-            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            rv = CKR_ATTRIBUTE_SENSITIVE;
-            continue;
-        }
-        auto found = object->attributes.find(attribute.type);
-        if (found == object->attributes.end()) {
-            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            if (rv == CKR_OK)
-                rv = CKR_ATTRIBUTE_TYPE_INVALID;
-            continue;
-        }
-        if (!attribute.pValue) {
-            attribute.ulValueLen = found->second.size();
-        } else if (attribute.ulValueLen < found->second.size()) {
-            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            if (rv == CKR_OK)
-                rv = CKR_BUFFER_TOO_SMALL;
-        } else {
-            std::memcpy(attribute.pValue, found->second.data(), found->second.size());
-            attribute.ulValueLen = found->second.size();
-        }
-    }
-    return rv;
+    });
 }
 
 CK_RV findObjectsInit(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR templ, CK_ULONG count) {
-    CK_RV rv;
-    auto session = sessionOf(handle, rv);
-    if (!session)
-        return rv;
-    if (!templ && count)
-        return CKR_ARGUMENTS_BAD;
-    std::lock_guard lock(session->mutex);
-    if (session->findActive)
-        return CKR_OPERATION_ACTIVE;
-    session->found.clear();
-    for (const auto& object : session->objects)
-        if (matches(object, templ, count))
-            session->found.push_back(object.handle);
-    session->foundIndex = 0;
-    session->findActive = true;
-    return CKR_OK;
+    return withSession(handle, [&](const std::shared_ptr<Session>& session) -> CK_RV {
+        if (!templ && count)
+            return CKR_ARGUMENTS_BAD;
+        std::lock_guard lock(session->mutex);
+        if (session->findActive)
+            return CKR_OPERATION_ACTIVE;
+        session->found.clear();
+        for (const auto& object : session->objects)
+            if (matches(object, templ, count))
+                session->found.push_back(object.handle);
+        session->foundIndex = 0;
+        session->findActive = true;
+        return CKR_OK;
+    });
 }
 
 CK_RV findObjects(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE_PTR objects, CK_ULONG maxCount,
                   CK_ULONG_PTR count) {
-    CK_RV rv;
-    auto session = sessionOf(handle, rv);
-    if (!session)
-        return rv;
-    if (!objects || !count)
-        return CKR_ARGUMENTS_BAD;
-    std::lock_guard lock(session->mutex);
-    if (!session->findActive)
-        return CKR_OPERATION_NOT_INITIALIZED;
-    CK_ULONG n = 0;
-    while (n < maxCount && session->foundIndex < session->found.size())
-        objects[n++] = session->found[session->foundIndex++];
-    *count = n;
-    return CKR_OK;
+    return withSession(handle, [&](const std::shared_ptr<Session>& session) -> CK_RV {
+        if (!objects || !count)
+            return CKR_ARGUMENTS_BAD;
+        std::lock_guard lock(session->mutex);
+        if (!session->findActive)
+            return CKR_OPERATION_NOT_INITIALIZED;
+        CK_ULONG n = 0;
+        while (n < maxCount && session->foundIndex < session->found.size())
+            objects[n++] = session->found[session->foundIndex++];
+        *count = n;
+        return CKR_OK;
+    });
 }
 
 CK_RV findObjectsFinal(CK_SESSION_HANDLE handle) {
-    CK_RV rv;
-    auto session = sessionOf(handle, rv);
-    if (!session)
-        return rv;
-    std::lock_guard lock(session->mutex);
-    if (!session->findActive)
-        return CKR_OPERATION_NOT_INITIALIZED;
-    session->findActive = false;
-    session->found.clear();
-    return CKR_OK;
+    return withSession(handle, [&](const std::shared_ptr<Session>& session) -> CK_RV {
+        std::lock_guard lock(session->mutex);
+        if (!session->findActive)
+            return CKR_OPERATION_NOT_INITIALIZED;
+        session->findActive = false;
+        session->found.clear();
+        return CKR_OK;
+    });
 }
 
 CK_RV signInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
-    CK_RV rv;
-    auto session = sessionOf(handle, rv);
-    if (!session)
-        return rv;
-    if (!mechanism)
-        return CKR_ARGUMENTS_BAD;
-    std::lock_guard lock(session->mutex);
-    if (session->signActive || session->signRunning)
-        return CKR_OPERATION_ACTIVE;
-    if (mechanism->mechanism != CKM_ECDSA)
-        return CKR_MECHANISM_INVALID;
-    if (mechanism->ulParameterLen != 0)
-        return CKR_MECHANISM_PARAM_INVALID;
-    if (key != privateKeyHandle || !objectOf(*session, privateKeyHandle))
-        return CKR_KEY_HANDLE_INVALID;
-    session->signActive = true;
-    return CKR_OK;
+    return withSession(handle, [&](const std::shared_ptr<Session>& session) -> CK_RV {
+        if (!mechanism)
+            return CKR_ARGUMENTS_BAD;
+        std::lock_guard lock(session->mutex);
+        if (session->signActive || session->signRunning)
+            return CKR_OPERATION_ACTIVE;
+        if (mechanism->mechanism != CKM_ECDSA)
+            return CKR_MECHANISM_INVALID;
+        if (mechanism->ulParameterLen != 0)
+            return CKR_MECHANISM_PARAM_INVALID;
+        if (key != privateKeyHandle || !objectOf(*session, privateKeyHandle))
+            return CKR_KEY_HANDLE_INVALID;
+        session->signActive = true;
+        return CKR_OK;
+    });
 }
 
 CK_RV sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
            CK_ULONG_PTR signatureLength) {
-    CK_RV rv;
-    auto session = sessionOf(handle, rv);
-    if (!session)
-        return rv;
-    std::size_t size;
-    const char* algorithm = algorithmForDigestLength(dataLength);
-    {
-        std::lock_guard lock(session->mutex);
-        if (!session->signActive)
-            return CKR_OPERATION_NOT_INITIALIZED;
-        if (!signatureLength || (!data && dataLength)) {
+    return withSession(handle, [&](const std::shared_ptr<Session>& session) -> CK_RV {
+        std::size_t size;
+        const char* algorithm = algorithmForDigestLength(dataLength);
+        {
+            std::lock_guard lock(session->mutex);
+            if (!session->signActive)
+                return CKR_OPERATION_NOT_INITIALIZED;
+            if (!signatureLength || (!data && dataLength)) {
+                session->signActive = false;
+                return CKR_ARGUMENTS_BAD;
+            }
+            size = session->key->signatureSize();
+            // The size query is answered from the key alone: it must never start an exchange with the app.
+            if (!signature) {
+                *signatureLength = size;
+                return CKR_OK;
+            }
+            if (*signatureLength < size) {
+                *signatureLength = size;
+                return CKR_BUFFER_TOO_SMALL;
+            }
             session->signActive = false;
-            return CKR_ARGUMENTS_BAD;
+            if (!session->tokenSession->supportsOperation(pellin::TokenOperation::signData, "", algorithm))
+                return CKR_DATA_LEN_RANGE;
+            session->signRunning = true;
         }
-        size = session->key->signatureSize();
-        // The size query is answered from the key alone: it must never start an exchange with the app.
-        if (!signature) {
-            *signatureLength = size;
-            return CKR_OK;
+        Bytes digest(data, data + dataLength);
+        std::optional<Bytes> raw;
+        try {
+            Bytes answer = session->tokenSession->signData(digest, "", algorithm);
+            raw = pellin::rawSignature(answer, session->key->fieldSize);
+            if (!raw)
+                LoggerClient("token").error(
+                    "The signature from the app is not an ECDSA signature of this key");
+        } catch (const pellin::TokenError& error) {
+            LoggerClient("token").error(error.what());
+        } catch (const std::exception& error) {
+            LoggerClient("token").error(error.what());
         }
-        if (*signatureLength < size) {
-            *signatureLength = size;
-            return CKR_BUFFER_TOO_SMALL;
-        }
-        session->signActive = false;
-        if (!session->tokenSession->supportsOperation(pellin::TokenOperation::signData, "", algorithm))
-            return CKR_DATA_LEN_RANGE;
-        session->signRunning = true;
-    }
-    Bytes digest(data, data + dataLength);
-    std::optional<Bytes> raw;
-    try {
-        Bytes answer = session->tokenSession->signData(digest, "", algorithm);
-        raw = pellin::rawSignature(answer, session->key->fieldSize);
+        std::lock_guard lock(session->mutex);
+        session->signRunning = false;
         if (!raw)
-            LoggerClient("token").error("The signature from the app is not an ECDSA signature of this key");
-    } catch (const pellin::TokenError& error) {
-        LoggerClient("token").error(error.what());
-    } catch (const std::exception& error) {
-        LoggerClient("token").error(error.what());
-    }
-    std::lock_guard lock(session->mutex);
-    session->signRunning = false;
-    if (!raw)
-        return CKR_FUNCTION_FAILED;
-    std::memcpy(signature, raw->data(), raw->size());
-    *signatureLength = raw->size();
-    return CKR_OK;
+            return CKR_FUNCTION_FAILED;
+        std::memcpy(signature, raw->data(), raw->size());
+        *signatureLength = raw->size();
+        return CKR_OK;
+    });
 }
 
 template <class F>

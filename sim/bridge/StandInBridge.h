@@ -8,8 +8,10 @@
 //   {
 //     "readers": [{
 //       "name": "Reader 1",              "ReaderName" in replies
-//       "type": "standard",              "ReaderType" as sent: "standard" or "pinpad" (other texts pass
-//       through) "cardType": "eid", "card": {                        absent or null: an empty reader
+//       "type": "standard",              "ReaderType" as sent: "standard" or "pinpad"
+//                                        (other texts pass through)
+//       "cardType": "eid",
+//       "card": {                        absent or null: an empty reader
 //         "certificates": ["<PEM>"],     the card's certificates; the first is the one that signs
 //         "key": "<PEM private key>",    the signing key (EC or RSA)
 //         "pin": "1234",
@@ -20,8 +22,8 @@
 //       "pinpad": {                      how the holder uses the reader's keypad (pinpad readers only)
 //         "pin": "1234",                 the PIN typed on the keypad
 //         "delayMs": 0,                  typing time
-//         "outcome": "enter"             "enter", "cancel" (general_error 27010) or "timeout" (general_error
-//         25600)
+//         "outcome": "enter"             "enter", "cancel" (general_error 27010)
+//                                        or "timeout" (general_error 25600)
 //       }
 //     }],
 //     "replyDelayMs": 0,                 delay before every reply

@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
-#include <QThread>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -17,6 +15,7 @@
 #include "cardbridge/VexoConnectInvoker.h"
 #include "platform/Codecs.h"
 #include "platform/Json.h"
+#include "platform/testing/Eventually.h"
 #include "platform/testing/TestEnvironment.h"
 #include "platform/testing/TestPKI.h"
 #include "sim/testing/SimBridge.h"
@@ -25,6 +24,7 @@ namespace authtest {
 
 using Json = nlohmann::ordered_json;
 using pindle::CardSigningEvent;
+using testsupport::eventually;
 using Events = std::vector<AuthenticateFlowEvent>;
 
 // A card whose signature plays `script`, then ends its stream unless `keepOpen`; an open stream ends with
@@ -196,20 +196,6 @@ class NoCardsPindleClient : public pindle::PindleClient {
     }
 };
 
-// Runs the event loop until the condition holds or the time is up.
-template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > limit.count())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
 struct Collected {
     Events events;
     bool ended = false;
@@ -232,7 +218,8 @@ inline Events collect(platform::AsyncStream<AuthenticateFlowEvent> stream,
                       std::function<void(const AuthenticateFlowEvent&)> onEvent = {}) {
     auto collected = std::make_shared<Collected>();
     consume(std::move(stream), collected, std::move(onEvent));
-    EXPECT_TRUE(eventually([&] { return collected->ended; })) << "the event stream did not end";
+    EXPECT_TRUE(eventually([&] { return collected->ended; }, std::chrono::seconds(30)))
+        << "the event stream did not end";
     return collected->events;
 }
 
@@ -293,7 +280,8 @@ class Bridge : public simtest::SimBridge {
         install();
     }
     ~Bridge() {
-        eventually([] { return pindle::VexoConnectInvoker::liveProcessCount() == 0; });
+        eventually([] { return pindle::VexoConnectInvoker::liveProcessCount() == 0; },
+                   std::chrono::seconds(30));
     }
 };
 

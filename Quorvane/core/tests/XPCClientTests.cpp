@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -22,26 +20,16 @@ using platform::Bytes;
 using relaytest::BrokelProcess;
 using relaytest::countOf;
 using relaytest::FakeToken;
+using testsupport::eventually;
 using Lines = std::vector<std::string>;
 
 namespace {
 
 const std::string instanceID = "WALLET_TOKEN_IDENTIFIER";
 
-// Runs the app's event loop, which is the client's XPC queue, until the predicate holds or the limit passes.
-bool pumpUntil(const std::function<bool()>& predicate, std::chrono::milliseconds limit = 5s) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
+// The app's event loop is the client's XPC queue: waiting runs it.
 void pumpFor(std::chrono::milliseconds duration) {
-    pumpUntil([] { return false; }, duration);
+    eventually([] { return false; }, duration);
 }
 
 Bytes pattern(std::size_t size, std::uint8_t seed) {
@@ -94,7 +82,7 @@ class XPCClientWithRelay : public ::testing::Test {
     }
 
     bool relayLogged(const std::string& message, std::size_t count = 1) {
-        return pumpUntil([&] { return countOf(relay->messages(), message) >= count; });
+        return eventually([&] { return countOf(relay->messages(), message) >= count; });
     }
 
     // Runs an exchange until the token's hash has reached the app's handler.
@@ -102,9 +90,9 @@ class XPCClientWithRelay : public ::testing::Test {
         std::size_t before = app.requests.size();
         int ready = token->readySignals();
         app.startExchange(withErrorHandler);
-        ASSERT_TRUE(pumpUntil([&] { return token->readySignals() > ready; }));
+        ASSERT_TRUE(eventually([&] { return token->readySignals() > ready; }));
         token->sendHash(digest, instanceID);
-        ASSERT_TRUE(pumpUntil([&] { return app.requests.size() > before; }));
+        ASSERT_TRUE(eventually([&] { return app.requests.size() > before; }));
         EXPECT_EQ(app.requests.back().digest, digest);
         EXPECT_EQ(app.requests.back().instanceID, instanceID);
     }
@@ -131,7 +119,7 @@ TEST_F(XPCClientWithRelay, RegistersAsAppAndAnswersEachExchangeWithTheSignature)
         EXPECT_FALSE(app.client.hasSignatureRequestHandler());
         EXPECT_TRUE(app.client.hasCommunicationErrorHandler());
 
-        ASSERT_TRUE(pumpUntil([&] { return token->signatures().size() >= round; }));
+        ASSERT_TRUE(eventually([&] { return token->signatures().size() >= round; }));
         EXPECT_EQ(token->signatures().back(), signature);
         EXPECT_TRUE(relayLogged("info: XPC signature exchange completed with success", round));
     }
@@ -155,7 +143,7 @@ TEST_F(XPCClientWithRelay, SignatureReachesTheTokenWholeWhenTheRelayReadsItOnlyA
     pumpFor(300ms);
     ASSERT_EQ(::kill(relay->pid(), SIGCONT), 0);
 
-    ASSERT_TRUE(pumpUntil([&] { return !token->signatures().empty(); }, 10s));
+    ASSERT_TRUE(eventually([&] { return !token->signatures().empty(); }, 10s));
     EXPECT_EQ(token->signatures().front(), signature);
     EXPECT_EQ(clientLines(log), Lines{});
 }
@@ -166,7 +154,7 @@ TEST_F(XPCClientWithRelay, CancellingSendsTheFailureToTheToken) {
     EXPECT_FALSE(app.client.isConnected());
     EXPECT_FALSE(app.client.hasSignatureRequestHandler());
 
-    ASSERT_TRUE(pumpUntil([&] { return token->failures() == 1; }));
+    ASSERT_TRUE(eventually([&] { return token->failures() == 1; }));
     EXPECT_TRUE(relayLogged("info: XPC signature exchange failed"));
     EXPECT_TRUE(token->signatures().empty());
     EXPECT_EQ(clientLines(log), Lines{"error: XPC client: cancelling token communication"});
@@ -175,7 +163,7 @@ TEST_F(XPCClientWithRelay, CancellingSendsTheFailureToTheToken) {
 TEST_F(XPCClientWithRelay, TokenTimeoutReachesTheAppAsXpc002AndDisconnects) {
     exchangeUntilRequest(pattern(32, 5));
     token->sendTimeout();
-    ASSERT_TRUE(pumpUntil([&] { return !app.errors.empty(); }));
+    ASSERT_TRUE(eventually([&] { return !app.errors.empty(); }));
     ASSERT_EQ(app.errors.size(), 1u);
     const AppError& error = app.errors.front();
     EXPECT_EQ(error.category, ErrorCodeCategory::xpc);
@@ -200,7 +188,7 @@ TEST_F(XPCClientWithRelay, TokenTimeoutReachesTheAppAsXpc002AndDisconnects) {
 TEST_F(XPCClientWithRelay, TokenTimeoutWithoutAnErrorHandlerStillDisconnects) {
     exchangeUntilRequest(pattern(32, 8), /*withErrorHandler=*/false);
     token->sendTimeout();
-    ASSERT_TRUE(pumpUntil([&] { return !app.client.isConnected(); }));
+    ASSERT_TRUE(eventually([&] { return !app.client.isConnected(); }));
     EXPECT_FALSE(app.client.isListening());
     EXPECT_FALSE(app.client.hasSignatureRequestHandler());
     EXPECT_TRUE(app.errors.empty());
@@ -216,9 +204,9 @@ TEST_F(XPCClientWithRelay, HandlersMayEndTheExchangeFromInsideTheRelaysMessage) 
     app.client.setSignatureRequestHandler(
         [this, signature](const Bytes&, const std::string&) { app.client.sendSignature(signature); });
     app.client.sendAppIsReady();
-    ASSERT_TRUE(pumpUntil([&] { return token->readySignals() > ready; }));
+    ASSERT_TRUE(eventually([&] { return token->readySignals() > ready; }));
     token->sendHash(pattern(32, 1), instanceID);
-    ASSERT_TRUE(pumpUntil([&] { return !token->signatures().empty(); }));
+    ASSERT_TRUE(eventually([&] { return !token->signatures().empty(); }));
     EXPECT_EQ(token->signatures().front(), signature);
     EXPECT_FALSE(app.client.isConnected());
 
@@ -228,9 +216,9 @@ TEST_F(XPCClientWithRelay, HandlersMayEndTheExchangeFromInsideTheRelaysMessage) 
     app.client.setCommunicationErrorHandler(
         [this](const AppError&) { app.client.cancelTokenCommunication(); });
     app.client.sendAppIsReady();
-    ASSERT_TRUE(pumpUntil([&] { return token->readySignals() > ready; }));
+    ASSERT_TRUE(eventually([&] { return token->readySignals() > ready; }));
     token->sendTimeout();
-    ASSERT_TRUE(pumpUntil([&] { return token->failures() == 1; }));
+    ASSERT_TRUE(eventually([&] { return token->failures() == 1; }));
     EXPECT_FALSE(app.client.isConnected());
     EXPECT_FALSE(app.client.isListening());
     pumpFor(100ms);
@@ -241,7 +229,7 @@ TEST_F(XPCClientWithRelay, RelayGoingAwayIsLoggedAsAnInterruption) {
     app.startExchange();
     ASSERT_TRUE(relayLogged("info: Endpoint received for app"));
     relay.reset();  // kills and reaps it
-    ASSERT_TRUE(pumpUntil([&] { return !clientLines(log).empty(); }));
+    ASSERT_TRUE(eventually([&] { return !clientLines(log).empty(); }));
     pumpFor(100ms);
     EXPECT_EQ(clientLines(log), Lines{"error: XPC client: XPC connection interrupted"});
     EXPECT_TRUE(app.requests.empty());
@@ -254,7 +242,7 @@ TEST(XPCClientWithoutRelay, MessagesAreLostAndTheConnectionIsInvalidatedAtOnce) 
     AppSide app;
     app.startExchange();
     EXPECT_TRUE(app.client.isConnected());
-    ASSERT_TRUE(pumpUntil([&] { return !clientLines(log).empty(); }));
+    ASSERT_TRUE(eventually([&] { return !clientLines(log).empty(); }));
     pumpFor(100ms);
     EXPECT_EQ(clientLines(log), Lines{"error: XPC client: XPC connection invalidated"});
     EXPECT_TRUE(app.requests.empty());
