@@ -161,11 +161,11 @@ HalcyraEnvironmentSelectionKey::Value HalcyraEnvironmentSelectionKey::liveValue(
 }
 
 SigningSessionDatabaseKey::Value SigningSessionDatabaseKey::liveValue() {
-    // The store takes its settings and logger as they are now; the card-reader client it asks is the key's at
-    // each call.
-    auto logger = read<LoggerClientKey>();
-    auto tokens = std::make_shared<TokenDriverConfiguration>(platform::tokens::TokenStore(), logger);
-    return std::make_shared<SigningSessionDatabase>(read<AppSettingsKey>(), logger,
+    // The settings, the logger and the card-reader client are the keys' at each use: building the store
+    // builds none of them.
+    auto tokens =
+        std::make_shared<TokenDriverConfiguration>(platform::tokens::TokenStore(), reader<LoggerClientKey>());
+    return std::make_shared<SigningSessionDatabase>(reader<AppSettingsKey>(), reader<LoggerClientKey>(),
                                                     std::make_shared<CurrentPindleClient>(),
                                                     std::move(tokens), platform::Scheduler::live());
 }

@@ -21,8 +21,7 @@ std::string dateText(platform::Date date) {
 
 }  // namespace
 
-SigningSessionDatabase::SigningSessionDatabase(std::shared_ptr<AppSettings> appSettings,
-                                               std::shared_ptr<LoggerClient> logger,
+SigningSessionDatabase::SigningSessionDatabase(Resolve<AppSettings> appSettings, Resolve<LoggerClient> logger,
                                                std::shared_ptr<pindle::PindleClient> pindleClient,
                                                std::shared_ptr<TokenDriverConfiguration> tokens,
                                                std::shared_ptr<platform::Scheduler> scheduler,
@@ -35,6 +34,18 @@ SigningSessionDatabase::SigningSessionDatabase(std::shared_ptr<AppSettings> appS
       scheduler_(std::move(scheduler)) {
     if (!appSettings_ || !logger_ || !pindleClient_ || !tokens_ || !scheduler_)
         throw std::invalid_argument("SigningSessionDatabase needs all of its collaborators");
+}
+
+bool SigningSessionDatabase::privacyModeEnabled() const {
+    // The settings keep nothing themselves: without a value for them the stored preference still holds.
+    if (auto settings = appSettings_())
+        return settings->privacyModeEnabled();
+    return AppSettings().privacyModeEnabled();
+}
+
+void SigningSessionDatabase::logInfo(const std::string& message) const {
+    if (auto logger = logger_())
+        logger->info(message);
 }
 
 std::string SigningSessionDatabase::newClientData() {
@@ -70,14 +81,14 @@ void SigningSessionDatabase::removeAllTokens() {
 
 void SigningSessionDatabase::purgeSession(const SigningSessionContext& context) {
     if (context.kind() == SigningSessionContext::Kind::wallet)
-        logger_->info("Purging wallet session data");
+        logInfo("Purging wallet session data");
     else
-        logger_->info("Purging session data for: " + context.card()->uniqueIdentifier());
+        logInfo("Purging session data for: " + context.card()->uniqueIdentifier());
     purgeSessionAndToken(context.tokenIdentifier());
 }
 
 void SigningSessionDatabase::purgeSessionAndToken(const std::string& tokenIdentifier) {
-    logger_->info("Purging session and token for " + tokenIdentifier);
+    logInfo("Purging session and token for " + tokenIdentifier);
     tokens_->removeToken(tokenIdentifier);
     activeSessions_.erase(tokenIdentifier);
 }
@@ -93,7 +104,7 @@ void SigningSessionDatabase::purgeWalletData() {
             (*timer)->invalidate();
         timer->reset();
     }
-    logger_->info("Privacy cleanup triggered, deleting wallet related data");
+    logInfo("Privacy cleanup triggered, deleting wallet related data");
     purgeSessionAndToken(SigningSessionContext::walletTokenIdentifier);
 }
 
@@ -107,24 +118,24 @@ std::shared_ptr<platform::Timer> SigningSessionDatabase::schedulePurge(std::chro
 
 void SigningSessionDatabase::startPrivacyCleanupTimer() {
     if (privacyCleanupTimer_ && privacyCleanupTimer_->isValid()) {
-        logger_->info("Privacy cleanup timer already running, aborting timer start request");
+        logInfo("Privacy cleanup timer already running, aborting timer start request");
         return;
     }
     privacyCleanupTimer_ = schedulePurge(privacyCleanupDelay);
-    logger_->info("Privacy cleanup timer started");
+    logInfo("Privacy cleanup timer started");
 }
 
 void SigningSessionDatabase::startPrivacyPurgeIfEnabled() {
     if (!privacyModeEnabled())
         return;
-    logger_->info("Privacy mode enabled - starting privacy data purge timer");
+    logInfo("Privacy mode enabled - starting privacy data purge timer");
     startPrivacyCleanupTimer();
 }
 
 void SigningSessionDatabase::startImmediatePrivacyPurge() {
     if (!privacyModeEnabled())
         return;
-    logger_->info("Starting immediate privacy data purge timer");
+    logInfo("Starting immediate privacy data purge timer");
     if (immediatePrivacyCleanupTimer_)
         immediatePrivacyCleanupTimer_->invalidate();
     immediatePrivacyCleanupTimer_ = schedulePurge(immediatePrivacyCleanupDelay);
@@ -133,7 +144,7 @@ void SigningSessionDatabase::startImmediatePrivacyPurge() {
 void SigningSessionDatabase::flushImmediatePrivacyPurge() {
     if (!privacyModeEnabled() || !immediatePrivacyCleanupTimer_ || !immediatePrivacyCleanupTimer_->isValid())
         return;
-    logger_->info("Pending immediate privacy data purge detected, cancelling the timer and purging now");
+    logInfo("Pending immediate privacy data purge detected, cancelling the timer and purging now");
     purgeWalletData();
 }
 
@@ -163,19 +174,19 @@ std::optional<SigningSession> SigningSessionDatabase::activeSession(const Signin
     const auto id = context.tokenIdentifier();
     auto entry = activeSessions_.find(id);
     if (entry == activeSessions_.end()) {
-        logger_->info("Active session not found for identifier " + id);
+        logInfo("Active session not found for identifier " + id);
         return std::nullopt;
     }
     const auto margin = forSigning ? signingMargin : defaultMargin;
     const SigningSession session = entry->second;
     if (session.expirationDate() - margin > scheduler_->now()) {
         if (forSigning)
-            logger_->info("Active signing session found for identifier " + id + ": " +
-                          session.orchestratorSessionId + " - " + session.internalSessionId);
+            logInfo("Active signing session found for identifier " + id + ": " +
+                    session.orchestratorSessionId + " - " + session.internalSessionId);
         return session;
     }
-    logger_->info("Active session about to expire for identifier " + id +
-                  ", expiration date: " + dateText(session.expirationDate()));
+    logInfo("Active session about to expire for identifier " + id +
+            ", expiration date: " + dateText(session.expirationDate()));
     activeSessions_.erase(entry);
     return std::nullopt;
 }
@@ -227,13 +238,12 @@ SigningSession SigningSessionDatabase::registerSession(const SigningSessionConte
                                                        platform::Date expirationDate) {
     const bool wallet = context.kind() == SigningSessionContext::Kind::wallet;
     if (wallet)
-        logger_->info("Registering wallet session " + context.sessionId());
+        logInfo("Registering wallet session " + context.sessionId());
     else
-        logger_->info("Registering session " + context.sessionId() +
-                      " for card: " + context.card()->uniqueIdentifier());
+        logInfo("Registering session " + context.sessionId() +
+                " for card: " + context.card()->uniqueIdentifier());
     if (wallet && privacyModeEnabled()) {
-        logger_->info(
-            "Privacy mode enabled, starting privacy mode purge timer for new registered wallet session");
+        logInfo("Privacy mode enabled, starting privacy mode purge timer for new registered wallet session");
         startPrivacyCleanupTimer();
     }
     SigningSession session;

@@ -5,6 +5,10 @@
 // Privacy mode (AppSettings::privacyModeEnabled, read afresh on each use) forgets the wallet's session and
 // token 900 s after the mode was switched on or a wallet session was registered, and 5 s after a signature.
 // The timers hold the store weakly: create it with std::make_shared.
+//
+// The settings and the logger are asked for on every use, so that values assigned to their keys later are
+// the ones used, and building the store builds neither.
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -23,8 +27,18 @@ class SigningSessionDatabase : public SigningSessionDatabaseClient,
     static constexpr std::chrono::seconds privacyCleanupDelay{900};
     static constexpr std::chrono::seconds immediatePrivacyCleanupDelay{5};
 
-    // Throws std::invalid_argument when a collaborator is missing.
-    SigningSessionDatabase(std::shared_ptr<AppSettings> appSettings, std::shared_ptr<LoggerClient> logger,
+    // Gives the collaborator's current value each time it is used.
+    template <class T>
+    using Resolve = std::function<std::shared_ptr<T>()>;
+
+    // A collaborator that never changes.
+    template <class T>
+    static Resolve<T> always(std::shared_ptr<T> value) {
+        return [value] { return value; };
+    }
+
+    // Throws std::invalid_argument when a collaborator (or the function giving it) is missing.
+    SigningSessionDatabase(Resolve<AppSettings> appSettings, Resolve<LoggerClient> logger,
                            std::shared_ptr<pindle::PindleClient> pindleClient,
                            std::shared_ptr<TokenDriverConfiguration> tokens,
                            std::shared_ptr<platform::Scheduler> scheduler,
@@ -62,11 +76,12 @@ class SigningSessionDatabase : public SigningSessionDatabaseClient,
     void purgeWalletData();
     void startPrivacyCleanupTimer();
     std::shared_ptr<platform::Timer> schedulePurge(std::chrono::seconds delay);
-    bool privacyModeEnabled() const { return appSettings_->privacyModeEnabled(); }
+    bool privacyModeEnabled() const;
+    void logInfo(const std::string& message) const;
 
     std::string clientData_;
-    std::shared_ptr<AppSettings> appSettings_;
-    std::shared_ptr<LoggerClient> logger_;
+    Resolve<AppSettings> appSettings_;
+    Resolve<LoggerClient> logger_;
     std::shared_ptr<pindle::PindleClient> pindleClient_;
     std::shared_ptr<TokenDriverConfiguration> tokens_;
     std::shared_ptr<platform::Scheduler> scheduler_;

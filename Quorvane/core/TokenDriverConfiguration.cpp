@@ -8,15 +8,23 @@ using platform::tokens::TokenStoreError;
 
 TokenDriverConfiguration::TokenDriverConfiguration(platform::tokens::TokenStore store,
                                                    std::shared_ptr<LoggerClient> logger)
+    : TokenDriverConfiguration(std::move(store),
+                               LoggerSource([logger = std::move(logger)] { return logger; })) {}
+
+TokenDriverConfiguration::TokenDriverConfiguration(platform::tokens::TokenStore store, LoggerSource logger)
     : store_(std::move(store)), logger_(std::move(logger)) {}
+
+void TokenDriverConfiguration::logError(const std::string& message) const {
+    if (auto logger = logger_ ? logger_() : nullptr)
+        logger->error(message);
+}
 
 bool TokenDriverConfiguration::registerToken(const std::string& instanceID,
                                              const platform::Bytes& certificateData) {
     if (!store_.isDriverInstalled())
         return false;
     if (!platform::Certificate::fromDER(certificateData)) {
-        if (logger_)
-            logger_->error("Token not registered for " + instanceID + ": the certificate does not parse");
+        logError("Token not registered for " + instanceID + ": the certificate does not parse");
         return false;
     }
     // The configuration is written whole: a renewed certificate replaces the earlier items rather than
@@ -25,8 +33,7 @@ bool TokenDriverConfiguration::registerToken(const std::string& instanceID,
         store_.writeConfiguration(TokenConfiguration::forCertificate(instanceID, certificateData));
         return true;
     } catch (const TokenStoreError& error) {
-        if (logger_)
-            logger_->error("Token not registered for " + instanceID + ": " + error.what());
+        logError("Token not registered for " + instanceID + ": " + error.what());
         return false;
     }
 }
@@ -47,8 +54,7 @@ void TokenDriverConfiguration::removeToken(const std::string& instanceID) {
     try {
         store_.removeConfiguration(instanceID);
     } catch (const TokenStoreError& error) {
-        if (logger_)
-            logger_->error("Token not removed for " + instanceID + ": " + error.what());
+        logError("Token not removed for " + instanceID + ": " + error.what());
     }
 }
 

@@ -6,6 +6,7 @@
 //
 // When the driver is not installed every operation does nothing and reads find nothing. No operation throws:
 // failures of the store are logged at error level.
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,7 +21,12 @@ class TokenDriverConfiguration {
     // How long after its certificate ended a configuration survives the stale sweep.
     static constexpr std::chrono::seconds staleGrace{900};
 
+    // Gives the logger to write to, asked each time a line is written; none (or an empty function) logs
+    // nothing.
+    using LoggerSource = std::function<std::shared_ptr<LoggerClient>()>;
+
     TokenDriverConfiguration(platform::tokens::TokenStore store, std::shared_ptr<LoggerClient> logger);
+    TokenDriverConfiguration(platform::tokens::TokenStore store, LoggerSource logger);
 
     // Makes the configuration hold exactly the certificate item "<id>-leaf" and the key item "<id>" made from
     // the certificate, replacing whatever it held. True once written; false when the bytes are not a DER
@@ -41,6 +47,8 @@ class TokenDriverConfiguration {
     const platform::tokens::TokenStore& store() const { return store_; }
 
   private:
+    void logError(const std::string& message) const;
+
     platform::tokens::TokenStore store_;
-    std::shared_ptr<LoggerClient> logger_;
+    LoggerSource logger_;
 };

@@ -172,7 +172,6 @@ void expectOneValueUnderRacingFirstReads() {
 }
 
 // The keys whose values own no Qt objects; the others are first read on the main thread, like every service.
-// The session store's builder reads the settings and logger keys, so those race inside its build too.
 TEST_F(DependencyKeysTest, RacingFirstReadsShareOneValue) {
     for (int round = 0; round < 20; ++round) {
         expectOneValueUnderRacingFirstReads<SigningSessionDatabaseKey>();
@@ -215,7 +214,9 @@ TEST_F(DependencyKeysTest, SwitchingPrivacyModeReachesTheSessionStoreOfTheMoment
     auto settings = values().get<AppSettingsKey>();
     LogCapture capture;
     auto other = std::make_shared<SigningSessionDatabase>(
-        settings, std::make_shared<LoggerClient>("other"), std::make_shared<sessiontest::FakePindleClient>(),
+        SigningSessionDatabase::always(settings),
+        SigningSessionDatabase::always(std::make_shared<LoggerClient>("other")),
+        std::make_shared<sessiontest::FakePindleClient>(),
         std::make_shared<TokenDriverConfiguration>(TokenStore(), std::make_shared<LoggerClient>("other")),
         std::make_shared<platform::VirtualScheduler>());
     values().set<SigningSessionDatabaseKey>(other);
@@ -227,6 +228,55 @@ TEST_F(DependencyKeysTest, SwitchingPrivacyModeReachesTheSessionStoreOfTheMoment
         if (line.message == "Privacy mode enabled - starting privacy data purge timer")
             started.push_back(line.logID);
     EXPECT_EQ(started, std::vector<std::string>{"other"});
+}
+
+TEST_F(DependencyKeysTest, TheSessionStoreReadsItsSettingsAndLoggerOnEachUse) {
+    TokenStore tokens;
+    tokens.installDriver();
+    UserDefaults::standard().setBoolean(AppSettings::privacyModeEnabledKey, true);
+    auto store = values().get<SigningSessionDatabaseKey>();
+
+    // The store keeps neither its settings nor its logger: the values the keys give now go as soon as they
+    // are replaced, and the replacements are what it uses from then on.
+    std::weak_ptr<AppSettings> firstSettings = values().get<AppSettingsKey>();
+    std::weak_ptr<LoggerClient> firstLogger = values().get<LoggerClientKey>();
+    values().set<AppSettingsKey>(std::make_shared<AppSettings>());
+    values().set<LoggerClientKey>(std::make_shared<LoggerClient>("assigned"));
+    EXPECT_TRUE(firstSettings.expired());
+    EXPECT_TRUE(firstLogger.expired());
+
+    auto lines = [](const LogCapture& capture) {
+        std::vector<std::string> seen;
+        for (const auto& line : capture.lines())
+            seen.push_back(line.logID + ": " + line.message);
+        return seen;
+    };
+    const auto wallet = SigningSessionContext::wallet("SESSION", "POLLING");
+    {
+        LogCapture capture;
+        store->registerSession(wallet, platform::Scheduler::live()->now() + std::chrono::hours(1));
+        EXPECT_EQ(lines(capture),
+                  (std::vector<std::string>{
+                      "assigned: Registering wallet session SESSION",
+                      "assigned: Privacy mode enabled, starting privacy mode purge timer for new registered "
+                      "wallet session",
+                      "assigned: Privacy cleanup timer started"}));
+    }
+
+    // A later assignment reaches the very next line, the token configuration's included.
+    values().set<LoggerClientKey>(std::make_shared<LoggerClient>("later"));
+    {
+        LogCapture capture;
+        EXPECT_FALSE(store->registerToken(wallet, platform::Bytes{1, 2, 3}));
+        store->purgeSession(wallet);
+        EXPECT_EQ(
+            lines(capture),
+            (std::vector<std::string>{
+                "later: Token not registered for WALLET_TOKEN_IDENTIFIER: the certificate does not parse",
+                "later: Purging wallet session data",
+                "later: Purging session and token for WALLET_TOKEN_IDENTIFIER"}));
+    }
+    EXPECT_TRUE(store->authenticatedSessions().empty());
 }
 
 TEST_F(DependencyKeysTest, TheSessionStoreAsksTheCardReaderClientOfTheMoment) {

@@ -67,9 +67,9 @@ struct Rig {
     std::shared_ptr<TokenDriverConfiguration> tokens =
         std::make_shared<TokenDriverConfiguration>(tokenStore, logger);
     std::shared_ptr<AppSettings> settings = std::make_shared<AppSettings>();
-    std::shared_ptr<SigningSessionDatabase> database =
-        std::make_shared<SigningSessionDatabase>(settings, logger, std::make_shared<NoCardsPindleClient>(),
-                                                 tokens, std::make_shared<platform::VirtualScheduler>());
+    std::shared_ptr<SigningSessionDatabase> database = std::make_shared<SigningSessionDatabase>(
+        SigningSessionDatabase::always(settings), SigningSessionDatabase::always(logger),
+        std::make_shared<NoCardsPindleClient>(), tokens, std::make_shared<platform::VirtualScheduler>());
     std::shared_ptr<RecordingStore> store = std::make_shared<RecordingStore>(database);
     std::shared_ptr<ScriptedAuthenticateClient> auth = std::make_shared<ScriptedAuthenticateClient>();
     std::shared_ptr<ScriptedRemoteSigningClient> remote = std::make_shared<ScriptedRemoteSigningClient>();
@@ -468,7 +468,8 @@ struct Live {
         std::make_shared<pindle::PindleClientVexoConnect>(std::set<std::string>{},
                                                           platform::Scheduler::live());
     std::shared_ptr<SigningSessionDatabase> database = std::make_shared<SigningSessionDatabase>(
-        settings, logger, pindle, tokens, platform::Scheduler::live());
+        SigningSessionDatabase::always(settings), SigningSessionDatabase::always(logger), pindle, tokens,
+        platform::Scheduler::live());
     std::shared_ptr<QuorvaneAPI> api = std::make_shared<QuorvaneAPI>(
         QuorvaneAPI::always(auth), QuorvaneAPI::always(logger), QuorvaneAPI::always(remote),
         QuorvaneAPI::always<SigningSessionDatabaseClient>(database));

@@ -69,8 +69,9 @@ struct Rig {
         std::make_shared<TokenDriverConfiguration>(store, logger);
     std::shared_ptr<AppSettings> settings = std::make_shared<AppSettings>();
     std::shared_ptr<FakePindleClient> pindle = std::make_shared<FakePindleClient>();
-    std::shared_ptr<SigningSessionDatabase> db =
-        std::make_shared<SigningSessionDatabase>(settings, logger, pindle, tokens, scheduler);
+    std::shared_ptr<SigningSessionDatabase> db = std::make_shared<SigningSessionDatabase>(
+        SigningSessionDatabase::always(settings), SigningSessionDatabase::always(logger), pindle, tokens,
+        scheduler);
     LogCapture log;
 };
 
@@ -87,9 +88,15 @@ TEST(SigningSessionDatabase, ClientDataIs16UpperCaseHexCharactersNewForEachStore
 
 TEST(SigningSessionDatabase, AMissingCollaboratorIsRefusedAtConstruction) {
     Rig rig;
-    EXPECT_THROW(SigningSessionDatabase(rig.settings, rig.logger, nullptr, rig.tokens, rig.scheduler),
+    const auto settings = SigningSessionDatabase::always(rig.settings);
+    const auto logger = SigningSessionDatabase::always(rig.logger);
+    EXPECT_THROW(SigningSessionDatabase(settings, logger, nullptr, rig.tokens, rig.scheduler),
                  std::invalid_argument);
-    EXPECT_THROW(SigningSessionDatabase(rig.settings, rig.logger, rig.pindle, nullptr, rig.scheduler),
+    EXPECT_THROW(SigningSessionDatabase(settings, logger, rig.pindle, nullptr, rig.scheduler),
+                 std::invalid_argument);
+    EXPECT_THROW(SigningSessionDatabase(nullptr, logger, rig.pindle, rig.tokens, rig.scheduler),
+                 std::invalid_argument);
+    EXPECT_THROW(SigningSessionDatabase(settings, nullptr, rig.pindle, rig.tokens, rig.scheduler),
                  std::invalid_argument);
 }
 

@@ -240,7 +240,7 @@ TEST_F(TokenDriverConfigurationTest, AProcessKilledMidWriteLeavesTheOldConfigura
         ::signal(SIGXFSZ, SIG_DFL);
         rlimit small{64, 64};
         ::setrlimit(RLIMIT_FSIZE, &small);
-        TokenDriverConfiguration(store, nullptr).registerToken("CARD", renewed);
+        TokenDriverConfiguration(store, std::shared_ptr<LoggerClient>()).registerToken("CARD", renewed);
         ::_exit(0);
     }
     int status = 0;
