@@ -65,4 +65,32 @@ class Card {
     virtual void retryOngoingOperation() = 0;
 };
 
+// What a card tells about its holder and certificate, read once when the card is made.
+struct CardHolderData {
+    std::string firstName;
+    std::string lastName;
+    std::string nationalRegisterNumber;
+    std::string uniqueIdentifier;
+    std::optional<platform::Date> notValidBefore;
+    std::optional<platform::Date> notValidAfter;
+    platform::Bytes certificateData;
+};
+
+// A card whose holder data is fixed when it is made; subclasses bring the signing.
+class CardWithHolderData : public Card {
+  public:
+    explicit CardWithHolderData(CardHolderData holder) : holder_(std::move(holder)) {}
+
+    std::string firstName() const override { return holder_.firstName; }
+    std::string lastName() const override { return holder_.lastName; }
+    std::string nationalRegisterNumber() const override { return holder_.nationalRegisterNumber; }
+    std::string uniqueIdentifier() const override { return holder_.uniqueIdentifier; }
+    std::optional<platform::Date> notValidBefore() const override { return holder_.notValidBefore; }
+    std::optional<platform::Date> notValidAfter() const override { return holder_.notValidAfter; }
+    platform::Bytes certificateData() const override { return holder_.certificateData; }
+
+  private:
+    CardHolderData holder_;
+};
+
 }  // namespace pindle

@@ -26,14 +26,10 @@ VexoConnectCard::VexoConnectCard(PindleType pindleType, std::string firstName, s
                                  std::string nationalRegisterNumber, std::string uniqueIdentifier,
                                  std::optional<platform::Date> notValidBefore,
                                  std::optional<platform::Date> notValidAfter, platform::Bytes certificateData)
-    : pindleType_(pindleType),
-      firstName_(std::move(firstName)),
-      lastName_(std::move(lastName)),
-      nationalRegisterNumber_(std::move(nationalRegisterNumber)),
-      uniqueIdentifier_(std::move(uniqueIdentifier)),
-      notValidBefore_(notValidBefore),
-      notValidAfter_(notValidAfter),
-      certificateData_(std::move(certificateData)) {}
+    : CardWithHolderData({std::move(firstName), std::move(lastName), std::move(nationalRegisterNumber),
+                          std::move(uniqueIdentifier), notValidBefore, notValidAfter,
+                          std::move(certificateData)}),
+      pindleType_(pindleType) {}
 
 platform::AsyncStream<CardSigningEvent> VexoConnectCard::sign(const platform::Bytes& data) {
     auto [stream, continuation] = platform::AsyncStream<CardSigningEvent>::make();
@@ -101,7 +97,7 @@ QCoro::Task<> VexoConnectCard::runSigning(std::shared_ptr<VexoConnectCard> card,
         co_return;
 
     SignRequest request;
-    request.cert = platform::base64Encoded(card->certificateData_);
+    request.cert = platform::base64Encoded(card->certificateData());
     request.digest = platform::base64Encoded(data);
     request.pin = std::move(pin);
     request.correlationId = UUIDProvider().newUUIDString();

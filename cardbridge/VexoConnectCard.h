@@ -12,7 +12,7 @@
 
 namespace pindle {
 
-class VexoConnectCard : public Card, public std::enable_shared_from_this<VexoConnectCard> {
+class VexoConnectCard : public CardWithHolderData, public std::enable_shared_from_this<VexoConnectCard> {
   public:
     VexoConnectCard(PindleType pindleType, std::string firstName, std::string lastName,
                     std::string nationalRegisterNumber, std::string uniqueIdentifier,
@@ -20,14 +20,6 @@ class VexoConnectCard : public Card, public std::enable_shared_from_this<VexoCon
                     platform::Bytes certificateData);
 
     PindleType pindleType() const { return pindleType_; }
-
-    std::string firstName() const override { return firstName_; }
-    std::string lastName() const override { return lastName_; }
-    std::string nationalRegisterNumber() const override { return nationalRegisterNumber_; }
-    std::string uniqueIdentifier() const override { return uniqueIdentifier_; }
-    std::optional<platform::Date> notValidBefore() const override { return notValidBefore_; }
-    std::optional<platform::Date> notValidAfter() const override { return notValidAfter_; }
-    platform::Bytes certificateData() const override { return certificateData_; }
 
     platform::AsyncStream<CardSigningEvent> sign(const platform::Bytes& data) override;
     void cancelOngoingOperation() override;
@@ -60,14 +52,6 @@ class VexoConnectCard : public Card, public std::enable_shared_from_this<VexoCon
     bool attemptInFlight_ = false;
     std::uint64_t pinClosure_ = 0;
     std::uint64_t lastPinClosure_ = 0;
-
-    std::string firstName_;
-    std::string lastName_;
-    std::string nationalRegisterNumber_;
-    std::string uniqueIdentifier_;
-    std::optional<platform::Date> notValidBefore_;
-    std::optional<platform::Date> notValidAfter_;
-    platform::Bytes certificateData_;
 };
 
 }  // namespace pindle
