@@ -226,7 +226,8 @@ BrokelProcess::BrokelProcess() : BrokelProcess(Options{}) {}
 BrokelProcess::BrokelProcess(Options options) {
     FakeOpener::shared();
     log_ = options.log.empty() ? testsupport::makeTempDir("brokel") / "brokel_std.txt" : options.log;
-    std::string program = (testsupport::binaryDir() / "brokel").native();
+    std::string program =
+        (options.program.empty() ? testsupport::binaryDir() / "brokel" : options.program).native();
     std::string scale = std::to_string(options.timeScale);
     std::string logPath = log_.native();
     pid_ = ::fork();

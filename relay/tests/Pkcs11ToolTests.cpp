@@ -30,6 +30,37 @@ std::string hex(const std::string& text) {
     return out;
 }
 
+// The build folder may be private to root (a clone in a 0700 folder): programs that run as another user are
+// copied to `folder` first. Returns the copies of the module, the relay and the test app.
+struct SharedPrograms {
+    std::filesystem::path module, brokel, app;
+};
+SharedPrograms copyProgramsFor(const std::filesystem::path& folder) {
+    std::filesystem::create_directories(folder);
+    SharedPrograms copies{folder / "libpellin-pkcs11.so", folder / "brokel", folder / "relay_test_app"};
+    std::filesystem::copy_file(modulePath(), copies.module);
+    std::filesystem::copy_file(testsupport::binaryDir() / "brokel", copies.brokel);
+    std::filesystem::copy_file(testsupport::binaryDir() / "relay_test_app", copies.app);
+    for (const auto& path : {folder, copies.module, copies.brokel, copies.app})
+        std::filesystem::permissions(
+            path, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                      std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                      std::filesystem::perms::others_exec);
+    return copies;
+}
+
+// The build's p11-kit registration, pointing at `module`.
+void writeRegistration(const std::filesystem::path& destination, const std::filesystem::path& module) {
+    std::string text =
+        readFile(testsupport::binaryDir().parent_path() / "p11-kit" / "modules" / "pellin.module");
+    const std::string key = "module: ";
+    auto start = text.find(key);
+    ASSERT_NE(start, std::string::npos) << text;
+    start += key.size();
+    text.replace(start, text.find('\n', start) - start, module.native());
+    std::ofstream(destination) << text;
+}
+
 void writeBytes(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -88,9 +119,8 @@ TEST(Pkcs11Tool, P11KitListsTheRegisteredModuleAndItsToken) {
         user = 65534;
     auto home = testsupport::makeTempDir("p11-home");
     std::filesystem::create_directories(home / ".config" / "pkcs11" / "modules");
-    std::filesystem::copy_file(
-        testsupport::binaryDir().parent_path() / "p11-kit" / "modules" / "pellin.module",
-        home / ".config" / "pkcs11" / "modules" / "pellin.module");
+    auto programs = copyProgramsFor(home / "programs");
+    writeRegistration(home / ".config" / "pkcs11" / "modules" / "pellin.module", programs.module);
     auto data = home / "data";
     TokenStore store(data / "quorvane" / "tokens" / platform::tokens::driverClassID);
     store.installDriver();
@@ -116,7 +146,7 @@ TEST(Pkcs11Tool, P11KitListsTheRegisteredModuleAndItsToken) {
                               {"XDG_DATA_HOME", data.native()}},
                              user);
     ASSERT_EQ(result.status, 0) << result.output;
-    EXPECT_NE(result.output.find("pellin: " + modulePath()), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("pellin: " + programs.module.native()), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("token: CARD-P11KIT"), std::string::npos) << result.output;
 }
 
@@ -139,9 +169,8 @@ TEST(Pkcs11Tool, SignsThroughTheP11KitProxy) {
     auto runtime = base / "runtime", data = base / "data", config = base / "config", work = base / "work";
     for (const auto& folder : {runtime, data, config / "pkcs11" / "modules", work, base / "state"})
         std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(
-        testsupport::binaryDir().parent_path() / "p11-kit" / "modules" / "pellin.module",
-        config / "pkcs11" / "modules" / "pellin.module");
+    auto programs = copyProgramsFor(base / "programs");
+    writeRegistration(config / "pkcs11" / "modules" / "pellin.module", programs.module);
     TokenStore store(data / "quorvane" / "tokens" / platform::tokens::driverClassID);
     store.installDriver();
     testsupport::CertificateRequest request;
@@ -168,11 +197,12 @@ TEST(Pkcs11Tool, SignsThroughTheP11KitProxy) {
     options.log = work / "brokel_std.txt";
     options.environment = environment;
     options.user = user;
+    options.program = programs.brokel;
     BrokelProcess brokel(options);
     ASSERT_TRUE(brokel.waitForMessage("info: Listener resumed"));
-    BackgroundProgram app({(testsupport::binaryDir() / "relay_test_app").native(),
-                           (work / "key.pem").native(), "1", (work / "requests.txt").native()},
-                          environment, user);
+    BackgroundProgram app(
+        {programs.app.native(), (work / "key.pem").native(), "1", (work / "requests.txt").native()},
+        environment, user);
     ASSERT_TRUE(brokel.waitForMessage("info: App is ready signal buffered until token client connects"));
 
     auto result = runProgram({"pkcs11-tool", "--module", proxy, "--token-label", "CARD-PROXY", "--sign",
