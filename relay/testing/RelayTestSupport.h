@@ -91,7 +91,7 @@ class BrokelProcess {
         bool waitUntilListening = true;
         std::vector<std::pair<std::string, std::string>> environment = {};
         std::optional<uid_t> user = std::nullopt;  // run as this user (the log file is opened before)
-        std::filesystem::path program;             // the build's brokel when empty
+        std::filesystem::path program = {};        // the build's brokel when empty
     };
     BrokelProcess();
     explicit BrokelProcess(Options options);
