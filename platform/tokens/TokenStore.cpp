@@ -1,6 +1,5 @@
 #include "platform/tokens/TokenStore.h"
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +22,9 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 constexpr std::uintmax_t maxFileSize = 1024 * 1024;
+// Temporary files of a write: ".write-" and six letters or digits. Readers pass over them (configuration
+// files start with "t"); the next write removes those that an interrupted write left.
+constexpr std::string_view temporaryPrefix = ".write-";
 
 std::filesystem::path dataHome() {
     if (const char* value = std::getenv("XDG_DATA_HOME"); value && *value == '/')
@@ -143,9 +145,18 @@ bool TokenStore::isDriverInstalled() const {
 
 void TokenStore::installDriver() const {
     std::error_code error;
-    std::filesystem::create_directories(folder_, error);
-    if (error || ::chmod(folder_.c_str(), 0700) != 0)
-        throw TokenStoreError(TokenStoreError::Code::writeFailed, "cannot make " + folder_.native());
+    std::filesystem::create_directories(folder_.parent_path(), error);
+    if (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST)
+        throw TokenStoreError(TokenStoreError::Code::writeFailed,
+                              "cannot make " + folder_.native() + ": " + std::strerror(errno));
+    // A folder found there must be this user's own: the token module serves whatever it holds.
+    struct stat info {};
+    if (::lstat(folder_.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
+        throw TokenStoreError(TokenStoreError::Code::writeFailed,
+                              folder_.native() + " is not a folder of this user's");
+    if ((info.st_mode & 07777) != 0700 && ::chmod(folder_.c_str(), 0700) != 0)
+        throw TokenStoreError(TokenStoreError::Code::writeFailed,
+                              "cannot make " + folder_.native() + " private: " + std::strerror(errno));
 }
 
 std::vector<TokenConfiguration> TokenStore::configurations() const {
@@ -176,20 +187,9 @@ void TokenStore::writeConfiguration(const TokenConfiguration& configuration) con
         return;
     std::string contents = toJson(configuration).dump(2) + "\n";
     auto target = folder_ / fileName(configuration.instanceID);
-    std::string temp = (folder_ / ".write-XXXXXX").native();
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        throw TokenStoreError(TokenStoreError::Code::writeFailed,
-                              "cannot write in " + folder_.native() + ": " + std::strerror(errno));
-    if (!replaceWithTemporaryFile(fd, temp, target, contents))
+    if (!replaceFileAtomically(target, temporaryPrefix, contents))
         throw TokenStoreError(TokenStoreError::Code::writeFailed,
                               "cannot write " + target.native() + ": " + std::strerror(errno));
-    // The rename itself must reach the disk too.
-    int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
 }
 
 void TokenStore::removeConfiguration(const std::string& instanceID) const {

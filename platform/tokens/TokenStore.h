@@ -17,8 +17,9 @@
 //       made from>"}
 //     ]
 //   }
-// Files are written whole or not at all (temporary file, fsync, rename) with mode 0600. Readers skip files
-// that do not parse or whose name does not match their instance id.
+// Files are written whole or not at all (temporary file ".write-XXXXXX", fsync, rename;
+// platform/AtomicWrite.h) with mode 0600; a write first removes the temporary files that interrupted writes
+// left. Readers skip files that do not parse or whose name does not match their instance id.
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -77,7 +78,8 @@ class TokenStore {
     const std::filesystem::path& driverFolder() const { return folder_; }
 
     bool isDriverInstalled() const;
-    // Makes the driver folder (mode 0700): what installing the token module does.
+    // Makes the driver folder (mode 0700) unless it exists; one that exists must be a folder of this user's
+    // (made private when it is not). Throws TokenStoreError.
     void installDriver() const;
 
     // Every configuration, ordered by instance id.
