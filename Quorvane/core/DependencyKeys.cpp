@@ -163,8 +163,9 @@ HalcyraEnvironmentSelectionKey::Value HalcyraEnvironmentSelectionKey::liveValue(
 SigningSessionDatabaseKey::Value SigningSessionDatabaseKey::liveValue() {
     // The settings, the logger and the card-reader client are the keys' at each use: building the store
     // builds none of them.
-    auto tokens =
-        std::make_shared<TokenDriverConfiguration>(platform::tokens::TokenStore(), reader<LoggerClientKey>());
+    auto tokens = std::make_shared<TokenDriverConfiguration>(
+        platform::tokens::TokenStore(), reader<LoggerClientKey>(),
+        TokenDriverConfiguration::DriverFolder::madeOnRegistration);
     return std::make_shared<SigningSessionDatabase>(reader<AppSettingsKey>(), reader<LoggerClientKey>(),
                                                     std::make_shared<CurrentPindleClient>(),
                                                     std::move(tokens), platform::Scheduler::live());

@@ -7,12 +7,14 @@ using platform::tokens::TokenConfiguration;
 using platform::tokens::TokenStoreError;
 
 TokenDriverConfiguration::TokenDriverConfiguration(platform::tokens::TokenStore store,
-                                                   std::shared_ptr<LoggerClient> logger)
+                                                   std::shared_ptr<LoggerClient> logger,
+                                                   DriverFolder driverFolder)
     : TokenDriverConfiguration(std::move(store),
-                               LoggerSource([logger = std::move(logger)] { return logger; })) {}
+                               LoggerSource([logger = std::move(logger)] { return logger; }), driverFolder) {}
 
-TokenDriverConfiguration::TokenDriverConfiguration(platform::tokens::TokenStore store, LoggerSource logger)
-    : store_(std::move(store)), logger_(std::move(logger)) {}
+TokenDriverConfiguration::TokenDriverConfiguration(platform::tokens::TokenStore store, LoggerSource logger,
+                                                   DriverFolder driverFolder)
+    : store_(std::move(store)), logger_(std::move(logger)), driverFolder_(driverFolder) {}
 
 void TokenDriverConfiguration::logError(const std::string& message) const {
     if (auto logger = logger_ ? logger_() : nullptr)
@@ -21,6 +23,14 @@ void TokenDriverConfiguration::logError(const std::string& message) const {
 
 bool TokenDriverConfiguration::registerToken(const std::string& instanceID,
                                              const platform::Bytes& certificateData) {
+    if (driverFolder_ == DriverFolder::madeOnRegistration) {
+        try {
+            store_.installDriver();
+        } catch (const TokenStoreError& error) {
+            logError("Token not registered for " + instanceID + ": " + error.what());
+            return false;
+        }
+    }
     if (!store_.isDriverInstalled())
         return false;
     if (!platform::Certificate::fromDER(certificateData)) {

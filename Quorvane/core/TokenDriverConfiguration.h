@@ -4,8 +4,10 @@
 // certificate item "<id>-leaf" and a key item "<id>". The token module serves them to other applications. The
 // app is their only writer; they outlive the app until removed.
 //
-// When the driver is not installed every operation does nothing and reads find nothing. No operation throws:
-// failures of the store are logged at error level.
+// When the driver is not installed (no driver folder) every operation does nothing and reads find nothing.
+// The app ships the token module, so for the app's own configuration the driver is always installed:
+// registering makes the user's driver folder when it is missing (on first use, or after someone removed it).
+// No operation throws: failures of the store are logged at error level.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,8 +27,14 @@ class TokenDriverConfiguration {
     // nothing.
     using LoggerSource = std::function<std::shared_ptr<LoggerClient>()>;
 
-    TokenDriverConfiguration(platform::tokens::TokenStore store, std::shared_ptr<LoggerClient> logger);
-    TokenDriverConfiguration(platform::tokens::TokenStore store, LoggerSource logger);
+    // Whether the driver folder is taken as found (its absence means the driver is not installed) or made by
+    // registering, as the app does.
+    enum class DriverFolder { asFound, madeOnRegistration };
+
+    TokenDriverConfiguration(platform::tokens::TokenStore store, std::shared_ptr<LoggerClient> logger,
+                             DriverFolder driverFolder = DriverFolder::asFound);
+    TokenDriverConfiguration(platform::tokens::TokenStore store, LoggerSource logger,
+                             DriverFolder driverFolder = DriverFolder::asFound);
 
     // Makes the configuration hold exactly the certificate item "<id>-leaf" and the key item "<id>" made from
     // the certificate, replacing whatever it held. True once written; false when the bytes are not a DER
@@ -51,4 +59,5 @@ class TokenDriverConfiguration {
 
     platform::tokens::TokenStore store_;
     LoggerSource logger_;
+    DriverFolder driverFolder_;
 };

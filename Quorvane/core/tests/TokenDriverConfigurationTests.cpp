@@ -144,6 +144,41 @@ TEST_F(TokenDriverConfigurationTest, WithoutTheDriverEverythingDoesNothing) {
     EXPECT_TRUE(log.lines().empty());
 }
 
+// The app ships the token module: its registration makes the user's driver folder, on first use and again
+// after it was removed. Nothing but a registration makes it.
+TEST_F(TokenDriverConfigurationTest, TheAppsRegistrationMakesTheDriverFolder) {
+    TokenStore fresh(testsupport::makeTempDir("home") / "quorvane" / "tokens" /
+                     platform::tokens::driverClassID);
+    TokenDriverConfiguration app(fresh, std::make_shared<LoggerClient>("ui"),
+                                 TokenDriverConfiguration::DriverFolder::madeOnRegistration);
+    EXPECT_FALSE(app.certificateData("CARD"));
+    app.removeToken("CARD");
+    app.removeAllTokens();
+    app.removeStaleTokens(std::chrono::system_clock::now());
+    EXPECT_FALSE(std::filesystem::exists(fresh.driverFolder()));
+
+    auto der = certificate();
+    for (const char* when : {"first use", "after the folder was removed"}) {
+        SCOPED_TRACE(when);
+        EXPECT_TRUE(app.registerToken("CARD", der));
+        EXPECT_EQ(app.certificateData("CARD"), der);
+        struct stat info {};
+        ASSERT_EQ(::stat(fresh.driverFolder().c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0700u);
+        std::filesystem::remove_all(fresh.driverFolder());
+    }
+    EXPECT_TRUE(log.lines().empty());
+
+    // A link planted where the folder belongs is not followed: nothing is registered, and the failure is
+    // logged.
+    auto elsewhere = testsupport::makeTempDir("elsewhere");
+    std::filesystem::create_directory_symlink(elsewhere, fresh.driverFolder());
+    EXPECT_FALSE(app.registerToken("CARD", der));
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0].level, LogLevel::error);
+}
+
 struct SweepCase {
     const char* name;
     bool fromEnd;              // the offset is from the certificate's end (else from its start)
@@ -255,9 +290,10 @@ TEST_F(TokenDriverConfigurationTest, AProcessKilledMidWriteLeavesTheOldConfigura
     tokens.removeStaleTokens(std::chrono::system_clock::now());
     EXPECT_EQ(instanceIDs(), std::vector<std::string>{"CARD"});
 
-    // The next registration succeeds.
+    // The next registration succeeds and takes the leftover away.
     EXPECT_TRUE(tokens.registerToken("CARD", renewed));
     EXPECT_EQ(tokens.certificateData("CARD"), renewed);
+    EXPECT_EQ(fileNames(), std::vector<std::string>{TokenStore::fileName("CARD")});
 }
 
 }  // namespace
