@@ -66,6 +66,8 @@ DeploymentConfiguration parse(const std::filesystem::path& file) {
             configuration.environmentHosts[name] = value;
         }
     }
+    if (auto url = json::optional<std::string>(document, "appVersionsURL"); url && !url->empty())
+        configuration.appVersionsURL = *url;
     if (auto bridge = json::optional<std::string>(document, "bridgeProgram"); bridge && !bridge->empty())
         configuration.bridgeProgram = resolve(*bridge);
     if (auto ca = json::optional<std::string>(document, "extraCACertificates"); ca && !ca->empty())

@@ -4,11 +4,14 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QString>
+#include <iostream>
+
+#include "platform/DeploymentConfiguration.h"
 
 namespace {
 
-// The production document on the maker's web server.
-constexpr const char* remoteURL =
+// The production document when the deployment configuration names none.
+constexpr const char* builtInRemoteURL =
     "https://www.quorvane.example/sites/default/files/software/Quorvaneappversions.json";
 // ".invalid" never resolves, so loading it always fails.
 constexpr const char* unreachableURL = "https://appversions.quorvane.invalid/appversions.json";
@@ -18,6 +21,21 @@ std::optional<QUrl> fixedURL(const char* text) {
     if (!url.isValid())
         return std::nullopt;
     return url;
+}
+
+// The deployment configuration's "appVersionsURL" when it is an https URL with a host (the document decides
+// which update the user is sent to download, so it never comes over a plain connection); else the built-in
+// one.
+std::optional<QUrl> remoteURL() {
+    auto configured = platform::DeploymentConfiguration::load().appVersionsURL;
+    if (configured) {
+        QUrl url(QString::fromStdString(*configured), QUrl::StrictMode);
+        if (url.isValid() && url.scheme() == "https" && !url.host().isEmpty())
+            return url;
+        std::cerr << "quorvane: deployment configuration: \"appVersionsURL\" (\"" << *configured
+                  << "\") is not an https URL; using " << builtInRemoteURL << "\n";
+    }
+    return fixedURL(builtInRemoteURL);
 }
 
 std::optional<QUrl> downloadsURL() {
@@ -96,7 +114,7 @@ std::optional<QUrl> url(AppVersionsFileLocation location) {
         case AppVersionsFileLocation::invalidOrMissingFile:
             return fixedURL(unreachableURL);
         case AppVersionsFileLocation::remote:
-            return fixedURL(remoteURL);
+            return remoteURL();
         case AppVersionsFileLocation::testNoUpdate:
         case AppVersionsFileLocation::testSimpleUpdate:
         case AppVersionsFileLocation::testSuggestedUpdate:

@@ -30,7 +30,8 @@ std::string_view rawValue(AppVersionsFileLocation location);
 std::optional<AppVersionsFileLocation> appVersionsFileLocationFromRawValue(std::string_view raw);
 
 // Where the document is read from: a file URL in the Downloads folder, an https URL, or a qrc URL of a
-// resource. None when there is no Downloads folder or the resource is not built in.
+// resource. None when there is no Downloads folder or the resource is not built in. The production URL is
+// deployment configuration ("appVersionsURL", platform/DeploymentConfiguration.h), read on every call.
 std::optional<QUrl> url(AppVersionsFileLocation location);
 // The developer menu's fixed English title.
 std::string_view menuTitle(AppVersionsFileLocation location);

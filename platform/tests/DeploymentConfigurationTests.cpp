@@ -15,6 +15,7 @@ TEST(DeploymentConfigurationTest, ReadsTheNamedFileAndResolvesPathsAgainstIt) {
     auto dir = testsupport::makeTempDir("deployment");
     testsupport::writeFile(dir / "config.json", R"({
         "environments": {"TA": "ta.test", "PROD": "prod.test"},
+        "appVersionsURL": "https://updates.test/appversions.json",
         "bridgeProgram": "bin/bridge",
         "extraCACertificates": "/etc/absolute/ca.pem",
         "unknown": true
@@ -25,6 +26,7 @@ TEST(DeploymentConfigurationTest, ReadsTheNamedFileAndResolvesPathsAgainstIt) {
     auto configuration = DeploymentConfiguration::load();
     EXPECT_EQ(configuration.environmentHosts,
               (std::map<std::string, std::string>{{"PROD", "prod.test"}, {"TA", "ta.test"}}));
+    EXPECT_EQ(configuration.appVersionsURL, "https://updates.test/appversions.json");
     EXPECT_EQ(configuration.bridgeProgram, dir / "bin/bridge");
     EXPECT_EQ(configuration.extraCACertificates, std::filesystem::path("/etc/absolute/ca.pem"));
 
@@ -43,6 +45,7 @@ TEST(DeploymentConfigurationTest, MissingOrMalformedFilesGiveTheDefaults) {
         {"empty host", R"({"environments": {"TA": ""}})"},
         {"environments not an object", R"({"environments": ["TA"]})"},
         {"bridge not a string", R"({"environments": {"TA": "ta.test"}, "bridgeProgram": 3})"},
+        {"app-versions URL not a string", R"({"environments": {"TA": "ta.test"}, "appVersionsURL": ["x"]})"},
     };
     int index = 0;
     for (const auto& [name, contents] : files) {
@@ -52,6 +55,7 @@ TEST(DeploymentConfigurationTest, MissingOrMalformedFilesGiveTheDefaults) {
         ScopedVariable file("QUORVANE_DEPLOYMENT_CONFIG", path.string());
         auto configuration = DeploymentConfiguration::load();
         EXPECT_TRUE(configuration.environmentHosts.empty()) << name;
+        EXPECT_FALSE(configuration.appVersionsURL) << name;
         EXPECT_FALSE(configuration.bridgeProgram) << name;
         EXPECT_FALSE(configuration.extraCACertificates) << name;
     }

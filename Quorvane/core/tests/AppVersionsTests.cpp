@@ -82,6 +82,33 @@ TEST(AppVersionsFileLocationTest, FixedURLs) {
     EXPECT_TRUE(unreachable->host().endsWith(".invalid")) << unreachable->host().toStdString();
 }
 
+TEST(AppVersionsFileLocationTest, TheProductionURLComesFromTheDeploymentConfiguration) {
+    const std::string builtIn = url(AppVersionsFileLocation::remote)->toString().toStdString();
+    struct Case {
+        const char* configured;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"https://updates.test/quorvane/appversions.json", true},
+        {"https://127.0.0.1:8443/appversions.json", true},
+        {"http://updates.test/appversions.json", false},  // the document says what to download
+        {"file:///tmp/appversions.json", false},
+        {"https:///appversions.json", false},
+        {"https://bad host/appversions.json", false},
+        {"appversions.json", false},
+    };
+    const auto dir = testsupport::makeTempDir("deployment");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.configured);
+        const auto file = dir / "quorvane-deployment.json";
+        std::ofstream(file) << R"({"appVersionsURL": ")" << c.configured << R"("})";
+        testsupport::ScopedVariable variable("QUORVANE_DEPLOYMENT_CONFIG", file.string());
+        auto location = url(AppVersionsFileLocation::remote);
+        ASSERT_TRUE(location);
+        EXPECT_EQ(location->toString().toStdString(), c.taken ? c.configured : builtIn);
+    }
+}
+
 TEST(AppVersionsFileLocationTest, DownloadsIsTheFileInTheUsersDownloadsFolder) {
     // The user's folders come from user-dirs.dirs under the (private) XDG config folder.
     const auto downloads = testsupport::makeTempDir("Downloads");
