@@ -161,6 +161,18 @@ void killAndReap(pid_t pid) {
     ::waitpid(pid, &status, 0);
 }
 
+void letOtherUsersPass(const std::filesystem::path& folder) {
+    for (auto path = folder; path != path.root_path(); path = path.parent_path())
+        std::filesystem::permissions(path, std::filesystem::perms::others_exec,
+                                     std::filesystem::perm_options::add);
+}
+
+void giveToUser(const std::filesystem::path& folder, uid_t user) {
+    ASSERT_EQ(::lchown(folder.c_str(), user, user), 0) << folder;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        ASSERT_EQ(::lchown(entry.path().c_str(), user, user), 0) << entry.path();
+}
+
 ProgramResult runProgram(const std::vector<std::string>& argv,
                          const std::vector<std::pair<std::string, std::string>>& environment,
                          std::optional<uid_t> user, std::chrono::milliseconds limit) {

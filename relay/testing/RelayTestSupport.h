@@ -67,6 +67,12 @@ ProgramResult runProgram(const std::vector<std::string>& argv,
                          const std::vector<std::pair<std::string, std::string>>& environment = {},
                          std::optional<uid_t> user = std::nullopt, std::chrono::milliseconds limit = 60s);
 
+// Lets other users pass through the folder and every folder above it, so that a program run as another user
+// reaches what lies below.
+void letOtherUsersPass(const std::filesystem::path& folder);
+// Gives the folder and everything in it to the user, as if that user had made them.
+void giveToUser(const std::filesystem::path& folder, uid_t user);
+
 // A program running in the background until it ends or this object goes (then it is killed); reaped either
 // way.
 class BackgroundProgram {
