@@ -16,7 +16,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -165,8 +164,18 @@ bool writeFrame(const std::string& payload) {
 // The start time of a process (in clock ticks since boot), which tells it apart from a later process that got
 // the same pid; nothing when there is no such process.
 std::optional<std::string> processStartTime(long pid) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // Plain reads: the process may exit while its file is read.
+    int fd = ::open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string text;
+    char buffer[1024];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    if (n < 0)
+        return std::nullopt;
     auto end = text.rfind(')');
     if (end == std::string::npos)
         return std::nullopt;
@@ -263,15 +272,20 @@ struct Run {
         }
     }
 
-    // Waits until the file exists; a terminate request that came before counts as one on the way.
+    // Waits until the file exists. A terminate request sent before the file was made is taken even when the
+    // file is there at the first look.
     void waitForFile(const std::string& path) {
-        sleepUnlessTerminated({0, 0});
-        std::error_code error;
-        while (!std::filesystem::exists(path, error))
-            sleepUnlessTerminated({0, 10 * 1000000L});
+        for (;;) {
+            std::error_code error;
+            const bool there = std::filesystem::exists(path, error);
+            sleepUnlessTerminated({0, there ? 0 : 10 * 1000000L});
+            if (there)
+                return;
+        }
     }
 
-  private:
+    // Sleeps for the time, or ends the program on a terminate request, recorded (one that came before
+    // included).
     void sleepUnlessTerminated(const struct timespec& timeout) {
         sigset_t set;
         sigemptyset(&set);
@@ -551,6 +565,7 @@ int run() {
         record["input"] = base64(input);
         record["inputClosedAfterPayload"] = closedAfterPayload;
     });
+    run.sleepUnlessTerminated({0, 0});
     if (!complete) {
         std::cerr << "bridge: incomplete request\n";
         return 1;

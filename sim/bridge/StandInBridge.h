@@ -75,7 +75,7 @@
 //   from /proc), "overlapping" (the numbers of earlier runs whose process still existed, even unreaped, when
 //   this run began), "input" (standard Base64 of every byte read from standard input, frame included),
 //   "inputClosedAfterPayload" (standard input ended right after the announced payload) and "terminated" (the
-//   run ended by a terminate request while it waited).
+//   run ended by a terminate request, taken once it has read its request and while it waits).
 #include <string>
 
 namespace bridge {
