@@ -36,7 +36,8 @@ class PindleClient {
 
 class PindleClientProvider {
   public:
-    // A new, independent client over the bridge. The scheduler times the 2 s "longer than expected" event.
+    // A new, independent client over the bridge. The scheduler times the 2 s "longer than expected" event and
+    // the bridge's time limits.
     static std::shared_ptr<PindleClient> keychainClient(
         std::set<std::string> allowedPolicyOIDs,
         std::shared_ptr<platform::Scheduler> scheduler = platform::Scheduler::live());

@@ -80,9 +80,10 @@ QCoro::Task<> PindleClientVexoConnect::runReading(std::shared_ptr<PindleClientVe
 
     std::vector<std::shared_ptr<Card>> cards;
     try {
-        VexoConnectInvoker invoker;
+        // A bridge that does not answer in time is terminated; the reading then ends like any failed one.
+        VexoConnectInvoker invoker(bridgeTimeLimit, client->scheduler_);
         auto reply = co_await invoker.invoke<UserCertsReply>(std::move(request));
-        cards = makeCards(reply);
+        cards = makeCards(reply, client->scheduler_);
     } catch (const std::exception&) {
         // A failed exchange reads as no cards.
         cards.clear();
@@ -99,7 +100,8 @@ QCoro::Task<> PindleClientVexoConnect::runReading(std::shared_ptr<PindleClientVe
         client->currentCardReadingStream_.reset();
 }
 
-std::vector<std::shared_ptr<Card>> PindleClientVexoConnect::makeCards(const UserCertsReply& reply) {
+std::vector<std::shared_ptr<Card>> PindleClientVexoConnect::makeCards(
+    const UserCertsReply& reply, const std::shared_ptr<platform::Scheduler>& scheduler) {
     std::vector<std::shared_ptr<Card>> cards;
     for (const auto& reader : reply.readers) {
         auto type = pindleTypeFromRaw(reader.readerType);
@@ -118,7 +120,7 @@ std::vector<std::shared_ptr<Card>> PindleClientVexoConnect::makeCards(const User
             cards.push_back(std::make_shared<VexoConnectCard>(
                 *type, subjectFirstName(*certificate).value_or(""), subjectSurname(*certificate).value_or(""),
                 subjectSerialNumber(*certificate).value_or(""), *identifier, notValidBefore(*certificate),
-                notValidAfter(*certificate), data(*certificate)));
+                notValidAfter(*certificate), data(*certificate), scheduler));
         }
     }
     return cards;

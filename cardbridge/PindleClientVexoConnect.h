@@ -1,7 +1,9 @@
 #pragma once
 // The card reading client over the bridge. Its state lives on the main thread. Callers that arrive while a
 // reading is under way join it instead of starting another bridge process; each of them gets a stream of its
-// own that carries every event of that reading from the start.
+// own that carries every event of that reading from the start. A bridge that does not answer the card list
+// within bridgeTimeLimit is terminated: the reading ends with no cards for every consumer, and the next call
+// starts a new one.
 #include <memory>
 #include <set>
 
@@ -22,8 +24,9 @@ class PindleClientVexoConnect : public PindleClient,
 
     const std::set<std::string>& allowedPolicyOIDs() const { return allowedPolicyOIDs_; }
 
-    // The cards of a reply, reader by reader in reply order.
-    static std::vector<std::shared_ptr<Card>> makeCards(const UserCertsReply& reply);
+    // The cards of a reply, reader by reader in reply order; their signatures are timed on the scheduler.
+    static std::vector<std::shared_ptr<Card>> makeCards(
+        const UserCertsReply& reply, const std::shared_ptr<platform::Scheduler>& scheduler);
 
   private:
     struct Reading;

@@ -25,16 +25,20 @@ struct VexoConnectCard::Outcome {
 VexoConnectCard::VexoConnectCard(PindleType pindleType, std::string firstName, std::string lastName,
                                  std::string nationalRegisterNumber, std::string uniqueIdentifier,
                                  std::optional<platform::Date> notValidBefore,
-                                 std::optional<platform::Date> notValidAfter, platform::Bytes certificateData)
+                                 std::optional<platform::Date> notValidAfter, platform::Bytes certificateData,
+                                 std::shared_ptr<platform::Scheduler> scheduler)
     : CardWithHolderData({std::move(firstName), std::move(lastName), std::move(nationalRegisterNumber),
                           std::move(uniqueIdentifier), notValidBefore, notValidAfter,
                           std::move(certificateData)}),
-      pindleType_(pindleType) {}
+      pindleType_(pindleType),
+      scheduler_(std::move(scheduler)) {}
 
 platform::AsyncStream<CardSigningEvent> VexoConnectCard::sign(const platform::Bytes& data) {
     auto [stream, continuation] = platform::AsyncStream<CardSigningEvent>::make();
     // The operation this one replaces can get no further event (its callbacks and attempt belong to it): its
-    // stream ends instead of leaving its consumer waiting for ever.
+    // stream ends instead of leaving its consumer waiting for ever, and its exchange ends rather than hold
+    // the reader (a pinpad would take the PIN for a signature that nobody waits for).
+    endSendTask();
     if (signingContinuation_)
         signingContinuation_->finish();
     ++operation_;
@@ -80,6 +84,10 @@ void VexoConnectCard::startAttempt(const platform::Bytes& data, const std::strin
         return;
     attemptInFlight_ = true;
     auto send = std::make_shared<SendTask>();
+    const bool pinOnReader = pindleType_ == PindleType::pinPad;
+    send->invoker = std::make_shared<VexoConnectInvoker>(
+        pinOnReader ? std::nullopt : std::optional<platform::Scheduler::Duration>(bridgeTimeLimit),
+        scheduler_, uniqueIdentifier());
     currentSigningSendTask_ = send;
     // Started from the event loop, so the caller (a PIN callback) returns at once.
     QMetaObject::invokeMethod(
@@ -104,8 +112,7 @@ QCoro::Task<> VexoConnectCard::runSigning(std::shared_ptr<VexoConnectCard> card,
 
     Outcome outcome;
     try {
-        VexoConnectInvoker invoker;
-        outcome.reply = co_await invoker.invoke<SignReply>(std::move(request));
+        outcome.reply = co_await send->invoker->invoke<SignReply>(std::move(request));
         outcome.kind = Outcome::Kind::reply;
     } catch (const VexoConnectError& error) {
         if (error.kind() == VexoConnectError::Case::errorResponse) {
@@ -172,11 +179,15 @@ void VexoConnectCard::finishAttempt(std::uint64_t operation, const std::shared_p
     }
 }
 
-void VexoConnectCard::cancelOngoingOperation() {
-    if (currentSigningSendTask_) {
-        currentSigningSendTask_->cancelled = true;
-        currentSigningSendTask_.reset();
+void VexoConnectCard::endSendTask() {
+    if (auto send = std::exchange(currentSigningSendTask_, nullptr)) {
+        send->cancelled = true;
+        send->invoker->cancel();
     }
+}
+
+void VexoConnectCard::cancelOngoingOperation() {
+    endSendTask();
     if (signingContinuation_)
         signingContinuation_->finish();
     signingContinuation_.reset();

@@ -47,11 +47,11 @@ class VexoConnectError : public std::exception {
     std::string description_;
 };
 
-// A failure of the bridge process itself (it could not be launched, or its output could not be read), with
-// the platform's description.
+// A failure of the bridge process itself, with the platform's description: it could not be launched, its
+// output could not be read, it did not answer within its time limit, or its exchange was cancelled.
 class ProcessError : public std::exception {
   public:
-    enum class Kind { launchFailed, readFailed };
+    enum class Kind { launchFailed, readFailed, timedOut, cancelled };
     ProcessError(Kind kind, std::string description) : kind_(kind), description_(std::move(description)) {}
     Kind kind() const { return kind_; }
     const char* what() const noexcept override { return description_.c_str(); }

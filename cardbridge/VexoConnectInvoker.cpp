@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <atomic>
 #include <coroutine>
+#include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -21,6 +23,9 @@ std::atomic<std::size_t> liveProcesses{0};
 
 // How long a terminated bridge may take to exit before it is killed.
 constexpr int terminateGraceMilliseconds = 5000;
+
+constexpr const char* timedOutText = "The card reader did not answer in time.";
+constexpr const char* cancelledText = "The bridge exchange was cancelled.";
 
 // Ends a bridge process: a terminate request, then (without the caller waiting) reaping once it has exited,
 // or a kill when it ignores the request. The process object goes away only after its child was reaped.
@@ -43,20 +48,107 @@ void terminateAndReap(QProcess* process) {
     process->terminate();
 }
 
-// One run of the bridge: writes the frame as the process starts, collects the reply frame and settles on the
-// first outcome. Every signal is handled on the main thread; the awaiting coroutine is resumed through
-// the event loop, never from inside a QProcess signal.
-class BridgeRun {
-  public:
-    enum class Outcome { pending, reply, endOfOutput, launchFailed, readFailed };
+}  // namespace
 
-    BridgeRun(const std::filesystem::path& program, QByteArray frame) : frame_(std::move(frame)) {
+// One run of the bridge: waits for its reader's turn, starts the process, writes the frame, collects the
+// reply frame and settles on the first outcome. Every signal is handled on the main thread; the awaiting
+// coroutine is resumed through the event loop, never from inside a QProcess signal.
+class VexoConnectInvoker::Run : public std::enable_shared_from_this<Run> {
+  public:
+    enum class Outcome { pending, reply, endOfOutput, launchFailed, readFailed, timedOut, cancelled };
+
+    Run(std::filesystem::path program, QByteArray frame,
+        std::optional<platform::Scheduler::Duration> timeLimit,
+        std::shared_ptr<platform::Scheduler> scheduler, std::string reader)
+        : program_(std::move(program)),
+          frame_(std::move(frame)),
+          timeLimit_(timeLimit),
+          scheduler_(std::move(scheduler)),
+          reader_(std::move(reader)) {}
+
+    ~Run() {
+        *alive_ = false;
+        if (limit_)
+            limit_->invalidate();
+        if (process_)
+            terminateAndReap(process_);
+    }
+
+    // Starts the bridge now, or once the bridge of the reader's exchange before has exited.
+    void start() {
+        if (!reader_.empty()) {
+            auto [lane, idle] = lanes().try_emplace(reader_);
+            if (!idle) {
+                lane->second.push_back(weak_from_this());
+                return;
+            }
+        }
+        launch();
+    }
+
+    // Ends the run from outside: its bridge is terminated, or never started when it still waits for its turn.
+    void cancel() { settle(Outcome::cancelled, QString::fromUtf8(cancelledText)); }
+
+    bool settled() const { return outcome_ != Outcome::pending; }
+    Outcome outcome() const { return outcome_; }
+    const QString& errorText() const { return errorText_; }
+    QByteArray payload() const { return buffer_.mid(4, static_cast<qsizetype>(*length_)); }
+
+    struct Awaiter {
+        Run* run;
+        bool await_ready() const noexcept { return run->settled(); }
+        void await_suspend(std::coroutine_handle<> handle) noexcept { run->waiter_ = handle; }
+        void await_resume() const noexcept {}
+    };
+    Awaiter operator co_await() { return Awaiter{this}; }
+
+  private:
+    // The readers whose turn is taken (by a bridge not yet reaped), each with the runs waiting for it.
+    static std::map<std::string, std::deque<std::weak_ptr<Run>>>& lanes() {
+        static std::map<std::string, std::deque<std::weak_ptr<Run>>> lanes;
+        return lanes;
+    }
+
+    // The reader's bridge is gone: the next run still waiting takes the turn, or the reader is free.
+    static void passTurn(const std::string& reader) {
+        auto lane = lanes().find(reader);
+        if (lane == lanes().end())
+            return;
+        while (!lane->second.empty()) {
+            auto next = lane->second.front().lock();
+            lane->second.pop_front();
+            if (next && !next->settled()) {
+                next->launch();
+                return;
+            }
+        }
+        lanes().erase(lane);
+    }
+
+    // The frame goes into the input pipe's buffer at once, without waiting for the start to be confirmed; the
+    // input is closed once it has been written.
+    void launch() {
         // Owned by the application object, so a bridge still running when the app quits is killed with it.
         process_ = new QProcess(QCoreApplication::instance());
         ++liveProcesses;
         QObject::connect(process_, &QObject::destroyed, QCoreApplication::instance(),
                          [] { --liveProcesses; });
-        process_->setProgram(QString::fromStdString(program.string()));
+        if (!reader_.empty()) {
+            // The turn passes once the bridge has exited and was reaped, or could not start.
+            auto passOnce = [reader = reader_, passed = std::make_shared<bool>(false)] {
+                if (!std::exchange(*passed, true))
+                    passTurn(reader);
+            };
+            auto* context = QCoreApplication::instance();
+            QObject::connect(process_, &QProcess::finished, context, passOnce);
+            QObject::connect(process_, &QProcess::errorOccurred, context,
+                             [passOnce](QProcess::ProcessError error) {
+                                 if (error == QProcess::FailedToStart)
+                                     passOnce();
+                             });
+            QObject::connect(process_, &QObject::destroyed, context, passOnce);
+        }
+        process_->setProgram(QString::fromStdString(program_.string()));
         process_->setArguments({});
         process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QObject::connect(process_, &QProcess::readyReadStandardOutput, process_, [this] { consume(); });
@@ -78,17 +170,12 @@ class BridgeRun {
                     break;  // a crash or exit shows as the end of the output
             }
         });
-    }
-
-    ~BridgeRun() {
-        *alive_ = false;
-        if (process_)
-            terminateAndReap(process_);
-    }
-
-    // The frame goes into the input pipe's buffer at once, without waiting for the start to be confirmed; the
-    // input is closed once it has been written.
-    void start() {
+        if (timeLimit_) {
+            limit_ = scheduler_->scheduleOnce(*timeLimit_, [weak = weak_from_this()] {
+                if (auto run = weak.lock())
+                    run->settle(Outcome::timedOut, QString::fromUtf8(timedOutText));
+            });
+        }
         process_->start(QIODevice::ReadWrite);
         if (process_ && process_->state() != QProcess::NotRunning) {
             process_->write(frame_);
@@ -96,20 +183,6 @@ class BridgeRun {
         }
     }
 
-    bool settled() const { return outcome_ != Outcome::pending; }
-    Outcome outcome() const { return outcome_; }
-    const QString& errorText() const { return errorText_; }
-    QByteArray payload() const { return buffer_.mid(4, static_cast<qsizetype>(*length_)); }
-
-    struct Awaiter {
-        BridgeRun* run;
-        bool await_ready() const noexcept { return run->settled(); }
-        void await_suspend(std::coroutine_handle<> handle) noexcept { run->waiter_ = handle; }
-        void await_resume() const noexcept {}
-    };
-    Awaiter operator co_await() { return Awaiter{this}; }
-
-  private:
     void consume() {
         if (settled())
             return;
@@ -139,8 +212,10 @@ class BridgeRun {
             return;
         outcome_ = outcome;
         errorText_ = std::move(errorText);
-        QProcess* process = std::exchange(process_, nullptr);
-        terminateAndReap(process);
+        if (limit_)
+            limit_->invalidate();
+        if (QProcess* process = std::exchange(process_, nullptr))
+            terminateAndReap(process);
         if (auto waiter = std::exchange(waiter_, nullptr)) {
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
@@ -152,8 +227,13 @@ class BridgeRun {
         }
     }
 
-    QProcess* process_ = nullptr;
+    std::filesystem::path program_;
     QByteArray frame_;
+    std::optional<platform::Scheduler::Duration> timeLimit_;
+    std::shared_ptr<platform::Scheduler> scheduler_;
+    std::string reader_;
+    QProcess* process_ = nullptr;
+    std::shared_ptr<platform::Timer> limit_;
     QByteArray buffer_;
     std::optional<std::uint32_t> length_;
     Outcome outcome_ = Outcome::pending;
@@ -161,8 +241,6 @@ class BridgeRun {
     std::coroutine_handle<> waiter_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
-
-}  // namespace
 
 bool isValidUTF8(std::string_view bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -223,6 +301,16 @@ std::optional<std::filesystem::path> VexoConnectInvoker::executableLocation() {
     return location;
 }
 
+VexoConnectInvoker::VexoConnectInvoker(std::optional<platform::Scheduler::Duration> timeLimit,
+                                       std::shared_ptr<platform::Scheduler> scheduler, std::string reader)
+    : timeLimit_(timeLimit), scheduler_(std::move(scheduler)), reader_(std::move(reader)) {}
+
+void VexoConnectInvoker::cancel() {
+    cancelled_ = true;
+    if (auto run = run_.lock())
+        run->cancel();
+}
+
 std::size_t VexoConnectInvoker::liveProcessCount() {
     return liveProcesses;
 }
@@ -246,19 +334,26 @@ QCoro::Task<std::string> VexoConnectInvoker::exchange(std::string json) {
         frame.append(static_cast<char>((length >> shift) & 0xFF));
     frame.append(json.data(), static_cast<qsizetype>(json.size()));
 
-    auto run = std::make_unique<BridgeRun>(*program, std::move(frame));
+    if (cancelled_)
+        throw ProcessError(ProcessError::Kind::cancelled, cancelledText);
+    auto run = std::make_shared<Run>(*program, std::move(frame), timeLimit_, scheduler_, reader_);
+    run_ = run;
     run->start();
     co_await *run;
 
     switch (run->outcome()) {
-        case BridgeRun::Outcome::launchFailed:
+        case Run::Outcome::launchFailed:
             throw ProcessError(ProcessError::Kind::launchFailed, run->errorText().toStdString());
-        case BridgeRun::Outcome::readFailed:
+        case Run::Outcome::readFailed:
             throw ProcessError(ProcessError::Kind::readFailed, run->errorText().toStdString());
-        case BridgeRun::Outcome::endOfOutput:
-        case BridgeRun::Outcome::pending:
+        case Run::Outcome::timedOut:
+            throw ProcessError(ProcessError::Kind::timedOut, run->errorText().toStdString());
+        case Run::Outcome::cancelled:
+            throw ProcessError(ProcessError::Kind::cancelled, run->errorText().toStdString());
+        case Run::Outcome::endOfOutput:
+        case Run::Outcome::pending:
             throw VexoConnectError::unexpectedEOF();
-        case BridgeRun::Outcome::reply:
+        case Run::Outcome::reply:
             break;
     }
     QByteArray payload = run->payload();

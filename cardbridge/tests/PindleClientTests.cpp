@@ -131,14 +131,83 @@ TEST_F(CardReading, AQuickReadingIsStartedThenFinished) {
     scheduler->advance(std::chrono::seconds(3));
 }
 
-TEST_F(CardReading, ASlowReadingSaysSoAfterTwoSeconds) {
-    bridge.script(Json::array({Json{{"delayMs", 300}}}));
+// What a reading says when the bridge answers at a given (virtual) time after it began: "longer than
+// expected" from 2 s on, and no cards once the time limit has passed, the bridge being terminated. The bridge
+// answers only when the test opens its gate, after the clock has moved.
+TEST_F(CardReading, EventsAtEachPointInTime) {
+    using std::chrono::milliseconds;
+    struct Row {
+        const char* name;
+        milliseconds elapsed;
+        std::vector<Kind> kinds;
+        std::size_t cards;
+    };
+    const std::vector<Row> rows = {
+        {"just under 2 s", milliseconds(1999), {Kind::started, Kind::finished}, 1},
+        {"at 2 s", milliseconds(2000), {Kind::started, Kind::goingLongerThanExpected, Kind::finished}, 1},
+        {"just under the limit",
+         pindle::bridgeTimeLimit - milliseconds(1),
+         {Kind::started, Kind::goingLongerThanExpected, Kind::finished},
+         1},
+        {"at the limit",
+         pindle::bridgeTimeLimit,
+         {Kind::started, Kind::goingLongerThanExpected, Kind::finished},
+         0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto gate = testsupport::makeTempDir("gate") / "open";
+        Bridge bridge;
+        bridge.addReader(reader("standard", softCard(makeCardCertificate())));
+        bridge.script(Json::array({Json{{"waitForFile", gate.string()}}}));
+        bridge.install();
+
+        std::vector<CardFetchingEvent> events;
+        auto stream = client->currentCards();
+        auto first = await(stream.next());
+        events.push_back(*first);
+        ASSERT_TRUE(eventually([&] { return bridge.runs() == 1; }, bridgeLimit));
+        scheduler->advance(row.elapsed);
+        testsupport::writeFile(gate, "");
+        std::vector<Kind> seen{first->kind};
+        for (auto kind : kinds(stream, &events))
+            seen.push_back(kind);
+        EXPECT_EQ(seen, row.kinds);
+        EXPECT_EQ(events.back().cards.size(), row.cards);
+        EXPECT_EQ(scheduler->activeTimerCount(), 0u);
+        EXPECT_TRUE(allRunsGone(bridge));
+        EXPECT_EQ(bridge.records().at(0).value("terminated", false), row.cards == 0);
+    }
+}
+
+// Past the time limit every caller waiting on the reading has its end, and the next reading starts afresh.
+TEST_F(CardReading, ABridgeThatNeverAnswersEndsTheReadingForEveryCaller) {
+    auto certificate = makeCardCertificate();
+    bridge.addReader(reader("standard", softCard(certificate)));
+    bridge.script(Json::array({Json{{"fault", "hang"}}}));
     bridge.install();
-    auto stream = client->currentCards();
-    EXPECT_EQ(await(stream.next())->kind, Kind::started);
-    scheduler->advance(std::chrono::milliseconds(1999));
-    scheduler->advance(std::chrono::milliseconds(1));
-    EXPECT_EQ(kinds(stream), (std::vector<Kind>{Kind::goingLongerThanExpected, Kind::finished}));
+
+    auto first = client->currentCards();
+    EXPECT_EQ(await(first.next())->kind, Kind::started);
+    auto second = client->currentCards();
+    auto cards = client->onlyCurrentCards();
+    auto card = client->getCard(*uniqueId(certificate.certificate));
+    ASSERT_TRUE(eventually([&] { return bridge.runs() == 1; }, bridgeLimit));
+    scheduler->advance(pindle::bridgeTimeLimit);
+
+    std::vector<CardFetchingEvent> events;
+    EXPECT_EQ(kinds(first, &events), (std::vector<Kind>{Kind::goingLongerThanExpected, Kind::finished}));
+    EXPECT_TRUE(events.back().cards.empty());
+    EXPECT_EQ(kinds(second),
+              (std::vector<Kind>{Kind::started, Kind::goingLongerThanExpected, Kind::finished}));
+    EXPECT_TRUE(await(std::move(cards)).empty());
+    EXPECT_FALSE(await(std::move(card)));
+    EXPECT_TRUE(allRunsGone(bridge));
+    EXPECT_TRUE(bridge.records().at(0).value("terminated", false));
+
+    EXPECT_EQ(await(client->onlyCurrentCards()).size(), 1u);
+    ASSERT_EQ(bridge.runs(), 2u);
+    EXPECT_NE(bridge.request(0)["correlationId"], bridge.request(1)["correlationId"]);
 }
 
 TEST_F(CardReading, AFailedExchangeIsAnEmptyReading) {

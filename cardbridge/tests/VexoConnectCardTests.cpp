@@ -7,6 +7,7 @@
 #include "BridgeFixture.h"
 #include "cardbridge/VexoConnectCard.h"
 #include "outside/Common/Common.h"
+#include "platform/VirtualScheduler.h"
 
 using namespace cardtest;
 using pindle::CardSigningEvent;
@@ -45,11 +46,12 @@ void expectEnded(Stream& stream) {
 
 class CardSigning : public ::testing::Test {
   protected:
-    std::shared_ptr<VexoConnectCard> makeCard(PindleType type) {
+    std::shared_ptr<VexoConnectCard> makeCard(
+        PindleType type, std::shared_ptr<platform::Scheduler> scheduler = platform::Scheduler::live()) {
         auto certificate = cardCertificate.certificate;
-        return std::make_shared<VexoConnectCard>(type, "Ann", "Peeters", "71715100070",
-                                                 *uniqueId(certificate), notValidBefore(certificate),
-                                                 notValidAfter(certificate), certificate.data());
+        return std::make_shared<VexoConnectCard>(
+            type, "Ann", "Peeters", "71715100070", *uniqueId(certificate), notValidBefore(certificate),
+            notValidAfter(certificate), certificate.data(), std::move(scheduler));
     }
     void useReader(const std::string& type, Json card, Json pinpad = Json()) {
         Json r = reader(type, card);
@@ -223,7 +225,8 @@ TEST_F(CardSigning, ARetryDuringAPinpadAttemptStartsNoSecondAttempt) {
 }
 
 TEST_F(CardSigning, CancelledAndReplacedAttemptsChangeNothing) {
-    // Run 1 fails late; run 2 succeeds later still.
+    // Run 1 would fail late; the cancel ends it instead, and that failure reaches the card while the next
+    // operation runs. Run 2 succeeds.
     bridge.script(
         Json::array({Json{{"delayMs", 200},
                           {"reply", {{"result", "other"}, {"correlationId", "C"}, {"operation", "AUTH"}}}},
@@ -244,6 +247,93 @@ TEST_F(CardSigning, CancelledAndReplacedAttemptsChangeNothing) {
     expectEnded(current);
     EXPECT_EQ(bridge.runs(), 2u);
     EXPECT_TRUE(allRunsGone(bridge));
+}
+
+// A pinpad exchange holds the reader until the PIN is typed. Ending its operation terminates its bridge, and
+// the next exchange for the card, also from another object of the same card (a later reading), starts only
+// once that bridge has exited; while an exchange is live, a new one waits for it. The bridges take a moment
+// to exit.
+TEST_F(CardSigning, OneBridgeAtATimeForACard) {
+    bridge.setup()["terminateDelayMs"] = 300;
+    bridge.script(Json::array({Json{{"fault", "hang"}}, Json{{"fault", "hang"}}}));
+    useReader("pinpad", softCard(cardCertificate), Json{{"pin", "1234"}});
+    auto card = makeCard(PindleType::pinPad);
+    auto sameCard = makeCard(PindleType::pinPad);
+
+    auto cancelled = card->sign(digest);
+    expectNext(cancelled, Kind::waitingForHarwarePinInput);
+    ASSERT_TRUE(eventually([&] { return bridge.runs() == 1; }, bridgeLimit));
+    card->cancelOngoingOperation();
+    expectEnded(cancelled);
+
+    auto replaced = sameCard->sign(digest);
+    expectNext(replaced, Kind::waitingForHarwarePinInput);
+    ASSERT_TRUE(eventually([&] { return bridge.runs() == 2; }, bridgeLimit));
+
+    auto last = card->sign(digest);
+    expectNext(last, Kind::waitingForHarwarePinInput);
+    sameCard->cancelOngoingOperation();
+    expectEnded(replaced);
+    auto event = expectNext(last, Kind::finished);
+    expectEnded(last);
+    EXPECT_TRUE(verifiesDigest(cardCertificate.der(), digest, event.signature));
+
+    EXPECT_TRUE(allRunsGone(bridge));
+    auto records = bridge.records();
+    ASSERT_EQ(records.size(), 3u);
+    for (const auto& record : records)
+        EXPECT_EQ(record["overlapping"], Json::array()) << "run " << record["run"];
+    EXPECT_TRUE(records[0].value("terminated", false));
+    EXPECT_TRUE(records[1].value("terminated", false));
+}
+
+// With the PIN typed in the app the bridge must answer within the time limit, else the attempt fails and the
+// bridge is terminated; a PIN typed on a pinpad is waited for as long as it takes. The bridge answers only
+// when the test opens its gate, after the (virtual) clock has moved.
+TEST_F(CardSigning, TimeLimitOfAnAttempt) {
+    using std::chrono::milliseconds;
+    struct Row {
+        const char* name;
+        PindleType type;
+        std::chrono::duration<double> elapsed;
+        Kind kind;
+    };
+    const std::vector<Row> rows = {
+        {"standard, just under the limit", PindleType::standard, pindle::bridgeTimeLimit - milliseconds(1),
+         Kind::finished},
+        {"standard, at the limit", PindleType::standard, pindle::bridgeTimeLimit, Kind::failed},
+        {"pinpad, an hour", PindleType::pinPad, std::chrono::hours(1), Kind::finished},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto gate = testsupport::makeTempDir("gate") / "open";
+        Bridge bridge;
+        bridge.addReader(reader(std::string(pindle::rawValue(row.type)), softCard(cardCertificate)));
+        bridge.setup()["readers"][0]["pinpad"] = Json{{"pin", "1234"}};
+        bridge.script(Json::array({Json{{"waitForFile", gate.string()}}}));
+        bridge.install();
+        auto scheduler = std::make_shared<platform::VirtualScheduler>();
+        auto card = makeCard(row.type, scheduler);
+
+        auto stream = card->sign(digest);
+        if (row.type == PindleType::standard)
+            expectNext(stream, Kind::pinRequested).providePinClosure("1234");
+        else
+            expectNext(stream, Kind::waitingForHarwarePinInput);
+        ASSERT_TRUE(eventually([&] { return bridge.runs() == 1; }, bridgeLimit));
+        scheduler->advance(row.elapsed);
+        testsupport::writeFile(gate, "");
+
+        auto event = expectNext(stream, row.kind);
+        expectEnded(stream);
+        EXPECT_TRUE(allRunsGone(bridge));
+        if (row.kind == Kind::failed) {
+            EXPECT_EQ(event.errorCode, "002");
+            EXPECT_EQ(event.errorValue, "The card reader did not answer in time.");
+            EXPECT_TRUE(bridge.records().at(0).value("terminated", false));
+        }
+        EXPECT_EQ(scheduler->activeTimerCount(), 0u);
+    }
 }
 
 TEST_F(CardSigning, ASecondSignEndsTheOperationItReplaces) {

@@ -15,10 +15,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,7 @@ using Json = nlohmann::ordered_json;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t maxRequestLength = 64u * 1024 * 1024;
+constexpr const char* defaultOrigin = "https://id.quorvane-sign.com";
 
 // --- Base64 and certificates
 
@@ -75,7 +78,22 @@ std::optional<Bytes> derOfPEM(const std::string& pem) {
     return der;
 }
 
-std::optional<Bytes> signDigest(const std::string& keyPEM, const Bytes& digest) {
+// The digests that "algo" may name.
+const EVP_MD* digestOfAlgo(const std::string& algo) {
+    if (algo == "SHA-1")
+        return EVP_sha1();
+    if (algo == "SHA-224")
+        return EVP_sha224();
+    if (algo == "SHA-256")
+        return EVP_sha256();
+    if (algo == "SHA-384")
+        return EVP_sha384();
+    if (algo == "SHA-512")
+        return EVP_sha512();
+    return nullptr;
+}
+
+std::optional<Bytes> signDigest(const std::string& keyPEM, const EVP_MD* md, const Bytes& digest) {
     std::unique_ptr<BIO, decltype(&BIO_free)> bio(
         BIO_new_mem_buf(keyPEM.data(), static_cast<int>(keyPEM.size())), BIO_free);
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
@@ -89,7 +107,7 @@ std::optional<Bytes> signDigest(const std::string& keyPEM, const Bytes& digest) 
     bool rsa = EVP_PKEY_get_base_id(key.get()) == EVP_PKEY_RSA;
     if (rsa && EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0)
         return std::nullopt;
-    if (digest.size() == 32 && EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) <= 0)
+    if (EVP_PKEY_CTX_set_signature_md(ctx.get(), md) <= 0)
         return std::nullopt;
     std::size_t length = 0;
     if (EVP_PKEY_sign(ctx.get(), nullptr, &length, digest.data(), digest.size()) <= 0)
@@ -141,6 +159,32 @@ bool writeFrame(const std::string& payload) {
                               static_cast<std::uint8_t>(length >> 16),
                               static_cast<std::uint8_t>(length >> 24)};
     return writeAll(1, header, 4) && writeAll(1, payload.data(), payload.size());
+}
+
+// The start time of a process (in clock ticks since boot), which tells it apart from a later process that got
+// the same pid; nothing when there is no such process.
+std::optional<std::string> processStartTime(long pid) {
+    // Plain reads: the process may exit while its file is read.
+    int fd = ::open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string text;
+    char buffer[1024];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    if (n < 0)
+        return std::nullopt;
+    auto end = text.rfind(')');
+    if (end == std::string::npos)
+        return std::nullopt;
+    std::istringstream fields(text.substr(end + 1));
+    std::string field;
+    for (int i = 3; i <= 22 && fields >> field; ++i)
+        if (i == 22)
+            return field;
+    return std::nullopt;
 }
 
 // --- State next to the setup
@@ -200,11 +244,9 @@ struct Run {
         });
     }
 
-    // Waits for the time; a terminate request on the way is recorded and ends the program.
+    // Waits for the time (forever when negative); a terminate request on the way is recorded and ends the
+    // program, after "terminateDelayMs".
     void wait(long milliseconds) {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGTERM);
         struct timespec deadline;
         clock_gettime(CLOCK_MONOTONIC, &deadline);
         deadline.tv_sec += milliseconds / 1000;
@@ -226,12 +268,39 @@ struct Run {
                 timeout.tv_sec = remaining / 1000000000L;
                 timeout.tv_nsec = remaining % 1000000000L;
             }
-            int signal = sigtimedwait(&set, nullptr, &timeout);
-            if (signal == SIGTERM) {
-                updateRecord([](Json& record) { record["terminated"] = true; });
-                std::_Exit(128 + SIGTERM);
-            }
+            sleepUnlessTerminated(timeout);
         }
+    }
+
+    // Waits until the file exists. A terminate request sent before the file was made is taken even when the
+    // file is there at the first look.
+    void waitForFile(const std::string& path) {
+        for (;;) {
+            std::error_code error;
+            const bool there = std::filesystem::exists(path, error);
+            sleepUnlessTerminated({0, there ? 0 : 10 * 1000000L});
+            if (there)
+                return;
+        }
+    }
+
+    // Sleeps for the time, or ends the program on a terminate request, recorded (one that came before
+    // included).
+    void sleepUnlessTerminated(const struct timespec& timeout) {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGTERM);
+        if (sigtimedwait(&set, nullptr, &timeout) != SIGTERM)
+            return;
+        updateRecord([](Json& record) { record["terminated"] = true; });
+        // A bridge takes a moment to let go of the reader.
+        const long delay = step.value("terminateDelayMs", setup.value("terminateDelayMs", 0L));
+        struct timespec rest {
+            delay / 1000, (delay % 1000) * 1000000L
+        };
+        while (nanosleep(&rest, &rest) < 0 && errno == EINTR) {
+        }
+        std::_Exit(128 + SIGTERM);
     }
 };
 
@@ -253,7 +322,16 @@ Json reply(const std::string& result, const std::string& correlationId, const st
     return out;
 }
 
+// A refused request: "general_error", with what was wrong in "resultRaw".
+Json refusal(const std::string& why, const std::string& correlationId, const std::string& operation) {
+    Json out = reply("general_error", correlationId, operation);
+    out["resultRaw"] = why;
+    return out;
+}
+
 Json userCerts(Run& run, const Json& request) {
+    if (request.value("keyusage", std::string()) != "DIGITALSIGNATURE")
+        return refusal("unsupported keyusage", request.value("correlationId", std::string()), "USERCERTS");
     Json state;
     run.state.update([&](Json& s) { state = s; });
     Json readers = Json::array();
@@ -288,11 +366,13 @@ Json auth(Run& run, const Json& request) {
     const std::string correlationId = request.value("correlationId", std::string());
     auto cert = unbase64(request.value("cert", std::string()));
     auto digest = unbase64(request.value("digest", std::string()));
-    if (!digest) {
-        Json out = reply("general_error", correlationId, "AUTH");
-        out["resultRaw"] = "invalid digest";
-        return out;
-    }
+    if (!digest)
+        return refusal("invalid digest", correlationId, "AUTH");
+    const EVP_MD* md = digestOfAlgo(request.value("algo", std::string()));
+    if (!md)
+        return refusal("unsupported algo", correlationId, "AUTH");
+    if (digest->size() != static_cast<std::size_t>(EVP_MD_get_size(md)))
+        return refusal("digest length does not match algo", correlationId, "AUTH");
     // The reader holding the card.
     const Json& readers = run.setup.value("readers", Json::array());
     std::optional<std::size_t> found;
@@ -344,7 +424,8 @@ Json auth(Run& run, const Json& request) {
     Json out;
     run.state.update([&](Json& s) {
         Json& entry = cardState(s, key);
-        int tries = entry.value("triesLeft", card.value("tries", 3));
+        const int configuredTries = card.value("tries", 3);
+        int tries = entry.value("triesLeft", configuredTries);
         bool blocked = entry.value("blocked", card.value("blocked", false)) || tries <= 0;
         if (blocked) {
             out = reply("card_blocked", correlationId, "AUTH");
@@ -360,8 +441,8 @@ Json auth(Run& run, const Json& request) {
                             correlationId, "AUTH");
             }
         } else {
-            tries = 3;  // a right PIN restores the card's tries
-            auto signature = signDigest(card.value("key", std::string()), *digest);
+            tries = card.value("maxTries", configuredTries);  // a right PIN restores the card's tries
+            auto signature = signDigest(card.value("key", std::string()), md, *digest);
             if (signature) {
                 out = reply("OK", correlationId, "AUTH");
                 out["signature"] = base64(*signature);
@@ -442,6 +523,13 @@ int run() {
         Json record = Json::object();
         record["run"] = run.index;
         record["pid"] = run.pid;
+        record["startTime"] = processStartTime(run.pid).value_or("");
+        Json overlapping = Json::array();
+        for (const auto& earlier : s["records"])
+            if (auto started = processStartTime(earlier.value("pid", 0L));
+                started && *started == earlier.value("startTime", std::string()))
+                overlapping.push_back(earlier.value("run", std::size_t{0}));
+        record["overlapping"] = overlapping;
         s["records"].push_back(record);
     });
     const Json& script = run.setup.value("script", Json::array());
@@ -477,11 +565,14 @@ int run() {
         record["input"] = base64(input);
         record["inputClosedAfterPayload"] = closedAfterPayload;
     });
+    run.sleepUnlessTerminated({0, 0});
     if (!complete) {
         std::cerr << "bridge: incomplete request\n";
         return 1;
     }
 
+    if (run.step.contains("waitForFile"))
+        run.waitForFile(run.step["waitForFile"].get<std::string>());
     run.wait(run.step.value("delayMs", run.setup.value("replyDelayMs", 0L)));
     if (!fault.empty()) {
         writeFault(run, fault);
@@ -496,20 +587,27 @@ int run() {
         Json request = Json::parse(input.begin() + 4, input.begin() + 4 + length, nullptr, false);
         Json answer;
         if (!request.is_object()) {
-            answer = reply("general_error", "", "VERSION");
-            answer["resultRaw"] = "malformed request";
+            answer = refusal("malformed request", "", "VERSION");
         } else {
             const std::string operation = request.value("operation", std::string());
-            if (operation == "USERCERTS") {
+            const std::string correlationId = request.value("correlationId", std::string());
+            const Json origins = run.setup.value("origins", Json::array({defaultOrigin}));
+            const Json origin = request.value("origin", Json());
+            bool allowed = false;
+            for (const auto& entry : origins)
+                allowed = allowed || entry == origin;
+            if (!allowed) {
+                answer = refusal("origin not allowed", correlationId,
+                                 operation == "USERCERTS" || operation == "AUTH" ? operation : "VERSION");
+            } else if (operation == "USERCERTS") {
                 answer = userCerts(run, request);
             } else if (operation == "AUTH") {
                 answer = auth(run, request);
             } else if (operation == "VERSION") {
-                answer = reply("OK", request.value("correlationId", std::string()), "VERSION");
+                answer = reply("OK", correlationId, "VERSION");
                 answer["version"] = "2.12";
             } else {
-                answer = reply("general_error", request.value("correlationId", std::string()), "VERSION");
-                answer["resultRaw"] = "unsupported operation";
+                answer = refusal("unsupported operation", correlationId, "VERSION");
             }
         }
         payload = answer.dump();
