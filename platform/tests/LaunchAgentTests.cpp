@@ -37,13 +37,6 @@ bool waitForFile(const std::filesystem::path& path, const std::string& contents)
     return false;
 }
 
-// A process that still runs: not ended, and not an ended child left for its parent to reap.
-bool isRunning(pid_t pid) {
-    std::string stat = readAll("/proc/" + std::to_string(pid) + "/stat");
-    auto end = stat.rfind(')');
-    return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
-}
-
 // The process that the instance file of the agent names (0 when none).
 pid_t instanceProcess(const std::string& label) {
     std::string text = readAll(platform::runtimeFolder() / "quorvane-agents" / (label + ".instance"));
@@ -189,11 +182,11 @@ TEST_F(LaunchAgentTest, AgentRunsOnceAndUnregisteringEndsIt) {
     ASSERT_TRUE(LaunchAgent::startDetached(*definition));
     ASSERT_TRUE(waitForFile(runs, "started\n"));
     pid_t first = instanceProcess("once");
-    ASSERT_TRUE(first > 0 && isRunning(first));
+    ASSERT_TRUE(first > 0 && testsupport::isRunning(first));
     EXPECT_TRUE(LaunchAgent::startDetached(*definition));  // it runs already
 
     agent.unregisterAgent();
-    EXPECT_FALSE(isRunning(first));
+    EXPECT_FALSE(testsupport::isRunning(first));
     EXPECT_EQ(readAll(runs), "started\n");
 
     // Registered again, the next start is a fresh instance; unregistering behind the registry's back (the
@@ -202,10 +195,10 @@ TEST_F(LaunchAgentTest, AgentRunsOnceAndUnregisteringEndsIt) {
     ASSERT_TRUE(LaunchAgent::startDetached(*definition));
     ASSERT_TRUE(waitForFile(runs, "started\nstarted\n"));
     pid_t second = instanceProcess("once");
-    ASSERT_TRUE(second > 0 && second != first && isRunning(second));
+    ASSERT_TRUE(second > 0 && second != first && testsupport::isRunning(second));
     std::filesystem::remove(registry);
     EXPECT_THROW(agent.unregisterAgent(), LaunchAgentError);
-    EXPECT_FALSE(isRunning(second));
+    EXPECT_FALSE(testsupport::isRunning(second));
 }
 
 TEST_F(LaunchAgentTest, InstanceThatIgnoresTheRequestToEndIsKilled) {
@@ -224,7 +217,7 @@ TEST_F(LaunchAgentTest, InstanceThatIgnoresTheRequestToEndIsKilled) {
 
     auto started = std::chrono::steady_clock::now();
     agent.unregisterAgent();
-    EXPECT_FALSE(isRunning(pid));
+    EXPECT_FALSE(testsupport::isRunning(pid));
     EXPECT_GE(std::chrono::steady_clock::now() - started, LaunchAgent::stopGracePeriod);
 }
 
