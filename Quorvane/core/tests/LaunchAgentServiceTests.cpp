@@ -195,6 +195,7 @@ TEST(LaunchAgentServiceTest, RegistersInTheRealRegistry) {
 TEST(LaunchAgentServiceTest, ReregisteringRestartsTheRunningRelay) {
     relaytest::FakeOpener::shared();  // the relays open the app's URL with it
     testsupport::ScopedVariable noStartedLog("QUORVANE_BROKEL_LOG_PATH", std::nullopt);
+    testsupport::ScopedVariable stateHome("XDG_STATE_HOME", testsupport::makeTempDir("state").native());
     auto definitions = testsupport::binaryDir().parent_path() / "LaunchAgents";
     auto registry = platform::LaunchAgent::defaultRegistryPath();
     LaunchAgentServiceLive service(std::make_shared<LoggerClient>("ui"),
