@@ -2,8 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -21,20 +22,13 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/AtomicWrite.h"
+#include "platform/UserFolders.h"
 
 namespace platform {
 
 namespace {
 
 using Json = nlohmann::json;
-
-std::filesystem::path homeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home == '/')
-        return home;
-    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
-        return entry->pw_dir;
-    return "/";
-}
 
 std::filesystem::path runningProgramFolder() {
     std::error_code error;
@@ -72,6 +66,9 @@ std::optional<LaunchAgentDefinition> fromJson(const Json& json) {
     };
     if (!text("Label", d.label, true) || !text("StandardOutPath", d.standardOutPath, false) ||
         !text("StandardErrorPath", d.standardErrorPath, false))
+        return std::nullopt;
+    // The label names the instance's lock file.
+    if (d.label == "." || d.label == ".." || d.label.find('/') != std::string::npos)
         return std::nullopt;
     if (auto found = json.find("ProgramArguments"); found != json.end()) {
         if (!found->is_array())
@@ -123,10 +120,10 @@ bool writeFileAtomically(const std::filesystem::path& path, const std::string& c
     return replaceWithTemporaryFile(fd, temp, path, contents);
 }
 
-// Closes every descriptor from 3 up except `keep`, so the program inherits nothing of the caller's but its
-// standard streams (the caller may be a large application holding sockets and files without close-on-exec).
-// Runs between fork() and exec(): async-signal-safe calls only, no allocation.
-void closeDescriptorsAbove2Except(int keep) {
+// Closes every descriptor from 3 up except the two kept ones (-1: none), so the program inherits nothing of
+// the caller's but what it is meant to (the caller may be a large application holding sockets and files
+// without close-on-exec). Runs between fork() and exec(): async-signal-safe calls only, no allocation.
+void closeDescriptorsAbove2Except(int keepA, int keepB) {
     auto closeRange = [](unsigned first, unsigned last) {
 #ifdef SYS_close_range
         if (first > last || ::syscall(SYS_close_range, first, last, 0) == 0)
@@ -136,16 +133,21 @@ void closeDescriptorsAbove2Except(int keep) {
         (void)last;
         return false;
     };
-    unsigned kept = keep >= 3 ? static_cast<unsigned>(keep) : 0;
-    if (kept ? closeRange(3, kept - 1) && closeRange(kept + 1, ~0U) : closeRange(3, ~0U))
+    unsigned low = static_cast<unsigned>(std::max(std::min(keepA, keepB), 2));
+    unsigned high = static_cast<unsigned>(std::max(std::max(keepA, keepB), 2));
+    bool closed =
+        low == 2 ? (high == 2 ? closeRange(3, ~0U) : closeRange(3, high - 1) && closeRange(high + 1, ~0U))
+                 : closeRange(3, low - 1) && closeRange(low + 1, high - 1) && closeRange(high + 1, ~0U);
+    if (closed)
         return;
+    auto kept = [keepA, keepB](int fd) { return fd == keepA || fd == keepB; };
     // Without close_range: close what /proc lists, read with getdents64 into a buffer on the stack. Closing
     // while reading may skip entries, so it reads again from the start until a pass closes nothing.
     int folder = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
         alignas(dirent64) char buffer[4096];
-        for (bool closed = true; closed;) {
-            closed = false;
+        for (bool closedOne = true; closedOne;) {
+            closedOne = false;
             long n;
             while ((n = ::syscall(SYS_getdents64, folder, buffer, sizeof buffer)) > 0) {
                 for (long offset = 0; offset < n;) {
@@ -157,9 +159,9 @@ void closeDescriptorsAbove2Except(int keep) {
                         number = *c >= '0' && *c <= '9';
                         fd = fd * 10 + (*c - '0');
                     }
-                    if (number && fd >= 3 && fd != folder && fd != keep) {
+                    if (number && fd >= 3 && fd != folder && !kept(fd)) {
                         ::close(fd);
-                        closed = true;
+                        closedOne = true;
                     }
                 }
             }
@@ -174,8 +176,97 @@ void closeDescriptorsAbove2Except(int keep) {
                       ? static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 1 << 20))
                       : 65536;
     for (int fd = 3; fd < highest; ++fd)
-        if (fd != keep)
+        if (!kept(fd))
             ::close(fd);
+}
+
+// Writes the process id as decimal text at the start of the file. Async-signal-safe.
+void writeProcessID(int fd, pid_t pid) {
+    char digits[24];
+    int length = 0;
+    for (auto value = static_cast<unsigned long>(pid); length == 0 || value > 0; value /= 10)
+        digits[length++] = static_cast<char>('0' + value % 10);
+    char text[24];
+    for (int i = 0; i < length; ++i)
+        text[i] = digits[length - 1 - i];
+    [[maybe_unused]] auto written = ::pwrite(fd, text, static_cast<std::size_t>(length), 0);
+}
+
+// An output file, or /dev/null when it cannot be opened. Runs between fork() and exec().
+int openOutput(const char* path) {
+    // Never follow a link planted where the file belongs.
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0600);
+    return fd >= 0 ? fd : ::open("/dev/null", O_WRONLY);
+}
+
+std::filesystem::path instanceFolder() {
+    return runtimeFolder() / "quorvane-agents";
+}
+
+std::filesystem::path instanceLockPath(const std::string& label) {
+    return instanceFolder() / (label + ".instance");
+}
+
+// True when the process has the file open: the agent's instance holds its lock file for as long as it lives.
+bool holdsFile(pid_t pid, const struct stat& file) {
+    std::error_code error;
+    std::filesystem::directory_iterator descriptors("/proc/" + std::to_string(pid) + "/fd", error);
+    for (; !error && descriptors != std::filesystem::directory_iterator(); descriptors.increment(error)) {
+        struct stat info {};
+        if (::stat(descriptors->path().c_str(), &info) == 0 && info.st_dev == file.st_dev &&
+            info.st_ino == file.st_ino)
+            return true;
+    }
+    return false;
+}
+
+// Through syscall(): Debian 12's <sys/pidfd.h> declares its wrappers without C linkage.
+int openProcess(pid_t pid) {
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
+
+bool signalProcess(int pidfd, int signal) {
+    return ::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0) == 0;
+}
+
+bool waitForExit(int pidfd, std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        pollfd p{pidfd, POLLIN, 0};
+        int n = ::poll(&p, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+        if (n > 0)
+            return true;
+        if (n == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+// Ends the instance of the agent that startDetached() started, if it still runs.
+void stopInstance(const std::string& label) {
+    int fd = ::open(instanceLockPath(label).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    char text[24] = {};
+    ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    struct stat lock {};
+    bool known = ::fstat(fd, &lock) == 0;
+    ::close(fd);
+    pid_t pid = 0;
+    for (ssize_t i = 0; i < n && text[i] >= '0' && text[i] <= '9' && pid < (1 << 24); ++i)
+        pid = pid * 10 + (text[i] - '0');
+    if (!known || pid <= 0)
+        return;  // nothing started, or an instance starting this moment, which is fresh anyway
+    int process = openProcess(pid);
+    if (process < 0)
+        return;
+    // The number may belong to another process by now: only the one holding the lock is the agent.
+    if (holdsFile(pid, lock) && signalProcess(process, SIGTERM) &&
+        !waitForExit(process, LaunchAgent::stopGracePeriod)) {
+        signalProcess(process, SIGKILL);
+        waitForExit(process, LaunchAgent::stopGracePeriod);
+    }
+    ::close(process);
 }
 
 void makeParentFolder(const std::string& file) {
@@ -205,6 +296,7 @@ bool spawnDetached(const DetachedProgram& program) {
     const char* err = program.standardErrorPath.empty() ? nullptr : program.standardErrorPath.c_str();
     const char* file = program.program.c_str();
     const bool searchPath = program.searchPath;
+    const int instanceLock = program.instanceLock;
 
     int status[2];  // reports an exec failure; closed on a successful exec
     if (::pipe2(status, O_CLOEXEC) != 0)
@@ -217,21 +309,27 @@ bool spawnDetached(const DetachedProgram& program) {
     }
     if (child == 0) {
         ::close(status[0]);
-        // The report pipe must survive the redirections below even when the caller has no standard streams.
+        // The report pipe and the lock must survive the redirections below even when the caller has no
+        // standard streams.
         int report = status[1] >= 3 ? status[1] : ::fcntl(status[1], F_DUPFD_CLOEXEC, 3);
+        int lock = instanceLock < 0    ? -1
+                   : instanceLock >= 3 ? instanceLock
+                                       : ::fcntl(instanceLock, F_DUPFD_CLOEXEC, 3);
         ::setsid();
         pid_t grandchild = ::fork();
-        if (grandchild != 0)
+        if (grandchild != 0) {
+            if (grandchild > 0 && lock >= 0)
+                writeProcessID(lock, grandchild);
             ::_exit(grandchild < 0 ? 1 : 0);
+        }
         sigset_t all;
         sigemptyset(&all);
         ::sigprocmask(SIG_SETMASK, &all, nullptr);
         for (int sig = 1; sig < NSIG; ++sig)
             ::signal(sig, SIG_DFL);
         int in = ::open("/dev/null", O_RDONLY);
-        // Log files may sit in a shared folder (/tmp): never follow a link planted there.
-        int o = ::open(out, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0600);
-        int e = err ? ::open(err, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0600) : -1;
+        int o = openOutput(out);
+        int e = err ? openOutput(err) : -1;
         if (in < 0 || o < 0 || (err && e < 0)) {
             int code = errno;
             [[maybe_unused]] auto n = ::write(report, &code, sizeof code);
@@ -240,7 +338,9 @@ bool spawnDetached(const DetachedProgram& program) {
         ::dup2(in, 0);
         ::dup2(o, 1);
         ::dup2(e >= 0 ? e : o, 2);
-        closeDescriptorsAbove2Except(report);
+        if (lock >= 0)
+            ::fcntl(lock, F_SETFD, 0);  // held by the program for as long as it lives
+        closeDescriptorsAbove2Except(report, lock);
         if (searchPath)
             ::execvp(file, argv.data());
         else
@@ -280,12 +380,7 @@ std::filesystem::path LaunchAgent::defaultDefinitionsFolder() {
 }
 
 std::filesystem::path LaunchAgent::defaultRegistryPath() {
-    std::filesystem::path config;
-    if (const char* value = std::getenv("XDG_CONFIG_HOME"); value && *value == '/')
-        config = value;
-    else
-        config = homeFolder() / ".config";
-    return config / "quorvane" / "launch-agents.json";
+    return configHome() / "quorvane" / "launch-agents.json";
 }
 
 std::optional<LaunchAgentDefinition> LaunchAgent::parseDefinition(const std::string& json) {
@@ -352,10 +447,19 @@ void LaunchAgent::registerAgent() const {
 
 void LaunchAgent::unregisterAgent() const {
     auto agents = readRegistry();
-    if (agents.erase(plistName_) == 0)
+    auto found = agents.find(plistName_);
+    if (found == agents.end()) {
+        // An instance may still run (the registry was changed behind the app's back): it ends all the same.
+        if (auto own = definition())
+            stopInstance(own->label);
         throw LaunchAgentError(LaunchAgentError::Code::notRegistered,
                                "the launch agent " + plistName_ + " is not registered");
+    }
+    std::string label = found->second.label;
+    agents.erase(found);
+    // Out of the registry first, so that no client starts it again in between.
     writeRegistry(agents);
+    stopInstance(label);
 }
 
 std::optional<LaunchAgentDefinition> LaunchAgent::registeredAgentForService(
@@ -369,8 +473,27 @@ std::optional<LaunchAgentDefinition> LaunchAgent::registeredAgentForService(
 }
 
 bool LaunchAgent::startDetached(const LaunchAgentDefinition& definition) {
-    return spawnDetached(DetachedProgram{definition.program, definition.arguments, definition.standardOutPath,
-                                         definition.standardErrorPath, false});
+    DetachedProgram program{definition.program, definition.arguments, definition.standardOutPath,
+                            definition.standardErrorPath, false};
+    // Without a usable runtime folder the agent still starts, untracked.
+    int lock = makePrivateFolder(instanceFolder()) ? ::open(instanceLockPath(definition.label).c_str(),
+                                                            O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)
+                                                   : -1;
+    if (lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        bool running = errno == EWOULDBLOCK;
+        ::close(lock);
+        lock = -1;
+        if (running)
+            return true;
+    }
+    if (lock >= 0) {
+        [[maybe_unused]] int emptied = ::ftruncate(lock, 0);  // no earlier instance's number is left
+        program.instanceLock = lock;
+    }
+    bool started = spawnDetached(program);
+    if (lock >= 0)
+        ::close(lock);  // the program holds the lock from now on
+    return started;
 }
 
 }  // namespace platform

@@ -10,12 +10,19 @@
 //     "Program": "/usr/lib/quorvane/brokel",            absolute, or relative to the definitions folder
 //     "ProgramArguments": ["brokel"],                    optional; argv, the first element is argv[0]
 //     "MachServices": {"com.tovik.kelv-pc-signing-macos.brokel": true},
-//     "StandardOutPath": "/tmp/.../brokel_std.txt",      optional; appended to, its folder is made
+//     "StandardOutPath": "...",                          optional; appended to, its folder is made
 //     "StandardErrorPath": "..."                         optional; defaults to StandardOutPath
 //   }
+// An output that cannot be opened goes to /dev/null: it never keeps the program from starting.
 // Registering copies the definition (Program made absolute) into the registry file
 // $XDG_CONFIG_HOME/quorvane/launch-agents.json; a client that finds no listener on a registered service
 // starts the agent's program detached (platform/xpc does this) and retries.
+//
+// An agent runs once, as under a service manager: the program started for it holds a lock in the user's
+// runtime folder ("quorvane-agents/<label>.instance", which also names its process) for as long as it lives,
+// and while it does, starting the agent again does nothing. Unregistering ends that instance, so that the
+// next client starts a fresh one.
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <map>
@@ -56,11 +63,13 @@ struct DetachedProgram {
     std::string standardOutPath;         // empty: /dev/null
     std::string standardErrorPath;       // empty: same as standard output
     bool searchPath = false;
+    int instanceLock = -1;  // when set, the program inherits it and its process id is written into it
 };
 
 // Runs the program in a new session, detached (double fork: no child is left for the caller to reap), with
-// standard input from /dev/null and the outputs appended to the given files (their folder is made). Safe to
-// call from a multi-threaded process. False when the program could not be started.
+// standard input from /dev/null and the outputs appended to the given files (their folder is made; a file
+// that cannot be opened is replaced by /dev/null). Safe to call from a multi-threaded process. False when the
+// program could not be started.
 bool spawnDetached(const DetachedProgram& program);
 
 class LaunchAgent {
@@ -75,8 +84,11 @@ class LaunchAgent {
     LaunchAgentStatus status() const;
     // Throws LaunchAgentError (notFound, invalidDefinition, registryUnavailable).
     void registerAgent() const;
-    // Throws LaunchAgentError (notRegistered, registryUnavailable).
+    // Also ends the agent's running instance (SIGTERM, then SIGKILL after stopGracePeriod) and returns once
+    // it has ended; an instance runs on when the registry cannot be written. Throws LaunchAgentError
+    // (notRegistered, registryUnavailable).
     void unregisterAgent() const;
+    static constexpr std::chrono::milliseconds stopGracePeriod{2000};
 
     // The definition file's contents, or nothing when it is missing or invalid.
     std::optional<LaunchAgentDefinition> definition() const;
@@ -90,7 +102,8 @@ class LaunchAgent {
         const std::filesystem::path& registryPath = defaultRegistryPath());
 
     // Starts the program in a new session, detached from the caller (no child is left to reap), with standard
-    // input from /dev/null and its output appended to the definition's paths. False when it could not be run.
+    // input from /dev/null and its output appended to the definition's paths, unless an instance of the agent
+    // still runs (then nothing is started, and the result is true). False when it could not be run.
     static bool startDetached(const LaunchAgentDefinition& definition);
 
     // Nothing when the text is not a valid definition.

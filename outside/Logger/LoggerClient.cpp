@@ -1,7 +1,6 @@
 #include "LoggerClient.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +11,8 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+
+#include "platform/UserFolders.h"
 
 struct LogCapture::State {
     std::vector<Line> lines;
@@ -33,17 +34,7 @@ struct Sink {
 };
 
 std::filesystem::path logFolder() {
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
-        return std::filesystem::path(state) / "quorvane" / "logs";
-    std::filesystem::path home;
-    if (const char* value = std::getenv("HOME"); value && *value) {
-        home = value;
-    } else if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) {
-        home = entry->pw_dir;
-    } else {
-        return {};
-    }
-    return home / ".local" / "state" / "quorvane" / "logs";
+    return platform::stateHome() / "quorvane" / "logs";
 }
 
 // The descriptor of the log file, opened on first use; -1 when it cannot be opened (then tried again later).
@@ -51,12 +42,12 @@ int fileFor(Sink& sink, const std::string& logID) {
     int& fd = sink.files.try_emplace(logID, -1).first->second;
     if (fd >= 0)
         return fd;
+    // Only the user's own folder: one that someone else made, or a link in its place, is never written to.
     auto folder = logFolder();
-    if (folder.empty())
+    if (!platform::makePrivateFolder(folder))
         return -1;
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-    fd = ::open((folder / (logID + ".log")).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    fd = ::open((folder / (logID + ".log")).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC,
+                0600);
     return fd;
 }
 

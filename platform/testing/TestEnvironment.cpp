@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 
@@ -13,7 +14,8 @@ namespace {
 
 std::filesystem::path makeRoot() {
     std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create the test folder");
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot create the test folder");
     return pattern;
 }
 
@@ -33,6 +35,13 @@ std::filesystem::path makeTempDir(const std::string& prefix) {
 
 std::filesystem::path binaryDir() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
+
+bool isRunning(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto end = stat.rfind(')');  // the state follows the program's name, which may hold anything
+    return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
 }
 
 }  // namespace testsupport

@@ -2,6 +2,8 @@
 // The test main gives every test executable a private temporary home: XDG_CONFIG_HOME, XDG_DATA_HOME,
 // XDG_STATE_HOME, XDG_CACHE_HOME and XDG_RUNTIME_DIR point into it, so tests never touch the real user's
 // files. It also creates the QCoreApplication that coroutines and timers need.
+#include <sys/types.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -17,6 +19,9 @@ std::filesystem::path makeTempDir(const std::string& prefix = "t");
 
 // The folder of the test executable (the build's bin folder): helper programs of the tests are found there.
 std::filesystem::path binaryDir();
+
+// True while the process runs: false once it has ended, also while it waits to be reaped.
+bool isRunning(pid_t pid);
 
 // Sets an environment variable (or unsets it, for nothing) for its scope and puts the old value back.
 class ScopedVariable {

@@ -1,4 +1,5 @@
-// Launch agents: registration in the registry file, status, and starting the program detached.
+// Launch agents: registration in the registry file, status, starting the program detached, one instance at a
+// time, and unregistering that ends it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "platform/LaunchAgent.h"
+#include "platform/UserFolders.h"
 #include "platform/Workspace.h"
 #include "platform/qt/WorkspaceQt.h"
 #include "platform/testing/TestEnvironment.h"
@@ -33,6 +35,12 @@ bool waitForFile(const std::filesystem::path& path, const std::string& contents)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
+}
+
+// The process that the instance file of the agent names (0 when none).
+pid_t instanceProcess(const std::string& label) {
+    std::string text = readAll(platform::runtimeFolder() / "quorvane-agents" / (label + ".instance"));
+    return text.empty() ? 0 : static_cast<pid_t>(std::stol(text));
 }
 
 class LaunchAgentTest : public ::testing::Test {
@@ -88,8 +96,9 @@ TEST_F(LaunchAgentTest, MissingOrInvalidDefinitionsCannotBeRegistered) {
     } catch (const LaunchAgentError& error) {
         EXPECT_EQ(error.code(), LaunchAgentError::Code::notFound);
     }
-    for (const char* text : {"{", R"({"Program":"/bin/true"})", R"({"Label":"x"})",
-                             R"({"Label":"x","ProgramArguments":"not a list"})"}) {
+    for (const char* text :
+         {"{", R"({"Program":"/bin/true"})", R"({"Label":"x"})",
+          R"({"Label":"x","ProgramArguments":"not a list"})", R"({"Label":"../x","Program":"/bin/true"})"}) {
         writeDefinition("bad.plist", text);
         LaunchAgent bad("bad.plist", definitions, registry);
         EXPECT_EQ(bad.status(), LaunchAgentStatus::notFound) << text;
@@ -111,12 +120,23 @@ TEST_F(LaunchAgentTest, StartsTheProgramDetachedWithItsOutputAppended) {
     ASSERT_TRUE(LaunchAgent::startDetached(definition));
     EXPECT_TRUE(waitForFile(log, "earlier\nstarted now\noops\n")) << readAll(log);
 
+    // An output that cannot be opened (its folder is a file) keeps nothing from starting.
+    auto marker = root / "ran";
+    auto marking = root / "mark.sh";
+    std::ofstream(marking) << "#!/bin/sh\necho ran > '" << marker.native() << "'\n";
+    std::filesystem::permissions(marking, std::filesystem::perms::owner_all);
+    platform::LaunchAgentDefinition unopenable{
+        "unopenable", marking.native(), {}, {}, (root / "placeholder" / "out.txt").native(), {}};
+    ASSERT_TRUE(LaunchAgent::startDetached(unopenable));
+    EXPECT_TRUE(waitForFile(marker, "ran\n"));
+
+    definition.label = "missing";
     definition.program = (root / "does-not-exist").native();
     EXPECT_FALSE(LaunchAgent::startDetached(definition));
 }
 
 // The caller may hold sockets and files without close-on-exec (the token module runs inside another
-// application): the program gets its standard streams and nothing else.
+// application): the program gets its standard streams and its instance lock, nothing else.
 TEST_F(LaunchAgentTest, StartedProgramInheritsOnlyItsStandardStreams) {
     auto marker = root / "inherited-marker";
     int inherited = ::open(marker.c_str(), O_WRONLY | O_CREAT, 0600);  // deliberately not close-on-exec
@@ -142,7 +162,63 @@ TEST_F(LaunchAgentTest, StartedProgramInheritsOnlyItsStandardStreams) {
     EXPECT_NE(listing.find(" 0 -> /dev/null"), std::string::npos) << listing;
     EXPECT_NE(listing.find(" 1 -> " + out.native()), std::string::npos) << listing;
     EXPECT_NE(listing.find(" 2 -> " + err.native()), std::string::npos) << listing;
+    auto lock = platform::runtimeFolder() / "quorvane-agents" / "lister.instance";
+    EXPECT_NE(listing.find(" -> " + lock.native()), std::string::npos) << listing;
     EXPECT_TRUE(waitForFile(err, "listed\n")) << readAll(err);
+}
+
+TEST_F(LaunchAgentTest, AgentRunsOnceAndUnregisteringEndsIt) {
+    auto runs = root / "runs";
+    auto script = root / "agent.sh";
+    std::ofstream(script) << "#!/bin/sh\necho started >> '" << runs.native() << "'\nexec sleep 600\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    writeDefinition("once.plist", R"({"Label":"once","Program":")" + script.native() +
+                                      R"(","MachServices":{"svc.once":true}})");
+    LaunchAgent agent("once.plist", definitions, registry);
+    agent.registerAgent();
+    auto definition = LaunchAgent::registeredAgentForService("svc.once", registry);
+    ASSERT_TRUE(definition);
+
+    ASSERT_TRUE(LaunchAgent::startDetached(*definition));
+    ASSERT_TRUE(waitForFile(runs, "started\n"));
+    pid_t first = instanceProcess("once");
+    ASSERT_TRUE(first > 0 && testsupport::isRunning(first));
+    EXPECT_TRUE(LaunchAgent::startDetached(*definition));  // it runs already
+
+    agent.unregisterAgent();
+    EXPECT_FALSE(testsupport::isRunning(first));
+    EXPECT_EQ(readAll(runs), "started\n");
+
+    // Registered again, the next start is a fresh instance; unregistering behind the registry's back (the
+    // agent is no longer in it) still ends it.
+    agent.registerAgent();
+    ASSERT_TRUE(LaunchAgent::startDetached(*definition));
+    ASSERT_TRUE(waitForFile(runs, "started\nstarted\n"));
+    pid_t second = instanceProcess("once");
+    ASSERT_TRUE(second > 0 && second != first && testsupport::isRunning(second));
+    std::filesystem::remove(registry);
+    EXPECT_THROW(agent.unregisterAgent(), LaunchAgentError);
+    EXPECT_FALSE(testsupport::isRunning(second));
+}
+
+TEST_F(LaunchAgentTest, InstanceThatIgnoresTheRequestToEndIsKilled) {
+    auto script = root / "stubborn.sh";
+    auto ready = root / "ready";
+    std::ofstream(script) << "#!/bin/sh\ntrap '' TERM\necho ready > '" << ready.native()
+                          << "'\nexec sleep 600\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    writeDefinition("stubborn.plist", R"({"Label":"stubborn","Program":")" + script.native() + R"("})");
+    LaunchAgent agent("stubborn.plist", definitions, registry);
+    agent.registerAgent();
+    ASSERT_TRUE(LaunchAgent::startDetached(*agent.definition()));
+    ASSERT_TRUE(waitForFile(ready, "ready\n"));
+    pid_t pid = instanceProcess("stubborn");
+    ASSERT_GT(pid, 0);
+
+    auto started = std::chrono::steady_clock::now();
+    agent.unregisterAgent();
+    EXPECT_FALSE(testsupport::isRunning(pid));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, LaunchAgent::stopGracePeriod);
 }
 
 // xdg-open as the default opener and through the Qt adapter: a fake one first on PATH records what it is

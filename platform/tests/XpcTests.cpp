@@ -25,6 +25,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/testing/Eventually.h"
 #include "platform/testing/TestEnvironment.h"
 #include "platform/xpc/Connection.h"
 #include "platform/xpc/Message.h"
@@ -909,4 +910,146 @@ TEST(XpcQtReactor, ListenerOutOfDescriptorsWaitsWithoutSpinningAndAcceptsOnceThe
         QTimer::singleShot(d, &loop, &QEventLoop::quit);
         loop.exec();
     });
+}
+
+// No peer holds more than its share: of the reactor's time, of the memory queued for it, of the listener's
+// connections.
+
+TEST_F(XpcConnections, PeerThatKeepsSendingDoesNotKeepTheOthersWaiting) {
+    std::atomic<long> flooded = 0;
+    std::atomic<long> floodedWhenHeard = -1;
+    std::atomic<int> accepted = 0;
+    auto listener = xpc::Listener::anonymous(reactor);
+    listener->setDelegate([&](const std::shared_ptr<xpc::Connection>& connection) {
+        connection->setExportedInterface(echoInterface, [&](const Message& m) {
+            if (m.name == "ping")
+                ++flooded;
+            else
+                floodedWhenHeard = flooded.load();
+        });
+        connection->resume();
+        ++accepted;
+        return true;
+    });
+    listener->resume();
+    int quiet = rawConnect(listener->endpoint().path);
+    int flooder = rawConnect(listener->endpoint().path);
+    ASSERT_TRUE(testsupport::eventually([&] { return accepted == 2; }));
+
+    // The smallest frames, written from a thread of its own as fast as the socket takes them, until the end.
+    Bytes burst;
+    for (int i = 0; i < 8192; ++i) {
+        Bytes frame = xpc::encodeFrame({"ping", {}});
+        burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    std::atomic<bool> stop = false;
+    std::thread flood([&] {
+        while (!stop)
+            if (::send(flooder, burst.data(), burst.size(), MSG_NOSIGNAL) < 0 && errno != EINTR)
+                return;
+    });
+    // Delivered as they come, not once the flood ends.
+    EXPECT_TRUE(testsupport::eventually([&] { return flooded > 0; }));
+
+    // Once the message is in the quiet peer's socket, the flood gets a turn or two before it is heard: one
+    // read per turn is at most 65536 bytes, 5461 of these frames.
+    Bytes say = xpc::encodeFrame({"say:", {std::string("me too")}});
+    ASSERT_EQ(::send(quiet, say.data(), say.size(), MSG_NOSIGNAL), static_cast<ssize_t>(say.size()));
+    long sent = flooded;
+    EXPECT_TRUE(testsupport::eventually([&] { return floodedWhenHeard >= 0; }));
+    EXPECT_LE(floodedWhenHeard - sent, 4 * 5461);
+
+    stop = true;
+    ::shutdown(flooder, SHUT_RDWR);
+    flood.join();
+    ::close(flooder);
+    ::close(quiet);
+}
+
+TEST_F(XpcConnections, PeerThatDoesNotReadIsCutOffOnceItsQueueIsFull) {
+    RawService service;  // accepts, never reads
+    std::atomic<bool> onReactorThread = false;
+    auto connection = reportingConnection(reactor, service.name, client);
+    connection->setInvalidationHandler([&] {
+        onReactorThread = reactor.isReactorThread();
+        client.bump(&Events::invalidations);
+    });
+    const std::size_t limit = 300 * 1000;
+    connection->setSendQueueLimit(limit);
+    int peer = service.accept();
+    ASSERT_GE(peer, 0);
+
+    const Message message{"data:count:", {Bytes(50 * 1000, 7), std::int64_t{0}}};
+    const std::size_t frameSize = xpc::encodeFrame(message).size();
+    std::size_t sent = 0;
+    for (; sent < 1000 && !connection->isInvalidated(); ++sent) {
+        ASSERT_TRUE(connection->send(message));
+        thread.runSync([] {});
+    }
+    ASSERT_TRUE(connection->isInvalidated()) << "queued without limit";
+    ASSERT_TRUE(client.waitFor([](Events& e) { return e.invalidations == 1; }));
+    EXPECT_TRUE(onReactorThread);
+
+    // Cut off exactly when the next message would have taken the queue beyond the limit.
+    auto received = readToEnd(peer);
+    EXPECT_TRUE(received.ended);
+    std::size_t queued = (sent - 1) * frameSize - received.bytes.size();
+    EXPECT_LE(queued, limit);
+    EXPECT_GT(queued + frameSize, limit);
+
+    connection->send(message);
+    thread.runSync([] {});
+    EXPECT_EQ(client.invalidations, 1);
+}
+
+TEST_F(XpcConnections, ListenerClosesClientsBeyondItsLimitAtOnceAndTakesNewOnesWhenOthersEnd) {
+    auto listener = xpc::Listener::anonymous(reactor);
+    listener->setConnectionLimit(2);
+    echoListener(reactor, listener, server);
+    const auto path = listener->endpoint().path;
+    Bytes ping = xpc::encodeFrame({"ping", {}});
+    auto sendPing = [&](int fd) {
+        return ::send(fd, ping.data(), ping.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(ping.size());
+    };
+
+    int first = rawConnect(path);
+    int second = rawConnect(path);
+    ASSERT_TRUE(server.waitFor([](Events& e) { return e.accepted == 2; }));
+    int refused = rawConnect(path);
+    ASSERT_GE(refused, 0);
+    EXPECT_TRUE(closedByPeer(refused));
+    ::close(refused);
+    EXPECT_EQ(server.accepted, 2);
+
+    ASSERT_TRUE(sendPing(second));
+    ASSERT_TRUE(server.waitFor([](Events& e) { return e.messages.size() == 1; }));
+    ::close(first);
+    ASSERT_TRUE(server.waitFor([](Events& e) { return e.invalidations == 1; }));
+    int next = rawConnect(path);
+    ASSERT_TRUE(sendPing(next));
+    EXPECT_TRUE(server.waitFor([](Events& e) { return e.accepted == 3 && e.messages.size() == 2; }));
+    ::close(second);
+    ::close(next);
+}
+
+TEST_F(XpcConnections, AcceptedConnectionThatSendsNothingInTimeIsInvalidated) {
+    auto listener = xpc::Listener::anonymous(reactor);
+    listener->setFirstMessageLimit(300ms);
+    echoListener(reactor, listener, server);
+    Bytes ping = xpc::encodeFrame({"ping", {}});
+
+    // Accepted first, so its time would be up first too.
+    int talker = rawConnect(listener->endpoint().path);
+    ASSERT_EQ(::send(talker, ping.data(), ping.size(), MSG_NOSIGNAL), static_cast<ssize_t>(ping.size()));
+    int silent = rawConnect(listener->endpoint().path);
+    ASSERT_TRUE(server.waitFor([](Events& e) { return e.accepted == 2 && e.messages.size() == 1; }));
+
+    EXPECT_TRUE(closedByPeer(silent, 5s));
+    ASSERT_TRUE(server.waitFor([](Events& e) { return e.invalidations == 1; }));
+    ASSERT_EQ(::send(talker, ping.data(), ping.size(), MSG_NOSIGNAL), static_cast<ssize_t>(ping.size()));
+    EXPECT_TRUE(server.waitFor([](Events& e) { return e.messages.size() == 2; }));
+    thread.runSync([] {});
+    EXPECT_EQ(server.invalidations, 1);
+    ::close(talker);
+    ::close(silent);
 }

@@ -3,26 +3,33 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <random>
 
 #include "platform/LaunchAgent.h"
+#include "platform/UserFolders.h"
 
 namespace xpc {
 
 namespace {
 
 constexpr std::chrono::milliseconds connectRetryInterval{20};
+// What a connection reads per turn of the reactor: a peer that keeps sending gets no more than this before
+// the other connections have had their turn.
 constexpr std::size_t readChunk = 64 * 1024;
+// A frame of the largest size always fits in a send queue.
+constexpr std::size_t smallestSendQueueLimit = 4 + maxFrameBodySize;
+
+std::atomic<std::size_t> defaultSendQueueLimit{Connection::standardSendQueueLimit};
 
 bool fillAddress(const std::filesystem::path& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
@@ -32,17 +39,6 @@ bool fillAddress(const std::filesystem::path& path, sockaddr_un& address) {
         return false;
     std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
     return true;
-}
-
-// Makes the folder with mode 0700 unless it exists; either way it must be a real folder of ours that no one
-// else can enter.
-bool ensurePrivateFolder(const std::filesystem::path& folder) {
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
-    struct stat info {};
-    if (::lstat(folder.c_str(), &info) != 0)
-        return false;
-    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
 }
 
 bool isValidServiceName(const std::string& name) {
@@ -83,12 +79,8 @@ std::optional<PeerCredentials> peerCredentials(int fd) {
 }
 
 std::filesystem::path serviceFolder() {
-    std::filesystem::path folder;
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/')
-        folder = std::filesystem::path(runtime) / "quorvane-xpc";
-    else
-        folder = "/tmp/quorvane-xpc-" + std::to_string(::geteuid());
-    if (!ensurePrivateFolder(folder))
+    auto folder = platform::runtimeFolder() / "quorvane-xpc";
+    if (!platform::makePrivateFolder(folder))
         throw XPCError(XPCError::Code::serviceFolderUnavailable,
                        "the service folder is not usable: " + folder.native());
     return folder;
@@ -129,6 +121,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     PeerRequirement requirement = PeerRequirement::sameUser();
     std::chrono::milliseconds launchWaitLimit{10000};
     std::chrono::milliseconds closeAfterSendingLimit{10000};
+    std::size_t sendQueueLimit = defaultSendQueueLimit;
     std::optional<PeerCredentials> credentials;
     std::atomic<bool> invalidated{false};
 
@@ -145,6 +138,8 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     std::size_t outboxSent = 0;
     std::deque<Message> inbox;
     FrameDecoder decoder;
+    bool firstMessagePending = false;  // its timer closes an accepted connection that has sent nothing
+    Reactor::TimerID firstMessageTimerID = 0;
     bool delivering = false;
     std::function<void()> onInvalidated;  // the accepting listener's bookkeeping
     // Set while closeAfterSending() waits for the outbox to be written. Its timer holds this strongly, so the
@@ -203,6 +198,25 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         closing = false;
         reactor.cancelTimer(closeTimerID);
         closeSilently();
+    }
+
+    void awaitFirstMessage(std::chrono::milliseconds limit) {
+        if (limit.count() <= 0)
+            return;
+        firstMessagePending = true;
+        std::weak_ptr<Impl> weak = shared_from_this();
+        firstMessageTimerID = reactor.startTimer(limit, [weak] {
+            if (auto self = weak.lock()) {
+                self->firstMessagePending = false;
+                self->invalidate();
+            }
+        });
+    }
+
+    void stopWaitingForFirstMessage() {
+        if (firstMessagePending)
+            reactor.cancelTimer(firstMessageTimerID);
+        firstMessagePending = false;
     }
 
     void start() {
@@ -337,6 +351,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
         if (timerPending)
             reactor.cancelTimer(timerID);
         timerPending = false;
+        stopWaitingForFirstMessage();
         outbox.clear();
         outboxSent = 0;
     }
@@ -349,7 +364,9 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             readAvailable();
     }
 
-    void readAvailable() {
+    // Reads one chunk and delivers the messages it completes; the reactor calls again while more is waiting.
+    // A peer that has gone is read to its end instead (what it sent last still counts).
+    void readAvailable(bool toTheEnd = false) {
         std::uint8_t chunk[readChunk];
         for (;;) {
             ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
@@ -360,19 +377,21 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
                 }
                 while (auto message = decoder.next())
                     inbox.push_back(std::move(*message));
-                if (static_cast<std::size_t>(n) < sizeof chunk)
-                    break;
+                if (!inbox.empty())
+                    stopWaitingForFirstMessage();
+                deliverInbox();
+                if (!toTheEnd || state != State::connected || suspended)
+                    return;
                 continue;
             }
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                break;
+                return;
             if (n < 0 && errno == EINTR)
                 continue;
             deliverInbox();
             peerGone();
             return;
         }
-        deliverInbox();
     }
 
     void deliverInbox() {
@@ -414,7 +433,7 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
             // What the peer wrote before it went is still delivered (it may be the last message it sent
             // before closing); reading to its end reports the peer gone.
             if (!suspended) {
-                readAvailable();
+                readAvailable(true);
                 if (state != State::connected)
                     return;
             }
@@ -435,6 +454,22 @@ struct Connection::Impl : std::enable_shared_from_this<Impl> {
     void enqueue(platform::Bytes frame) {
         if (state == State::invalidated)
             return;
+        std::size_t limit;
+        {
+            std::lock_guard lock(mutex);
+            limit = sendQueueLimit;
+        }
+        // A peer that does not read must not make this process hold whatever is sent to it.
+        if (outbox.size() - outboxSent + frame.size() > limit) {
+            invalidate();
+            return;
+        }
+        if (outboxSent > 0 && outboxSent >= outbox.size() / 2) {
+            // Written bytes go once they are half the buffer: a peer that reads slowly but steadily keeps the
+            // buffer near what is still to be written.
+            outbox.erase(outbox.begin(), outbox.begin() + static_cast<std::ptrdiff_t>(outboxSent));
+            outboxSent = 0;
+        }
         outbox.insert(outbox.end(), frame.begin(), frame.end());
         if (state == State::connected) {
             flush();
@@ -577,6 +612,15 @@ void Connection::setCloseAfterSendingLimit(std::chrono::milliseconds limit) {
     impl_->closeAfterSendingLimit = limit;
 }
 
+void Connection::setSendQueueLimit(std::size_t bytes) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->sendQueueLimit = std::max(bytes, smallestSendQueueLimit);
+}
+
+void Connection::setDefaultSendQueueLimit(std::size_t bytes) {
+    defaultSendQueueLimit = std::max(bytes, smallestSendQueueLimit);
+}
+
 void Connection::resume() {
     auto impl = impl_;
     impl_->reactor.post([impl] { impl->resume(); });
@@ -645,6 +689,8 @@ struct Listener::Impl : std::enable_shared_from_this<Impl> {
     mutable std::mutex mutex;
     Delegate delegate;
     PeerRequirement requirement = PeerRequirement::sameUser();
+    std::size_t connectionLimit = standardConnectionLimit;
+    std::chrono::milliseconds firstMessageLimit{0};
 
     // Reactor thread only.
     bool suspended = true;
@@ -745,12 +791,18 @@ struct Listener::Impl : std::enable_shared_from_this<Impl> {
             auto peer = peerCredentials(client);
             Delegate accept;
             PeerRequirement wanted;
+            std::size_t limit;
+            std::chrono::milliseconds firstMessageWait;
             {
                 std::lock_guard lock(mutex);
                 accept = delegate;
                 wanted = requirement;
+                limit = connectionLimit;
+                firstMessageWait = firstMessageLimit;
             }
-            if (!peer || !wanted.isSatisfiedBy(*peer) || !accept) {
+            // Closed at once beyond the limit, rather than left waiting: the client learns it, and the
+            // listener keeps taking clients, so it is reachable again as soon as connections end.
+            if (!peer || !wanted.isSatisfiedBy(*peer) || !accept || accepted.size() >= limit) {
                 ::close(client);
                 continue;
             }
@@ -765,6 +817,7 @@ struct Listener::Impl : std::enable_shared_from_this<Impl> {
                     std::erase_if(listener->accepted,
                                   [raw](const auto& c) { return c->implementation().get() == raw; });
             };
+            impl->awaitFirstMessage(firstMessageWait);
             if (accept(connection) && !impl->invalidated)
                 accepted.push_back(connection);
         }
@@ -851,6 +904,16 @@ void Listener::setDelegate(Delegate delegate) {
 void Listener::setPeerRequirement(PeerRequirement requirement) {
     std::lock_guard lock(impl_->mutex);
     impl_->requirement = requirement;
+}
+
+void Listener::setConnectionLimit(std::size_t limit) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->connectionLimit = limit;
+}
+
+void Listener::setFirstMessageLimit(std::chrono::milliseconds limit) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->firstMessageLimit = limit;
 }
 
 void Listener::resume() {

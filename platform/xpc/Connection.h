@@ -1,9 +1,9 @@
 #pragma once
 // Connections and listeners of the XPC stand-in, on Unix stream sockets.
 //
-// - A named service listens on "<service folder>/<service name>"; the service folder is
-//   $XDG_RUNTIME_DIR/quorvane-xpc (or /tmp/quorvane-xpc-<uid> when XDG_RUNTIME_DIR is unset), mode 0700 and
-//   owned by the user. A lock file next to the socket keeps a second listener of the same name out.
+// - A named service listens on "<service folder>/<service name>"; the service folder is "quorvane-xpc" in the
+//   user's runtime folder (platform/UserFolders), mode 0700 and owned by the user. A lock file next to the
+//   socket keeps a second listener of the same name out.
 // - An anonymous listener listens on a fresh path in the same folder; that path is its Endpoint, which
 // travels
 //   in messages as a string. A connection to an endpoint only goes to paths inside the service folder.
@@ -19,6 +19,11 @@
 // that
 //   fails it is cut off. Malformed or oversized frames, and messages outside the exported interface, close
 //   the connection.
+// - No peer holds more than its share: a connection reads a bounded amount per turn of the reactor and
+//   delivers what it has read at once, so a peer that keeps sending never keeps the others waiting; a peer
+//   that does not read gets its connection invalidated once more than the send-queue limit waits for it; a
+//   listener closes clients beyond its connection limit at once, and, when asked, accepted connections that
+//   send no message in time.
 // - Dropping the last handle of a connection or listener closes it without calling its handlers.
 #include <sys/types.h>
 
@@ -92,6 +97,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void setLaunchWaitLimit(std::chrono::milliseconds limit);
     // How long closeAfterSending() waits for a peer that does not read (default 10 s).
     void setCloseAfterSendingLimit(std::chrono::milliseconds limit);
+    // The most bytes that may wait to be written to the peer; a message that would go beyond it invalidates
+    // the connection instead. Never below one frame of the largest size. New connections take the process's
+    // default, standardSendQueueLimit unless a program sets its own (at start, before it makes connections).
+    void setSendQueueLimit(std::size_t bytes);
+    static constexpr std::size_t standardSendQueueLimit = 8 * 1024 * 1024;
+    static void setDefaultSendQueueLimit(std::size_t bytes);
 
     void resume();
     void suspend();
@@ -136,6 +147,13 @@ class Listener {
     Endpoint endpoint() const;
     void setDelegate(Delegate delegate);
     void setPeerRequirement(PeerRequirement requirement);
+    // At most this many accepted connections are kept at a time (default standardConnectionLimit); a client
+    // beyond them is closed at once.
+    void setConnectionLimit(std::size_t limit);
+    static constexpr std::size_t standardConnectionLimit = 256;
+    // An accepted connection that has sent no message this long after it was accepted is invalidated (default
+    // zero: it may wait for ever).
+    void setFirstMessageLimit(std::chrono::milliseconds limit);
     void resume();
     void suspend();
     void invalidate();

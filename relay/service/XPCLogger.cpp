@@ -1,5 +1,6 @@
 #include "relay/service/XPCLogger.h"
 
+#include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+
+#include "platform/UserFolders.h"
 
 namespace relay {
 
@@ -24,30 +27,62 @@ bool usesEnglishFormat(const std::string& locale) {
     return locale == "C" || locale == "POSIX" || locale.rfind("C.", 0) == 0 || locale.rfind("en_US", 0) == 0;
 }
 
+std::chrono::system_clock::time_point systemNow() {
+    return std::chrono::system_clock::now();
+}
+
+// The log file in its folder, opened for appending; -1 when the folder is not the user's own or the file
+// cannot be opened. Never blocks on something other than a plain file planted in its place.
+int openLogFile(const std::filesystem::path& folder) {
+    if (!platform::makePrivateFolder(folder))
+        return -1;
+    int fd = ::open((folder / XPCLogger::logFileName).c_str(),
+                    O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat info {};
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 const char* rawValue(XPCLogType type) {
     return type == XPCLogType::error ? "ERROR" : "INFO";
 }
 
-XPCLogger::XPCLogger()
-    : XPCLogger(
-          [] {
-              const char* override = std::getenv("QUORVANE_BROKEL_LOG_PATH");
-              return std::string(override && *override ? override : logFilePath);
-          }(),
-          STDOUT_FILENO) {}
+XPCLogger::XPCLogger() : fd_(STDOUT_FILENO), clock_(systemNow) {
+    if (const char* started = std::getenv("QUORVANE_BROKEL_LOG_PATH"); started && *started) {
+        path_ = started;
+        truncateIfTooLarge();
+        return;
+    }
+    auto folder = logFolder();
+    fd_ = openLogFile(folder);
+    if (fd_ >= 0) {
+        path_ = (folder / logFileName).native();
+        truncateIfTooLarge();
+        return;
+    }
+    fd_ = STDERR_FILENO;
+    log("Cannot open the log file in " + folder.native() + ", logging to standard error", XPCLogType::error);
+}
 
 XPCLogger::XPCLogger(std::string path, int fd, std::function<platform::Date()> clock)
     : path_(std::move(path)), fd_(fd), clock_(std::move(clock)) {
     if (!clock_)
-        clock_ = [] { return std::chrono::system_clock::now(); };
+        clock_ = systemNow;
     truncateIfTooLarge();
+}
+
+std::filesystem::path XPCLogger::logFolder() {
+    return platform::stateHome() / "quorvane" / "logs";
 }
 
 std::uint64_t XPCLogger::fileSize(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
+    if (path.empty() || ::stat(path.c_str(), &info) != 0)
         return 0;
     return static_cast<std::uint64_t>(info.st_size);
 }

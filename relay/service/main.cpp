@@ -1,5 +1,6 @@
 // Brokel, the signing relay: a per-user agent that pairs the token and the app and forwards the messages of
 // each signature exchange between them. Started on demand by its launch agent; runs until it is stopped.
+#include <chrono>
 #include <csignal>
 #include <string>
 
@@ -10,8 +11,22 @@
 #include "relay/service/XPCLogger.h"
 #include "relay/service/XPCServerHelper.h"
 
+namespace {
+
+using namespace std::chrono_literals;
+
+// What one peer may make the relay hold. Its messages are a few hundred bytes: an app or token that lets 1
+// MiB pile up is not reading. Clients register at once (the token waits 0.1 s first), and one exchange needs
+// two of them; the limits keep a flood of idle connections from using up the relay's descriptors.
+constexpr std::size_t sendQueueLimit = 1024 * 1024;
+constexpr auto registrationLimit = 5s;
+constexpr std::size_t connectionLimit = 64;
+
+}  // namespace
+
 int main() {
     std::signal(SIGPIPE, SIG_IGN);
+    xpc::Connection::setDefaultSendQueueLimit(sendQueueLimit);
     static relay::XPCLogger logger;
     logger.log("*************** New XPC server process started ***************");
 
@@ -36,6 +51,8 @@ int main() {
         return delegate.shouldAcceptNewConnection(connection);
     });
     listener->setPeerRequirement(relay::peerRequirement());
+    listener->setConnectionLimit(connectionLimit);
+    listener->setFirstMessageLimit(registrationLimit);
     listener->resume();
     logger.log("Listener resumed");
 

@@ -529,6 +529,30 @@ void FakeToken::signatureFailed() {
     changed_.notify_all();
 }
 
+OtherUserPrograms copyProgramsForOtherUsers(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    fs::create_directories(folder);
+    auto bin = testsupport::binaryDir();
+    OtherUserPrograms copies{folder / "libpellin-pkcs11.so", folder / "brokel", folder / "relay_test_app"};
+    fs::copy_file(bin.parent_path() / "lib" / "libpellin-pkcs11.so", copies.module);
+    fs::copy_file(bin / "brokel", copies.brokel);
+    fs::copy_file(bin / "relay_test_app", copies.app);
+    for (const auto& path : {folder, copies.module, copies.brokel, copies.app})
+        fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+    return copies;
+}
+
+std::string toHex(std::string_view text) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : text) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
 bool verifies(EVP_PKEY* key, const Bytes& digest, const Bytes& signature) {
     Bytes der = signature;
     std::size_t half = static_cast<std::size_t>((EVP_PKEY_get_bits(key) + 7) / 8);

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Bytes.h"
@@ -199,6 +200,16 @@ class FakeToken : public relay::XPCClientToken, public std::enable_shared_from_t
     std::shared_ptr<xpc::Connection> connection_;
     std::shared_ptr<xpc::Listener> listener_;
 };
+
+// Copies of the build's relay, token module and test app peer in `folder`, which other users may read and run
+// (the build folder may be private to root).
+struct OtherUserPrograms {
+    std::filesystem::path module, brokel, app;
+};
+OtherUserPrograms copyProgramsForOtherUsers(const std::filesystem::path& folder);
+
+// Lower-case hexadecimal of the bytes of the text.
+std::string toHex(std::string_view text);
 
 // Verifies a raw r‖s or DER ECDSA signature of the digest with the public key (OpenSSL).
 bool verifies(EVP_PKEY* key, const Bytes& digest, const Bytes& signature);

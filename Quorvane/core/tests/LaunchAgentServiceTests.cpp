@@ -1,7 +1,9 @@
 // The launch-agent service (registration by status, re-registration, failures logged) and the page model's
-// status watch in virtual time, plus one run on the real registry and the live event loop.
+// status watch in virtual time, plus runs on the real registry: the live event loop's watch, and the relay
+// that re-registering restarts.
 #include <gtest/gtest.h>
 
+#include <openssl/ec.h>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <fstream>
@@ -9,9 +11,11 @@
 
 #include "Quorvane/core/LaunchAgentServiceInfoViewModel.h"
 #include "Quorvane/core/LaunchAgentServiceLive.h"
+#include "platform/UserFolders.h"
 #include "platform/VirtualScheduler.h"
 #include "platform/Workspace.h"
 #include "platform/testing/TestEnvironment.h"
+#include "relay/testing/RelayTestSupport.h"
 
 using namespace std::chrono_literals;
 using platform::LaunchAgentStatus;
@@ -184,6 +188,59 @@ TEST(LaunchAgentServiceTest, RegistersInTheRealRegistry) {
     rig.service.registerService();
     EXPECT_TRUE(rig.service.isServiceEnabled());
     EXPECT_TRUE(rig.log.lines().empty());
+}
+
+// The recovery of the signing flow, against the relay as the build ships it: the relay that runs stops, and
+// the next client starts a fresh one that serves.
+TEST(LaunchAgentServiceTest, ReregisteringRestartsTheRunningRelay) {
+    relaytest::FakeOpener::shared();  // the relays open the app's URL with it
+    testsupport::ScopedVariable noStartedLog("QUORVANE_BROKEL_LOG_PATH", std::nullopt);
+    testsupport::ScopedVariable stateHome("XDG_STATE_HOME", testsupport::makeTempDir("state").native());
+    auto definitions = testsupport::binaryDir().parent_path() / "LaunchAgents";
+    auto registry = platform::LaunchAgent::defaultRegistryPath();
+    LaunchAgentServiceLive service(std::make_shared<LoggerClient>("ui"),
+                                   LaunchAgentServiceLive::registryLookup(definitions, registry));
+    service.registerService();
+    ASSERT_TRUE(service.isServiceEnabled());
+
+    xpc::ReactorThread thread;
+    std::shared_ptr<EVP_PKEY> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
+    auto relayOf = [](const relaytest::FakeApp& app) {
+        std::optional<pid_t> pid;
+        relaytest::eventually([&] { return (pid = app.relayPID()).has_value(); }, 15s);
+        return pid.value_or(0);
+    };
+    auto stuck = std::make_shared<relaytest::FakeApp>(thread.reactor(), key);
+    stuck->connectAndRegister();  // starts the relay on demand
+    pid_t first = relayOf(*stuck);
+    ASSERT_GT(first, 0);
+
+    service.reregisterService();
+    EXPECT_FALSE(testsupport::isRunning(first));
+    EXPECT_TRUE(service.isServiceEnabled());
+    stuck->disconnect();
+
+    auto token = std::make_shared<relaytest::FakeToken>(thread.reactor());
+    auto app = std::make_shared<relaytest::FakeApp>(thread.reactor(), key);
+    token->connectAndRegister();  // starts a fresh relay
+    app->connectAndRegister();
+    ASSERT_TRUE(token->waitForReady(1, 15s));
+    pid_t second = relayOf(*app);  // known while the app is connected: it disconnects once it has answered
+    platform::Bytes hash(32, 0x4E);
+    token->sendHash(hash, "CARD");
+    ASSERT_TRUE(token->waitForSignatures(1));
+    EXPECT_TRUE(relaytest::verifies(key.get(), hash, token->signatures()[0]));
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(testsupport::isRunning(second));
+    auto log = relaytest::readFile(platform::stateHome() / "quorvane" / "logs" / "brokel_std.txt");
+    EXPECT_EQ(relaytest::countOf(relaytest::logMessages(log),
+                                 "info: *************** New XPC server process started ***************"),
+              2u);
+
+    app->disconnect();
+    token->disconnect();
+    platform::LaunchAgent(LaunchAgentServiceLive::agentPlistName, definitions, registry).unregisterAgent();
+    EXPECT_FALSE(testsupport::isRunning(second));
 }
 
 TEST(LaunchAgentServiceTest, RealRegistryFailuresAreLogged) {
