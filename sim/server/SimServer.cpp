@@ -107,22 +107,21 @@ const std::map<std::string, ErrorText>& errorTexts() {
           "Ce moyen d'authentification n'est pas disponible.",
           "Dit authenticatiemiddel is niet beschikbaar."}},
         {"INVALID_CERTIFICATE",
-         {400, "The certificate of your card is not valid.",
+         {401, "The certificate of your card is not valid.",
           "Das Zertifikat Ihrer Karte ist ung\xC3\xBCltig.", "Le certificat de votre carte n'est pas valide.",
           "Het certificaat van uw kaart is ongeldig."}},
         {"INVALID_SIGNATURE",
-         {400, "The signature of your card could not be verified.",
+         {401, "The signature of your card could not be verified.",
           "Die Signatur Ihrer Karte konnte nicht gepr\xC3\xBC"
           "ft werden.",
           "La signature de votre carte n'a pas pu \xC3\xAAtre v\xC3\xA9rifi\xC3\xA9"
           "e.",
           "De handtekening van uw kaart kon niet worden geverifieerd."}},
-        {"IDENTITY_MISMATCH",
-         {403, "This card does not belong to the logged-in person.",
-          "Diese Karte geh\xC3\xB6rt nicht der angemeldeten Person.",
-          "Cette carte n'appartient pas \xC3\xA0 la personne connect\xC3\xA9"
-          "e.",
-          "Deze kaart behoort niet toe aan de aangemelde persoon."}},
+        {"CARD_MISMATCH",
+         {403, "Please use the card you logged in with.",
+          "Bitte verwenden Sie die Karte, mit der Sie sich angemeldet haben.",
+          "Veuillez utiliser la carte avec laquelle vous vous \xC3\xAAtes connect\xC3\xA9.",
+          "Gebruik de kaart waarmee u zich hebt aangemeld."}},
         {"WALLET_NOT_AUTHENTICATED",
          {400, "The login in the wallet app is not confirmed.",
           "Die Anmeldung in der Wallet-App ist nicht best\xC3\xA4tigt.",
@@ -377,6 +376,8 @@ std::optional<Fault> faultFromJson(const Json& object) {
 // --- Set-up
 
 SimServer::SimServer(Options options) : options_(std::move(options)) {
+    for (const auto& file : options_.cardCAFiles)
+        cardTrust_.addPEMFile(file);
     for (auto& [path, fault] : options_.faults)
         faults_[path] = fault;
 }
@@ -713,28 +714,27 @@ void SimServer::requireWalletProof(const std::string& pollSessionId, const std::
     polls_.erase(it);  // a confirmation proves one thing once
 }
 
-void SimServer::requireCardProof(const Json& eid, const Bytes& hashToSign,
-                                 const std::optional<std::string>& rrnr, Identity* identityOut,
-                                 Bytes* certificateOut) {
-    Bytes certificateDER = requiredBase64(eid, "authenticationCertificate");
+SimServer::CardProof SimServer::requireCardProof(const Json& eid, const Bytes& hashToSign) {
+    CardProof proof;
+    proof.certificate = requiredBase64(eid, "authenticationCertificate");
     Bytes signature = requiredBase64(eid, "signature");
-    Cert certificate = certificateFromDER(certificateDER);
-    if (!certificate || !isValidNow(certificate.get()))
+    Cert certificate = certificateFromDER(proof.certificate);
+    if (!certificate || !cardTrust_.verifies(certificate.get()))
         fail("INVALID_CERTIFICATE");
     auto serialNumber = subjectEntry(certificate.get(), NID_serialNumber);
     if (!serialNumber || serialNumber->empty())
         fail("INVALID_CERTIFICATE", "no national register number");
     if (!verifyDigestSignature(certificate.get(), hashToSign, signature))
         fail("INVALID_SIGNATURE");
-    if (rrnr && *rrnr != *serialNumber)
-        fail("IDENTITY_MISMATCH");
-    if (identityOut) {
-        identityOut->givenName = subjectEntry(certificate.get(), NID_givenName).value_or("");
-        identityOut->surname = subjectEntry(certificate.get(), NID_surname).value_or("");
-        identityOut->rrnr = *serialNumber;
-    }
-    if (certificateOut)
-        *certificateOut = certificateDER;
+    proof.holder.givenName = subjectEntry(certificate.get(), NID_givenName).value_or("");
+    proof.holder.surname = subjectEntry(certificate.get(), NID_surname).value_or("");
+    proof.holder.rrnr = *serialNumber;
+    return proof;
+}
+
+void SimServer::requireSameCard(const Json& eid, const Bytes& hashToSign, const AuthSession& session) {
+    if (requireCardProof(eid, hashToSign).certificate != session.cardCertificate)
+        fail("CARD_MISMATCH");
 }
 
 // --- Authentication
@@ -791,7 +791,9 @@ SimServer::Reply SimServer::authenticate(const Json& body) {
         fail("MEAN_NOT_AVAILABLE");
     Identity identity;
     if (eid) {
-        requireCardProof(*eid, s.hashToSign, std::nullopt, &identity, &s.cardCertificate);
+        CardProof proof = requireCardProof(*eid, s.hashToSign);
+        identity = proof.holder;
+        s.cardCertificate = std::move(proof.certificate);
     } else {
         requireWalletProof(requiredString(*wallet, "pollSessionId"), s.id);
         identity = options_.walletIdentity;
@@ -867,7 +869,7 @@ SimServer::Reply SimServer::signAgreement(const Json& body) {
     if (eid) {
         if (onboarding.hashToSign.empty())
             fail("BAD_REQUEST", "this registration is confirmed in the wallet app");
-        requireCardProof(*eid, onboarding.hashToSign, s.identity->rrnr, nullptr, nullptr);
+        requireSameCard(*eid, onboarding.hashToSign, s);
     } else {
         if (onboarding.pollSessionId.empty())
             fail("BAD_REQUEST", "this registration is confirmed with the card");
@@ -1000,7 +1002,7 @@ SimServer::Reply SimServer::consentAndSignHashes(const Json& body) {
     if (eid) {
         if (consent.hashToSign.empty())
             fail("BAD_REQUEST", "this consent is given in the wallet app");
-        requireCardProof(*eid, consent.hashToSign, s.identity->rrnr, nullptr, nullptr);
+        requireSameCard(*eid, consent.hashToSign, s);
     } else {
         if (consent.pollSessionId.empty())
             fail("BAD_REQUEST", "this consent is given with the card");

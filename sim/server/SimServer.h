@@ -57,6 +57,7 @@ struct Options {
     int retryAfterMs = 1000;
     int maxSignatures = 100;
     std::size_t maxBodyBytes = 1 << 20;
+    std::vector<std::filesystem::path> cardCAFiles;  // PEM files of the card issuers to trust
     std::vector<std::string> disabledMeans;
     Identity walletIdentity{"Lotte", "Verbeke", "85073003328"};
     std::vector<std::pair<std::string, Fault>> faults;  // endpoint path (without base path) -> fault
@@ -69,6 +70,7 @@ struct ApiError {
 
 class SimServer {
   public:
+    // Throws when a card issuer file cannot be read.
     explicit SimServer(Options options);
     ~SimServer();
 
@@ -91,6 +93,10 @@ class SimServer {
         std::optional<Json> body;
     };
     using Handler = Reply (SimServer::*)(const Json& body);
+    struct CardProof {
+        Identity holder;
+        Bytes certificate;  // DER
+    };
 
     void writeCertificates();
     void installRoutes();
@@ -120,11 +126,13 @@ class SimServer {
     PollSession& newPollSession(const std::string& owner);
     void advance(PollSession& poll, bool counting);
     void requireWalletProof(const std::string& pollSessionId, const std::string& owner);
-    void requireCardProof(const Json& eid, const Bytes& hashToSign, const std::optional<std::string>& rrnr,
-                          Identity* identityOut, Bytes* certificateOut);
+    CardProof requireCardProof(const Json& eid, const Bytes& hashToSign);
+    // A later proof of an authenticated session: it must come from the card that logged in.
+    void requireSameCard(const Json& eid, const Bytes& hashToSign, const AuthSession& session);
 
     Options options_;
     CertificateAuthority ca_;
+    CardTrust cardTrust_;
     std::unique_ptr<httplib::SSLServer> server_;
 
     std::mutex mutex_;

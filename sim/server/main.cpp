@@ -15,8 +15,9 @@ void usage() {
     std::cerr
         << "usage: quorvane-sim-server --cert-dir DIR [--port N] [--base-path PATH] [--auth-seconds N]\n"
            "       [--session-seconds N] [--wallet-seconds N] [--wallet-polls N] [--retry-after-ms N]\n"
-           "       [--max-signatures N] [--max-body-bytes N] [--disable-mean eid|wallet]\n"
-           "       [--wallet-identity GIVEN,SURNAME,RRNR] [--fault ENDPOINT:FAULT]...\n";
+           "       [--max-signatures N] [--max-body-bytes N] [--card-ca FILE]...\n"
+           "       [--disable-mean eid|wallet] [--wallet-identity GIVEN,SURNAME,RRNR]\n"
+           "       [--fault ENDPOINT:FAULT]...\n";
 }
 
 bool parseInt(const std::string& text, long min, long max, long& out) {
@@ -76,6 +77,8 @@ int main(int argc, char** argv) {
             options.maxSignatures = static_cast<int>(integer(1, 100000));
         } else if (flag == "--max-body-bytes") {
             options.maxBodyBytes = static_cast<std::size_t>(integer(64, 256L << 20));
+        } else if (flag == "--card-ca") {
+            options.cardCAFiles.push_back(value);
         } else if (flag == "--disable-mean") {
             options.disabledMeans.push_back(value);
         } else if (flag == "--wallet-identity") {

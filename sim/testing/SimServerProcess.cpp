@@ -15,6 +15,7 @@
 #include <stdexcept>
 
 #include "platform/testing/TestEnvironment.h"
+#include "platform/testing/TestPKI.h"
 
 extern char** environ;
 
@@ -63,7 +64,10 @@ std::unique_ptr<httplib::SSLClient> controlClient(int port, const std::filesyste
 SimServerProcess::SimServerProcess(std::vector<std::string> flags) {
     auto program = testsupport::binaryDir() / "quorvane-sim-server";
     auto certDir = testsupport::makeTempDir("sim");
-    std::vector<std::string> args = {program.string(), "--cert-dir", certDir.string()};
+    auto cardCA = certDir / "card-ca.pem";
+    testsupport::writeFile(cardCA, testsupport::cardCA().certificatePEM());
+    std::vector<std::string> args = {program.string(), "--cert-dir", certDir.string(), "--card-ca",
+                                     cardCA.string()};
     args.insert(args.end(), flags.begin(), flags.end());
     std::vector<char*> argv;
     for (auto& arg : args)

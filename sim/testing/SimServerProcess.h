@@ -12,8 +12,9 @@ namespace simtest {
 
 class SimServerProcess {
   public:
-    // Starts quorvane-sim-server from the build's bin folder with a private certificate folder and the extra
-    // flags, and waits for the lines it prints once it listens.
+    // Starts quorvane-sim-server from the build's bin folder with a private certificate folder, trusting the
+    // test card issuer (testsupport::cardCA()), with the extra flags, and waits for the lines it prints once
+    // it listens.
     explicit SimServerProcess(std::vector<std::string> flags = {});
     // Kills and reaps the child.
     ~SimServerProcess();
