@@ -4,9 +4,11 @@
 // confirmations.
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -76,9 +78,9 @@ class SimServer {
 
     // Writes the CA and server certificate, binds; the port, or -1.
     int bind();
-    // Serves until stop().
-    bool run();
-    void stop();
+    // Serves on the calling thread until the flag is set (it may be set from a signal handler); the flag is
+    // looked at on every new connection and at least ten times a second. False when serving failed.
+    bool run(const std::atomic<bool>& stopRequested);
 
     std::filesystem::path caFile() const { return options_.certDir / "ca.pem"; }
 
@@ -93,15 +95,24 @@ class SimServer {
         std::optional<Json> body;
     };
     using Handler = Reply (SimServer::*)(const Json& body);
+    using BodyHandler =
+        std::function<void(const httplib::Request& req, const std::string& body, httplib::Response& res)>;
     struct CardProof {
         Identity holder;
         Bytes certificate;  // DER
     };
+    class Listener;
+    class Workers;
 
+    // The endpoints by their path without the base path.
+    static const std::map<std::string, Handler>& routes();
     void writeCertificates();
     void installRoutes();
+    // A POST route whose body is read within the body limit, whatever its transfer encoding.
+    void post(const std::string& pattern, BodyHandler handler);
     void endpoint(const std::string& path, Handler handler);
-    void serve(const std::string& path, Handler handler, const httplib::Request& req, httplib::Response& res);
+    void serve(const std::string& path, Handler handler, const httplib::Request& req, const std::string& body,
+               httplib::Response& res);
     std::optional<Fault> takeFault(const std::string& path);
 
     Reply getMeans(const Json& body);
@@ -122,7 +133,7 @@ class SimServer {
     AuthSession& readySession(const std::string& id);
     Account& activeAccount(const Identity& identity);
     void prune();
-    void record(const httplib::Request& req);
+    void record(const httplib::Request& req, const std::string& body);
     PollSession& newPollSession(const std::string& owner);
     void advance(PollSession& poll, bool counting);
     void requireWalletProof(const std::string& pollSessionId, const std::string& owner);
@@ -133,7 +144,8 @@ class SimServer {
     Options options_;
     CertificateAuthority ca_;
     CardTrust cardTrust_;
-    std::unique_ptr<httplib::SSLServer> server_;
+    std::unique_ptr<Listener> server_;
+    std::size_t connectionBudget_ = 0;  // bytes a connection may send per request, all told
 
     std::mutex mutex_;
     std::map<std::string, std::unique_ptr<AuthSession>> sessions_;

@@ -14,6 +14,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "platform/testing/Eventually.h"
 #include "platform/testing/TestEnvironment.h"
 #include "platform/testing/TestPKI.h"
 
@@ -108,6 +109,22 @@ SimServerProcess::~SimServerProcess() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
+}
+
+std::optional<int> SimServerProcess::stop(std::chrono::milliseconds limit) {
+    if (pid_ <= 0)
+        return std::nullopt;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    bool ended = testsupport::eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
+    if (!ended) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+    if (!ended)
+        return std::nullopt;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int SimServerProcess::control(const std::string& path, const Json& body) const {

@@ -2,7 +2,9 @@
 // The stand-in server (quorvane-sim-server) as a real child process for the tests, and its control endpoints.
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,10 @@ class SimServerProcess {
     const std::string& basePath() const { return basePath_; }
     // The server's CA certificate (PEM): trust it to talk to the server.
     const std::filesystem::path& caFile() const { return caFile_; }
+
+    // Asks the server to stop (SIGTERM) and reaps it: its exit status (-1 when a signal ended it), or nothing
+    // when it did not end within the limit (it is killed then).
+    std::optional<int> stop(std::chrono::milliseconds limit = std::chrono::seconds(30));
 
     // POST to a control endpoint; the reply's status (throws when there is no reply).
     int control(const std::string& path, const platform::json::Json& body) const;
