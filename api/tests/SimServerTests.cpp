@@ -1,12 +1,16 @@
 // The stand-in server refuses bad input with its error body and keeps serving; it holds up under hostile
 // clients and ends cleanly.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,7 +18,10 @@
 #include <thread>
 
 #include "platform/testing/Eventually.h"
+#include "platform/testing/TestEnvironment.h"
 #include "sim/testing/SimServerProcess.h"
+
+extern char** environ;
 
 using platform::json::Json;
 using simtest::SimServerProcess;
@@ -271,4 +278,47 @@ TEST(SimServer, StopsCleanlyOnSigterm) {
     auto result = inProgress.get();
     ASSERT_TRUE(result);
     EXPECT_EQ(result->status, 200);
+}
+
+// A test process that dies takes its stand-in server along, instead of leaving it to hold CTest's output
+// until the time-out: a helper starts a server as the tests do and is killed.
+TEST(SimServer, EndsWithTheProcessThatStartedIt) {
+    // This process adopts the orphaned server, so that it can wait for it.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    auto helper = testsupport::binaryDir() / "api_test_server_parent";
+    std::string tmp = "TMPDIR=" + testsupport::makeTempDir("parent").string();
+    std::vector<char*> env = {tmp.data()};
+    for (char** variable = environ; *variable; ++variable)
+        env.push_back(*variable);
+    env.push_back(nullptr);
+    char* argv[] = {const_cast<char*>(helper.c_str()), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    pid_t parent = -1;
+    ASSERT_EQ(posix_spawn(&parent, helper.c_str(), &actions, nullptr, argv, env.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n')
+        line += c;
+    close(out[0]);
+    ASSERT_EQ(line.rfind("SERVER ", 0), 0u) << line;
+    pid_t serverPid = std::stoi(line.substr(7));
+
+    kill(parent, SIGKILL);
+    waitpid(parent, nullptr, 0);
+    int status = 0;
+    bool ended = testsupport::eventually([&] { return waitpid(serverPid, &status, WNOHANG) == serverPid; },
+                                         std::chrono::seconds(30));
+    if (!ended) {
+        kill(serverPid, SIGKILL);
+        waitpid(serverPid, nullptr, 0);
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    ASSERT_TRUE(ended) << "the server outlived the process that started it";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 }

@@ -16,13 +16,15 @@ class SimServerProcess {
   public:
     // Starts quorvane-sim-server from the build's bin folder with a private certificate folder, trusting the
     // test card issuer (testsupport::cardCA()), with the extra flags, and waits for the lines it prints once
-    // it listens.
+    // it listens. The server is killed when the thread that started it ends, so a test process that dies does
+    // not leave it running.
     explicit SimServerProcess(std::vector<std::string> flags = {});
     // Kills and reaps the child.
     ~SimServerProcess();
     SimServerProcess(const SimServerProcess&) = delete;
     SimServerProcess& operator=(const SimServerProcess&) = delete;
 
+    pid_t pid() const { return pid_; }
     int port() const { return port_; }
     // The URL in front of every endpoint, as the server printed it.
     const std::string& basePath() const { return basePath_; }
