@@ -285,6 +285,16 @@ TEST(SimServer, StopsCleanlyOnSigterm) {
 TEST(SimServer, EndsWithTheProcessThatStartedIt) {
     // This process adopts the orphaned server, so that it can wait for it.
     ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    struct Cleanup {
+        pid_t helper = -1;
+        ~Cleanup() {
+            if (helper > 0) {
+                kill(helper, SIGKILL);
+                waitpid(helper, nullptr, 0);
+            }
+            prctl(PR_SET_CHILD_SUBREAPER, 0);
+        }
+    } cleanup;
     int out[2];
     ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
     auto helper = testsupport::binaryDir() / "api_test_server_parent";
@@ -297,10 +307,12 @@ TEST(SimServer, EndsWithTheProcessThatStartedIt) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    pid_t parent = -1;
-    ASSERT_EQ(posix_spawn(&parent, helper.c_str(), &actions, nullptr, argv, env.data()), 0);
+    int spawned = posix_spawn(&cleanup.helper, helper.c_str(), &actions, nullptr, argv, env.data());
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
+    if (spawned != 0)
+        cleanup.helper = -1;
+    ASSERT_EQ(spawned, 0);
     std::string line;
     char c;
     while (read(out[0], &c, 1) == 1 && c != '\n')
@@ -309,8 +321,9 @@ TEST(SimServer, EndsWithTheProcessThatStartedIt) {
     ASSERT_EQ(line.rfind("SERVER ", 0), 0u) << line;
     pid_t serverPid = std::stoi(line.substr(7));
 
-    kill(parent, SIGKILL);
-    waitpid(parent, nullptr, 0);
+    kill(cleanup.helper, SIGKILL);
+    waitpid(cleanup.helper, nullptr, 0);
+    cleanup.helper = -1;
     int status = 0;
     bool ended = testsupport::eventually([&] { return waitpid(serverPid, &status, WNOHANG) == serverPid; },
                                          std::chrono::seconds(30));
@@ -318,7 +331,6 @@ TEST(SimServer, EndsWithTheProcessThatStartedIt) {
         kill(serverPid, SIGKILL);
         waitpid(serverPid, nullptr, 0);
     }
-    prctl(PR_SET_CHILD_SUBREAPER, 0);
     ASSERT_TRUE(ended) << "the server outlived the process that started it";
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 }
