@@ -28,6 +28,7 @@ using namespace apitest;
 using platform::Bytes;
 using platform::json::Json;
 using simtest::SimServerProcess;
+using testsupport::issueCitizenCard;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -72,6 +73,17 @@ std::optional<std::string> pdfText(const Bytes& bytes) {
 
 bool isPDF(const Bytes& bytes) {
     return pdfText(bytes).has_value();
+}
+
+// An issuer with the very name of the test card issuer, but a key of its own.
+const testsupport::Issued& impostorCA() {
+    static const testsupport::Issued ca = [] {
+        testsupport::CertificateRequest request;
+        request.commonName = subjectAttribute(testsupport::cardCA().der(), NID_commonName).value();
+        request.isCA = true;
+        return testsupport::makeSelfSigned(request);
+    }();
+    return ca;
 }
 
 class ApiAgainstServer : public ::testing::Test {
@@ -154,7 +166,7 @@ class ApiAgainstServer : public ::testing::Test {
 SimServerProcess* ApiAgainstServer::server = nullptr;
 
 TEST_F(ApiAgainstServer, CardHolderOnboardsSignsAndDeletesTheAccount) {
-    auto card = makeCard("Jan", "Peeters", "71715100070");
+    auto card = issueCitizenCard("Jan", "Peeters", "71715100070");
 
     auto methods = must(auth->getAuthenticationMethods("CLIENTDATA000001", LevelOfAssurance::substantial));
     expectReceived("/auth/getMeans", {"clientData", "level"});
@@ -391,23 +403,51 @@ TEST_F(ApiAgainstServer, OnlyTheFirstOfTwoRegistrationsOpensTheAccount) {
     EXPECT_EQ(run(signing->deleteAccount(first, kReason)).error, nullptr);
 }
 
+// A login proof counts only with a card from a trusted issuer and a signature over the hash to sign.
 TEST_F(ApiAgainstServer, ACardProofMustVerify) {
+    enum class Card { trusted, expired, selfMade, impostorIssued };
+    const std::string badCertificate = "The certificate of your card is not valid.";
+    const std::string badSignature = "The signature of your card could not be verified.";
     struct Case {
         const char* name;
+        Card card;
         testsupport::KeyType keyType;
         SignatureForm form;
         bool signOtherData;
-        bool accepted;
+        std::optional<std::string> refusal;  // the server's message, for a proof it refuses
     };
     const Case cases[] = {
-        {"EC, DER", testsupport::KeyType::ecP256, SignatureForm::der, false, true},
-        {"EC, r||s", testsupport::KeyType::ecP256, SignatureForm::raw, false, true},
-        {"RSA", testsupport::KeyType::rsa2048, SignatureForm::der, false, true},
-        {"EC over other data", testsupport::KeyType::ecP256, SignatureForm::der, true, false},
+        {"EC, DER", Card::trusted, testsupport::KeyType::ecP256, SignatureForm::der, false, {}},
+        {"EC, r||s", Card::trusted, testsupport::KeyType::ecP256, SignatureForm::raw, false, {}},
+        {"RSA", Card::trusted, testsupport::KeyType::rsa2048, SignatureForm::der, false, {}},
+        {"EC over other data", Card::trusted, testsupport::KeyType::ecP256, SignatureForm::der, true,
+         badSignature},
+        {"expired card", Card::expired, testsupport::KeyType::ecP256, SignatureForm::der, false,
+         badCertificate},
+        {"self-made card", Card::selfMade, testsupport::KeyType::ecP256, SignatureForm::der, false,
+         badCertificate},
+        {"card from an issuer with the trusted one's name", Card::impostorIssued,
+         testsupport::KeyType::ecP256, SignatureForm::der, false, badCertificate},
+    };
+    auto makeCard = [](Card kind, testsupport::KeyType keyType) {
+        auto request = testsupport::citizenCard("An", "Maes", "90010100123", keyType);
+        switch (kind) {
+            case Card::trusted:
+                break;
+            case Card::expired:
+                request.notBeforeOffset = -std::chrono::hours(48);
+                request.notAfterOffset = -std::chrono::hours(24);
+                break;
+            case Card::selfMade:
+                return testsupport::makeSelfSigned(request);
+            case Card::impostorIssued:
+                return testsupport::issue(request, impostorCA());
+        }
+        return testsupport::issue(request, testsupport::cardCA());
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto card = makeCard("An", "Maes", "90010100123", c.keyType);
+        auto card = makeCard(c.card, c.keyType);
         auto methods = must(auth->getAuthenticationMethods("CLIENTDATA000003", LevelOfAssurance::high));
         auto data = must(auth->getAuthenticationMethodData(AuthenticationMethod::eid, methods.sessionId));
         Bytes digest =
@@ -416,22 +456,88 @@ TEST_F(ApiAgainstServer, ACardProofMustVerify) {
             methods.sessionId,
             AuthenticateRequest::EID{platform::base64Encoded(card.der()),
                                      platform::base64Encoded(cardSignature(card, digest, c.form))})));
-        if (c.accepted) {
+        if (!c.refusal) {
             ASSERT_TRUE(outcome.value);
             EXPECT_EQ(outcome.value->state, AuthenticationState::ready);
         } else {
             auto error = outcome.errorAs<halcyra::HalcyraError>();
             ASSERT_TRUE(error);
             EXPECT_EQ(error->kind(), HalcyraError::Kind::backendError);
-            EXPECT_EQ(error->statusCode(), 400);
-            EXPECT_EQ(error->message(), "The signature of your card could not be verified.");
+            EXPECT_EQ(error->statusCode(), 401);
+            EXPECT_EQ(error->message(), *c.refusal);
             EXPECT_EQ(error->supportIds().size(), 1u);
         }
     }
 }
 
+// The agreement and every consent of a card session are proven by the card that logged in: the holder's other
+// card, another holder's card and a self-made copy are refused, and the session's own card still succeeds.
+TEST_F(ApiAgainstServer, LaterProofsComeFromTheCardThatLoggedIn) {
+    auto card = issueCitizenCard("Lien", "Goossens", "93030300222");
+    struct Other {
+        const char* name;
+        testsupport::Issued card;
+        int status;
+        std::string message;
+    };
+    const Other others[] = {
+        {"the holder's other card", issueCitizenCard("Lien", "Goossens", "93030300222"), 403,
+         "Please use the card you logged in with."},
+        {"another holder's card", issueCitizenCard("Bart", "Smets", "70070700333"), 403,
+         "Please use the card you logged in with."},
+        {"a self-made copy",
+         testsupport::makeSelfSigned(testsupport::citizenCard("Lien", "Goossens", "93030300222")), 401,
+         "The certificate of your card is not valid."},
+    };
+    // Each proof is the signer's certificate and its signature over the hash to sign.
+    auto proofBy = [](const testsupport::Issued& signer, const std::string& hashToSign) {
+        return std::pair{platform::base64Encoded(signer.der()),
+                         platform::base64Encoded(cardSignature(signer, decodeURL(hashToSign)))};
+    };
+    auto expectRefused = [](const auto& outcome, const Other& other) {
+        auto error = outcome.template errorAs<halcyra::HalcyraError>();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->statusCode(), other.status);
+        EXPECT_EQ(error->message(), other.message);
+    };
+    auto session = authenticateWithCard(card);
+
+    auto onboardingData = must(onboarding->confirmUserData({session, "en", "UserAgreement.pdf"}));
+    ASSERT_TRUE(onboardingData.eid);
+    auto signAgreementBy = [&](const testsupport::Issued& signer) {
+        auto [certificate, signature] = proofBy(signer, onboardingData.eid->hashToSign);
+        return run(onboarding->signAgreement(SignAgreementRequest(
+            onboardingData.onboardingSessionId, SignAgreementRequest::EID{certificate, signature})));
+    };
+    for (const auto& other : others) {
+        SCOPED_TRACE(std::string("agreement signed with ") + other.name);
+        expectRefused(signAgreementBy(other.card), other);
+    }
+    ASSERT_TRUE(signAgreementBy(card).value);
+
+    Bytes hash = platform::sha256(platform::toBytes("one document"));
+    auto consent = must(signing->getDataToConsent(
+        {"CLIENTDATA000011", session, kSHA256, {{"a.pdf", platform::base64Encoded(hash)}}}));
+    ASSERT_TRUE(consent.eid);
+    auto consentBy = [&](const testsupport::Issued& signer) {
+        auto [certificate, signature] = proofBy(signer, consent.eid->hashToSign);
+        return run(signing->consentAndSignHashes(ConsentAndSignHashesRequest(
+            consent.consentSessionId, ConsentAndSignHashesRequest::EID{certificate, signature})));
+    };
+    for (const auto& other : others) {
+        SCOPED_TRACE(std::string("consent given with ") + other.name);
+        expectRefused(consentBy(other.card), other);
+    }
+    auto signed_ = consentBy(card);
+    ASSERT_TRUE(signed_.value);
+    ASSERT_EQ(signed_.value->signatures.size(), 1u);
+    EXPECT_TRUE(verifiesWith(must(signing->getSignatureInfo(session)).signingCertificate, hash,
+                             decodeURL(signed_.value->signatures[0])));
+    EXPECT_EQ(run(signing->deleteAccount(session, kReason)).error, nullptr);
+}
+
 TEST_F(ApiAgainstServer, AccountThatCannotSignReportsItsReason) {
-    auto card = makeCard("Els", "Wouters", "88020200456");
+    auto card = issueCitizenCard("Els", "Wouters", "88020200456");
     auto session = authenticateWithCard(card);
     onboardWithCard(card, session);
     Json reason = {
@@ -794,7 +900,7 @@ TEST_F(ApiAgainstServer, DeleteAccountSucceedsOnAny2xx) {
     };
     for (const auto& [fault, name] : cases) {
         SCOPED_TRACE(name);
-        auto card = makeCard("Tom", "Jacobs", "79050500789");
+        auto card = issueCitizenCard("Tom", "Jacobs", "79050500789");
         auto session = authenticateWithCard(card);
         onboardWithCard(card, session);
         if (!fault.empty())
@@ -807,7 +913,7 @@ TEST_F(ApiAgainstServer, DeleteAccountSucceedsOnAny2xx) {
         EXPECT_EQ(must(signing->getAccountStatus(session)).status, AccountStatus::deleted);
     }
     // A refusal is still an error.
-    auto session = authenticateWithCard(makeCard("Tom", "Jacobs", "79050500789"));
+    auto session = authenticateWithCard(issueCitizenCard("Tom", "Jacobs", "79050500789"));
     auto error = run(signing->deleteAccount(session, kReason)).errorAs<halcyra::HalcyraError>();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->statusCode(), 404);
@@ -874,7 +980,7 @@ TEST_F(ApiAgainstServer, DebugLinesOfEachOutcome) {
 // Identity data, proofs, documents and images reach the debug log only redacted.
 TEST_F(ApiAgainstServer, DebugLinesHoldNothingSecret) {
     LogCapture capture;
-    auto card = makeCard("Griet", "Claes", "66120800111");
+    auto card = issueCitizenCard("Griet", "Claes", "66120800111");
     auto session = authenticateWithCard(card);
     auto agreementSignature = onboardWithCard(card, session);
     must(onboarding->getAgreementFile({session, "en"}));

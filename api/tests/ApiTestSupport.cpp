@@ -81,23 +81,6 @@ std::optional<std::string> subjectAttribute(const platform::Bytes& certificateDE
     return out;
 }
 
-testsupport::Issued makeCard(const std::string& givenName, const std::string& surname,
-                             const std::string& rrnr, testsupport::KeyType keyType) {
-    static const testsupport::Issued cardCA = [] {
-        testsupport::CertificateRequest request;
-        request.commonName = "Test Citizen CA";
-        request.isCA = true;
-        return testsupport::makeSelfSigned(request);
-    }();
-    testsupport::CertificateRequest request;
-    request.commonName = givenName + " " + surname + " (Authentication)";
-    request.givenName = givenName;
-    request.surname = surname;
-    request.serialNumber = rrnr;
-    request.keyType = keyType;
-    return testsupport::issue(request, cardCA);
-}
-
 std::vector<std::string> keys(const platform::json::Json& object) {
     std::vector<std::string> out;
     if (object.is_object())

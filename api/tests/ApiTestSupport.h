@@ -53,11 +53,6 @@ bool issuedBy(const platform::Bytes& certificateDER, const platform::Bytes& issu
 // A subject attribute (NID) of a DER certificate.
 std::optional<std::string> subjectAttribute(const platform::Bytes& certificateDER, int nid);
 
-// A card issued by a test card CA, with the holder's attributes.
-testsupport::Issued makeCard(const std::string& givenName, const std::string& surname,
-                             const std::string& rrnr,
-                             testsupport::KeyType keyType = testsupport::KeyType::ecP256);
-
 // The key names of a JSON object, in order.
 std::vector<std::string> keys(const platform::json::Json& object);
 

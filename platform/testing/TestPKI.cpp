@@ -243,6 +243,33 @@ const ServerPKI& ServerPKI::shared() {
     return pki;
 }
 
+const Issued& cardCA() {
+    static const Issued ca = [] {
+        CertificateRequest request;
+        request.commonName = "Quorvane Test Citizen CA";
+        request.isCA = true;
+        request.notAfterOffset = std::chrono::hours(24 * 365 * 10);
+        return makeSelfSigned(request);
+    }();
+    return ca;
+}
+
+CertificateRequest citizenCard(const std::string& givenName, const std::string& surname,
+                               const std::string& rrnr, KeyType keyType) {
+    CertificateRequest request;
+    request.commonName = givenName + " " + surname + " (Authentication)";
+    request.givenName = givenName;
+    request.surname = surname;
+    request.serialNumber = rrnr;
+    request.keyType = keyType;
+    return request;
+}
+
+Issued issueCitizenCard(const std::string& givenName, const std::string& surname, const std::string& rrnr,
+                        KeyType keyType) {
+    return issue(citizenCard(givenName, surname, rrnr, keyType), cardCA());
+}
+
 void writeFile(const std::filesystem::path& path, const std::string& contents) {
     if (path.has_parent_path())
         std::filesystem::create_directories(path.parent_path());

@@ -1,5 +1,6 @@
 #pragma once
-// Certificates and keys made at test time with OpenSSL (validity is relative to now, so nothing is committed).
+// Certificates and keys made at test time with OpenSSL (validity is relative to now, so nothing is
+// committed).
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -64,6 +65,17 @@ struct ServerPKI {
     Issued client;
     static const ServerPKI& shared();  // made once per test process
 };
+
+// The test card issuer, made once per test process. The stand-in server trusts it (the tests start it so), so
+// cards issued under it can log in and self-made ones cannot.
+const Issued& cardCA();
+// A citizen's card certificate: the holder's names, and the national register number as the subject's
+// serialNumber.
+CertificateRequest citizenCard(const std::string& givenName, const std::string& surname,
+                               const std::string& rrnr, KeyType keyType = KeyType::ecP256);
+// Such a card issued by cardCA().
+Issued issueCitizenCard(const std::string& givenName, const std::string& surname, const std::string& rrnr,
+                        KeyType keyType = KeyType::ecP256);
 
 void writeFile(const std::filesystem::path& path, const std::string& contents);
 

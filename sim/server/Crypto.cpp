@@ -4,6 +4,7 @@
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/ecdsa.h>
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/rsa.h>
@@ -222,11 +223,6 @@ std::optional<std::string> subjectEntry(X509* certificate, int nid) {
     return out;
 }
 
-bool isValidNow(X509* certificate) {
-    return X509_cmp_current_time(X509_get0_notBefore(certificate)) < 0 &&
-           X509_cmp_current_time(X509_get0_notAfter(certificate)) > 0;
-}
-
 CertificateAuthority::CertificateAuthority() : key_(makeECKey()), cert_(X509_new()) {
     X509* c = cert_.get();
     X509_set_version(c, 2);
@@ -282,6 +278,36 @@ Cert CertificateAuthority::issue(EVP_PKEY* publicKey, const Subject& subject, bo
     }
     check(X509_sign(c, key_.get(), EVP_sha256()) > 0, "certificate sign");
     return cert;
+}
+
+CardTrust::CardTrust() : store_(X509_STORE_new()) {
+    check(store_ != nullptr, "certificate store");
+    // Cards are issued by a citizen CA under a root; configuring that CA alone must be enough.
+    X509_STORE_set_flags(store_.get(), X509_V_FLAG_PARTIAL_CHAIN);
+}
+
+void CardTrust::addPEMFile(const std::filesystem::path& file) {
+    Bio bio(BIO_new_file(file.c_str(), "r"));
+    if (!bio)
+        throw std::runtime_error("cannot read " + file.string());
+    int added = 0;
+    while (Cert certificate{PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)}) {
+        check(X509_STORE_add_cert(store_.get(), certificate.get()) == 1, "trusted card issuer");
+        ++added;
+    }
+    ERR_clear_error();  // the end of the file reads as an error
+    if (added == 0)
+        throw std::runtime_error("no PEM certificate in " + file.string());
+}
+
+bool CardTrust::verifies(X509* certificate) const {
+    std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> context(X509_STORE_CTX_new(),
+                                                                            X509_STORE_CTX_free);
+    if (!context || X509_STORE_CTX_init(context.get(), store_.get(), certificate, nullptr) != 1)
+        return false;
+    bool verified = X509_verify_cert(context.get()) == 1;
+    ERR_clear_error();
+    return verified;
 }
 
 namespace {

@@ -48,7 +48,6 @@ struct Subject {
     std::optional<std::string> serialNumber;
 };
 std::optional<std::string> subjectEntry(X509* certificate, int nid);
-bool isValidNow(X509* certificate);
 
 // The server's own CA and the certificates it issues.
 class CertificateAuthority {
@@ -66,6 +65,23 @@ class CertificateAuthority {
     Cert issue(EVP_PKEY* publicKey, const Subject& subject, bool server) const;
     Key key_;
     Cert cert_;
+};
+
+// The card issuers the server trusts: a card certificate counts only when it chains to one of them.
+class CardTrust {
+  public:
+    CardTrust();
+    // Adds every certificate of a PEM file; throws when the file cannot be read or holds none.
+    void addPEMFile(const std::filesystem::path& file);
+    // True when the certificate chains to a trusted issuer (an issuing CA given alone is enough) and every
+    // certificate of the chain is valid now.
+    bool verifies(X509* certificate) const;
+
+  private:
+    struct StoreDeleter {
+        void operator()(X509_STORE* store) const { X509_STORE_free(store); }
+    };
+    std::unique_ptr<X509_STORE, StoreDeleter> store_;
 };
 
 // Verifies a card's signature over a digest: ECDSA (DER or raw r||s) or RSA PKCS#1 v1.5 with the digest's

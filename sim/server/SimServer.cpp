@@ -1,5 +1,7 @@
 #include "SimServer.h"
 
+#include <openssl/ssl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -68,6 +70,14 @@ constexpr std::size_t kMaxRecordedRequests = 10000;
 constexpr std::size_t kMaxRecordedBytes = 64u << 20;
 // Open sessions of one kind; beyond this the server answers 503 instead of growing.
 constexpr std::size_t kMaxOpenSessions = 100000;
+// A client text the server keeps (clientData, a language): bounded, so that many sessions cannot exhaust
+// memory.
+constexpr std::size_t kMaxStoredText = 256;
+// Enough workers that a few clients that connect and never start TLS (or idle keep-alive connections) do not
+// hold every one of them; the read time-out bounds how long each may.
+constexpr std::size_t kWorkers = 64;
+constexpr int kReadTimeoutSeconds = 5;
+constexpr auto kStopCheckInterval = std::chrono::milliseconds(100);
 
 struct ErrorText {
     int status;
@@ -107,22 +117,21 @@ const std::map<std::string, ErrorText>& errorTexts() {
           "Ce moyen d'authentification n'est pas disponible.",
           "Dit authenticatiemiddel is niet beschikbaar."}},
         {"INVALID_CERTIFICATE",
-         {400, "The certificate of your card is not valid.",
+         {401, "The certificate of your card is not valid.",
           "Das Zertifikat Ihrer Karte ist ung\xC3\xBCltig.", "Le certificat de votre carte n'est pas valide.",
           "Het certificaat van uw kaart is ongeldig."}},
         {"INVALID_SIGNATURE",
-         {400, "The signature of your card could not be verified.",
+         {401, "The signature of your card could not be verified.",
           "Die Signatur Ihrer Karte konnte nicht gepr\xC3\xBC"
           "ft werden.",
           "La signature de votre carte n'a pas pu \xC3\xAAtre v\xC3\xA9rifi\xC3\xA9"
           "e.",
           "De handtekening van uw kaart kon niet worden geverifieerd."}},
-        {"IDENTITY_MISMATCH",
-         {403, "This card does not belong to the logged-in person.",
-          "Diese Karte geh\xC3\xB6rt nicht der angemeldeten Person.",
-          "Cette carte n'appartient pas \xC3\xA0 la personne connect\xC3\xA9"
-          "e.",
-          "Deze kaart behoort niet toe aan de aangemelde persoon."}},
+        {"CARD_MISMATCH",
+         {403, "Please use the card you logged in with.",
+          "Bitte verwenden Sie die Karte, mit der Sie sich angemeldet haben.",
+          "Veuillez utiliser la carte avec laquelle vous vous \xC3\xAAtes connect\xC3\xA9.",
+          "Gebruik de kaart waarmee u zich hebt aangemeld."}},
         {"WALLET_NOT_AUTHENTICATED",
          {400, "The login in the wallet app is not confirmed.",
           "Die Anmeldung in der Wallet-App ist nicht best\xC3\xA4tigt.",
@@ -223,6 +232,13 @@ const Json* optionalObject(const Json& object, const char* key) {
     if (!it->is_object())
         fail("BAD_REQUEST", std::string("\"") + key + "\" must be an object");
     return &*it;
+}
+
+std::string storedText(const Json& object, const char* key) {
+    std::string text = requiredString(object, key);
+    if (text.size() > kMaxStoredText)
+        fail("BAD_REQUEST", std::string("\"") + key + "\" is too long");
+    return text;
 }
 
 Bytes requiredBase64(const Json& object, const char* key) {
@@ -376,9 +392,85 @@ std::optional<Fault> faultFromJson(const Json& object) {
 
 // --- Set-up
 
+namespace {
+
+// Bytes read on a connection since its current request began (TLS records, the request's head included), kept
+// on the connection's SSL object. cpp-httplib bounds only a body of declared length: request and header
+// lines, and whatever follows a body that was refused half-way, would otherwise be read into memory without
+// end.
+int readCountIndex() {
+    static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+void countRecord(int writing, int, int contentType, const void* header, std::size_t length, SSL* ssl,
+                 void* budget) {
+    if (writing || contentType != SSL3_RT_HEADER || length < SSL3_RT_HEADER_LENGTH)
+        return;
+    const auto* bytes = static_cast<const unsigned char*>(header);
+    auto count = reinterpret_cast<std::uintptr_t>(SSL_get_ex_data(ssl, readCountIndex())) +
+                 SSL3_RT_HEADER_LENGTH + ((bytes[3] << 8) | bytes[4]);
+    SSL_set_ex_data(ssl, readCountIndex(), reinterpret_cast<void*>(count));
+    if (count > *static_cast<const std::size_t*>(budget))
+        shutdown(SSL_get_fd(ssl), SHUT_RDWR);  // the next read fails and the connection ends
+}
+
+void startRequest(const httplib::Request& req) {
+    SSL_set_ex_data(const_cast<SSL*>(req.ssl), readCountIndex(), nullptr);
+}
+
+// The rest of the request stays unread, so the connection cannot carry another one: it ends at its next read.
+// (Shutting it down at once would also stop the reply: cpp-httplib writes only to a socket it can still
+// read.)
+void spendBudget(const httplib::Request& req, std::size_t budget) {
+    SSL_set_ex_data(const_cast<SSL*>(req.ssl), readCountIndex(),
+                    reinterpret_cast<void*>(std::uintptr_t{budget}));
+}
+
+}  // namespace
+
+// cpp-httplib listens with a backlog of five: a burst of connections (a few clients that never start TLS,
+// say) would leave the next ones waiting a second or more for their handshake to be retried.
+class SimServer::Listener : public httplib::SSLServer {
+  public:
+    using SSLServer::SSLServer;
+    bool widenBacklog() { return ::listen(svr_sock_, SOMAXCONN) == 0; }
+};
+
+// The connections' workers. They also stop the server, on the serving thread, once asked to: a signal handler
+// may only set a flag, and stopping from another thread would race the server's destruction.
+class SimServer::Workers : public httplib::ThreadPool {
+  public:
+    Workers(httplib::Server& server, const std::atomic<bool>& stopRequested)
+        : ThreadPool(kWorkers), server_(server), stopRequested_(stopRequested) {}
+
+    void enqueue(std::function<void()> work) override {
+        ThreadPool::enqueue(std::move(work));
+        stopIfRequested();
+    }
+    void on_idle() override { stopIfRequested(); }
+
+  private:
+    void stopIfRequested() {
+        if (!stopped_ && stopRequested_.load()) {
+            stopped_ = true;
+            server_.stop();
+        }
+    }
+
+    httplib::Server& server_;
+    const std::atomic<bool>& stopRequested_;
+    bool stopped_ = false;
+};
+
 SimServer::SimServer(Options options) : options_(std::move(options)) {
-    for (auto& [path, fault] : options_.faults)
+    for (const auto& file : options_.cardCAFiles)
+        cardTrust_.addPEMFile(file);
+    for (auto& [path, fault] : options_.faults) {
+        if (!routes().contains(path))
+            throw std::runtime_error("a fault for an unknown endpoint: " + path);
         faults_[path] = fault;
+    }
 }
 
 SimServer::~SimServer() = default;
@@ -402,69 +494,113 @@ void SimServer::writeCertificates() {
 
 int SimServer::bind() {
     writeCertificates();
-    server_ = std::make_unique<httplib::SSLServer>((options_.certDir / "server-cert.pem").c_str(),
-                                                   (options_.certDir / "server-key.pem").c_str());
+    server_ = std::make_unique<Listener>((options_.certDir / "server-cert.pem").c_str(),
+                                         (options_.certDir / "server-key.pem").c_str());
     if (!server_->is_valid())
         return -1;
     server_->set_payload_max_length(options_.maxBodyBytes);
-    server_->set_read_timeout(10, 0);
+    server_->set_read_timeout(kReadTimeoutSeconds, 0);
     server_->set_write_timeout(10, 0);
+    server_->set_idle_interval(kStopCheckInterval);
+    // Room for a body at the limit in any encoding (chunk lines, TLS records) and for the next request's
+    // head.
+    connectionBudget_ = 2 * options_.maxBodyBytes + (64 << 10);
+    SSL_CTX_set_msg_callback(server_->ssl_context(), countRecord);
+    SSL_CTX_set_msg_callback_arg(server_->ssl_context(), &connectionBudget_);
+    server_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+        startRequest(req);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
     installRoutes();
-    if (options_.port == 0)
-        return server_->bind_to_any_port(options_.host);
-    return server_->bind_to_port(options_.host, options_.port) ? options_.port : -1;
+    int port = options_.port == 0 ? server_->bind_to_any_port(options_.host)
+               : server_->bind_to_port(options_.host, options_.port) ? options_.port
+                                                                     : -1;
+    return port > 0 && server_->widenBacklog() ? port : -1;
 }
 
-bool SimServer::run() {
+bool SimServer::run(const std::atomic<bool>& stopRequested) {
+    server_->new_task_queue = [this, &stopRequested] { return new Workers(*server_, stopRequested); };
     return server_->listen_after_bind();
 }
 
-void SimServer::stop() {
-    if (server_)
-        server_->stop();
+const std::map<std::string, SimServer::Handler>& SimServer::routes() {
+    static const std::map<std::string, Handler> routes = {
+        {"/auth/getMeans", &SimServer::getMeans},
+        {"/auth/getMeanData", &SimServer::getMeanData},
+        {"/auth/authenticate", &SimServer::authenticate},
+        {"/wallet/poll", &SimServer::poll},
+        {"/onboarding/getAgreementFile", &SimServer::getAgreementFile},
+        {"/onboarding/confirmUserData", &SimServer::confirmUserData},
+        {"/onboarding/signAgreement", &SimServer::signAgreement},
+        {"/onboarding/getSignedAgreementFile", &SimServer::getSignedAgreementFile},
+        {"/rsign/getAccountStatus", &SimServer::getAccountStatus},
+        {"/rsign/getSignatureInfo", &SimServer::getSignatureInfo},
+        {"/rsign/deleteAccount", &SimServer::deleteAccount},
+        {"/rsign/getDataToConsent", &SimServer::getDataToConsent},
+        {"/rsign/consentAndSignHashes", &SimServer::consentAndSignHashes},
+    };
+    return routes;
+}
+
+void SimServer::post(const std::string& pattern, BodyHandler handler) {
+    server_->Post(
+        pattern, [this, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res,
+                                                      const httplib::ContentReader& content) {
+            std::string body;
+            bool tooLarge = false;
+            bool complete = content([&](const char* data, std::size_t size) {
+                if (size > options_.maxBodyBytes - body.size()) {
+                    tooLarge = true;
+                    return false;
+                }
+                body.append(data, size);
+                return true;
+            });
+            if (!complete) {
+                if (tooLarge)
+                    spendBudget(req, connectionBudget_);
+                // cpp-httplib has answered a declared length over the limit with 413 already.
+                std::string code = tooLarge || res.status == 413 ? "PAYLOAD_TOO_LARGE" : "BAD_REQUEST";
+                setJson(res, statusOf(code), errorBody(code));
+                return;
+            }
+            handler(req, body, res);
+        });
 }
 
 void SimServer::endpoint(const std::string& path, Handler handler) {
-    server_->Post(options_.basePath + path,
-                  [this, path, handler](const httplib::Request& req, httplib::Response& res) {
-                      serve(path, handler, req, res);
-                  });
+    post(options_.basePath + path,
+         [this, path, handler](const httplib::Request& req, const std::string& body, httplib::Response& res) {
+             serve(path, handler, req, body, res);
+         });
 }
 
 void SimServer::installRoutes() {
-    endpoint("/auth/getMeans", &SimServer::getMeans);
-    endpoint("/auth/getMeanData", &SimServer::getMeanData);
-    endpoint("/auth/authenticate", &SimServer::authenticate);
-    endpoint("/wallet/poll", &SimServer::poll);
-    endpoint("/onboarding/getAgreementFile", &SimServer::getAgreementFile);
-    endpoint("/onboarding/confirmUserData", &SimServer::confirmUserData);
-    endpoint("/onboarding/signAgreement", &SimServer::signAgreement);
-    endpoint("/onboarding/getSignedAgreementFile", &SimServer::getSignedAgreementFile);
-    endpoint("/rsign/getAccountStatus", &SimServer::getAccountStatus);
-    endpoint("/rsign/getSignatureInfo", &SimServer::getSignatureInfo);
-    endpoint("/rsign/deleteAccount", &SimServer::deleteAccount);
-    endpoint("/rsign/getDataToConsent", &SimServer::getDataToConsent);
-    endpoint("/rsign/consentAndSignHashes", &SimServer::consentAndSignHashes);
+    for (const auto& [path, handler] : routes())
+        endpoint(path, handler);
 
     // Control endpoints, for tests and the demo.
     auto control = [this](const std::string& path, auto action) {
-        server_->Post("/control" + path, [this, action](const httplib::Request& req, httplib::Response& res) {
-            try {
-                Json body = req.body.empty() ? Json::object() : parseBody(req.body);
-                std::lock_guard lock(mutex_);
-                setJson(res, 200, action(body));
-            } catch (const ApiError& e) {
-                Json body = errorBody(e.code);
-                if (!e.detail.empty())
-                    body["detail"] = e.detail;
-                setJson(res, statusOf(e.code), body);
-            } catch (const std::exception&) {
-                setJson(res, 500, errorBody("INTERNAL_ERROR"));
-            }
-        });
+        post("/control" + path,
+             [this, action](const httplib::Request&, const std::string& text, httplib::Response& res) {
+                 try {
+                     Json body = text.empty() ? Json::object() : parseBody(text);
+                     std::lock_guard lock(mutex_);
+                     setJson(res, 200, action(body));
+                 } catch (const ApiError& e) {
+                     Json body = errorBody(e.code);
+                     if (!e.detail.empty())
+                         body["detail"] = e.detail;
+                     setJson(res, statusOf(e.code), body);
+                 } catch (const std::exception&) {
+                     setJson(res, 500, errorBody("INTERNAL_ERROR"));
+                 }
+             });
     };
     control("/faults", [this](const Json& body) {
         std::string path = requiredString(body, "endpoint");
+        if (!routes().contains(path))
+            fail("BAD_REQUEST", "no such endpoint");
         auto fault = faultFromJson(body);
         if (!fault)
             fail("BAD_REQUEST", "invalid fault");
@@ -544,12 +680,12 @@ void SimServer::installRoutes() {
     });
 }
 
-void SimServer::record(const httplib::Request& req) {
+void SimServer::record(const httplib::Request& req, const std::string& body) {
     // Bodies may be as large as the request limit: keep the latest requests within a byte budget as well as a
     // count, so that a long run cannot exhaust memory.
     std::lock_guard lock(mutex_);
-    requests_.push_back(Json{{"method", req.method}, {"path", req.path}, {"body", req.body}});
-    recordedBytes_ += req.body.size();
+    requests_.push_back(Json{{"method", req.method}, {"path", req.path}, {"body", body}});
+    recordedBytes_ += body.size();
     while (requests_.size() > kMaxRecordedRequests ||
            (recordedBytes_ > kMaxRecordedBytes && requests_.size() > 1)) {
         recordedBytes_ -= requests_.front()["body"].get_ref<const std::string&>().size();
@@ -569,8 +705,8 @@ std::optional<Fault> SimServer::takeFault(const std::string& path) {
 }
 
 void SimServer::serve(const std::string& path, Handler handler, const httplib::Request& req,
-                      httplib::Response& res) {
-    record(req);
+                      const std::string& body, httplib::Response& res) {
+    record(req, body);
     auto fault = takeFault(path);
     if (fault && fault->delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(fault->delayMs));
@@ -585,11 +721,11 @@ void SimServer::serve(const std::string& path, Handler handler, const httplib::R
     bool replaces = fault && (fault->status || fault->body != Fault::Body::unchanged);
     if (!replaces || fault->passThrough) {
         try {
-            Json body = parseBody(req.body);
+            Json json = parseBody(body);
             Reply reply;
             {
                 std::lock_guard lock(mutex_);
-                reply = (this->*handler)(body);
+                reply = (this->*handler)(json);
             }
             res.status = reply.status;
             if (reply.body)
@@ -713,28 +849,27 @@ void SimServer::requireWalletProof(const std::string& pollSessionId, const std::
     polls_.erase(it);  // a confirmation proves one thing once
 }
 
-void SimServer::requireCardProof(const Json& eid, const Bytes& hashToSign,
-                                 const std::optional<std::string>& rrnr, Identity* identityOut,
-                                 Bytes* certificateOut) {
-    Bytes certificateDER = requiredBase64(eid, "authenticationCertificate");
+SimServer::CardProof SimServer::requireCardProof(const Json& eid, const Bytes& hashToSign) {
+    CardProof proof;
+    proof.certificate = requiredBase64(eid, "authenticationCertificate");
     Bytes signature = requiredBase64(eid, "signature");
-    Cert certificate = certificateFromDER(certificateDER);
-    if (!certificate || !isValidNow(certificate.get()))
+    Cert certificate = certificateFromDER(proof.certificate);
+    if (!certificate || !cardTrust_.verifies(certificate.get()))
         fail("INVALID_CERTIFICATE");
     auto serialNumber = subjectEntry(certificate.get(), NID_serialNumber);
     if (!serialNumber || serialNumber->empty())
         fail("INVALID_CERTIFICATE", "no national register number");
     if (!verifyDigestSignature(certificate.get(), hashToSign, signature))
         fail("INVALID_SIGNATURE");
-    if (rrnr && *rrnr != *serialNumber)
-        fail("IDENTITY_MISMATCH");
-    if (identityOut) {
-        identityOut->givenName = subjectEntry(certificate.get(), NID_givenName).value_or("");
-        identityOut->surname = subjectEntry(certificate.get(), NID_surname).value_or("");
-        identityOut->rrnr = *serialNumber;
-    }
-    if (certificateOut)
-        *certificateOut = certificateDER;
+    proof.holder.givenName = subjectEntry(certificate.get(), NID_givenName).value_or("");
+    proof.holder.surname = subjectEntry(certificate.get(), NID_surname).value_or("");
+    proof.holder.rrnr = *serialNumber;
+    return proof;
+}
+
+void SimServer::requireSameCard(const Json& eid, const Bytes& hashToSign, const AuthSession& session) {
+    if (requireCardProof(eid, hashToSign).certificate != session.cardCertificate)
+        fail("CARD_MISMATCH");
 }
 
 // --- Authentication
@@ -742,7 +877,7 @@ void SimServer::requireCardProof(const Json& eid, const Bytes& hashToSign,
 SimServer::Reply SimServer::getMeans(const Json& body) {
     prune();
     auto session = std::make_unique<AuthSession>();
-    session->clientData = requiredString(body, "clientData");
+    session->clientData = storedText(body, "clientData");
     session->level = requiredString(body, "level");
     if (session->level != "high" && session->level != "substantial")
         fail("BAD_REQUEST", "unknown level");
@@ -791,7 +926,9 @@ SimServer::Reply SimServer::authenticate(const Json& body) {
         fail("MEAN_NOT_AVAILABLE");
     Identity identity;
     if (eid) {
-        requireCardProof(*eid, s.hashToSign, std::nullopt, &identity, &s.cardCertificate);
+        CardProof proof = requireCardProof(*eid, s.hashToSign);
+        identity = proof.holder;
+        s.cardCertificate = std::move(proof.certificate);
     } else {
         requireWalletProof(requiredString(*wallet, "pollSessionId"), s.id);
         identity = options_.walletIdentity;
@@ -830,7 +967,7 @@ SimServer::Reply SimServer::getAgreementFile(const Json& body) {
 SimServer::Reply SimServer::confirmUserData(const Json& body) {
     prune();
     AuthSession& s = readySession(requiredString(body, "authSessionId"));
-    std::string language = requiredString(body, "uiLanguage");
+    std::string language = storedText(body, "uiLanguage");
     requiredString(body, "pdfName");
     auto existing = accounts_.find(s.identity->rrnr);
     if (existing != accounts_.end() && existing->second->status == "ACTIVE")
@@ -867,7 +1004,7 @@ SimServer::Reply SimServer::signAgreement(const Json& body) {
     if (eid) {
         if (onboarding.hashToSign.empty())
             fail("BAD_REQUEST", "this registration is confirmed in the wallet app");
-        requireCardProof(*eid, onboarding.hashToSign, s.identity->rrnr, nullptr, nullptr);
+        requireSameCard(*eid, onboarding.hashToSign, s);
     } else {
         if (onboarding.pollSessionId.empty())
             fail("BAD_REQUEST", "this registration is confirmed with the card");
@@ -947,7 +1084,7 @@ SimServer::Reply SimServer::deleteAccount(const Json& body) {
 
 SimServer::Reply SimServer::getDataToConsent(const Json& body) {
     prune();
-    requiredString(body, "clientData");
+    storedText(body, "clientData");
     AuthSession& s = readySession(requiredString(body, "authSessionId"));
     std::string oid = requiredString(body, "hashAlgorithmOID");
     auto hashesIt = body.find("hashesToSign");
@@ -1000,7 +1137,7 @@ SimServer::Reply SimServer::consentAndSignHashes(const Json& body) {
     if (eid) {
         if (consent.hashToSign.empty())
             fail("BAD_REQUEST", "this consent is given in the wallet app");
-        requireCardProof(*eid, consent.hashToSign, s.identity->rrnr, nullptr, nullptr);
+        requireSameCard(*eid, consent.hashToSign, s);
     } else {
         if (consent.pollSessionId.empty())
             fail("BAD_REQUEST", "this consent is given with the card");

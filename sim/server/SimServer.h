@@ -4,9 +4,11 @@
 // confirmations.
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -57,6 +59,7 @@ struct Options {
     int retryAfterMs = 1000;
     int maxSignatures = 100;
     std::size_t maxBodyBytes = 1 << 20;
+    std::vector<std::filesystem::path> cardCAFiles;  // PEM files of the card issuers to trust
     std::vector<std::string> disabledMeans;
     Identity walletIdentity{"Lotte", "Verbeke", "85073003328"};
     std::vector<std::pair<std::string, Fault>> faults;  // endpoint path (without base path) -> fault
@@ -69,14 +72,15 @@ struct ApiError {
 
 class SimServer {
   public:
+    // Throws when a card issuer file cannot be read.
     explicit SimServer(Options options);
     ~SimServer();
 
     // Writes the CA and server certificate, binds; the port, or -1.
     int bind();
-    // Serves until stop().
-    bool run();
-    void stop();
+    // Serves on the calling thread until the flag is set (it may be set from a signal handler); the flag is
+    // looked at on every new connection and at least ten times a second. False when serving failed.
+    bool run(const std::atomic<bool>& stopRequested);
 
     std::filesystem::path caFile() const { return options_.certDir / "ca.pem"; }
 
@@ -91,11 +95,24 @@ class SimServer {
         std::optional<Json> body;
     };
     using Handler = Reply (SimServer::*)(const Json& body);
+    using BodyHandler =
+        std::function<void(const httplib::Request& req, const std::string& body, httplib::Response& res)>;
+    struct CardProof {
+        Identity holder;
+        Bytes certificate;  // DER
+    };
+    class Listener;
+    class Workers;
 
+    // The endpoints by their path without the base path.
+    static const std::map<std::string, Handler>& routes();
     void writeCertificates();
     void installRoutes();
+    // A POST route whose body is read within the body limit, whatever its transfer encoding.
+    void post(const std::string& pattern, BodyHandler handler);
     void endpoint(const std::string& path, Handler handler);
-    void serve(const std::string& path, Handler handler, const httplib::Request& req, httplib::Response& res);
+    void serve(const std::string& path, Handler handler, const httplib::Request& req, const std::string& body,
+               httplib::Response& res);
     std::optional<Fault> takeFault(const std::string& path);
 
     Reply getMeans(const Json& body);
@@ -116,16 +133,19 @@ class SimServer {
     AuthSession& readySession(const std::string& id);
     Account& activeAccount(const Identity& identity);
     void prune();
-    void record(const httplib::Request& req);
+    void record(const httplib::Request& req, const std::string& body);
     PollSession& newPollSession(const std::string& owner);
     void advance(PollSession& poll, bool counting);
     void requireWalletProof(const std::string& pollSessionId, const std::string& owner);
-    void requireCardProof(const Json& eid, const Bytes& hashToSign, const std::optional<std::string>& rrnr,
-                          Identity* identityOut, Bytes* certificateOut);
+    CardProof requireCardProof(const Json& eid, const Bytes& hashToSign);
+    // A later proof of an authenticated session: it must come from the card that logged in.
+    void requireSameCard(const Json& eid, const Bytes& hashToSign, const AuthSession& session);
 
     Options options_;
     CertificateAuthority ca_;
-    std::unique_ptr<httplib::SSLServer> server_;
+    CardTrust cardTrust_;
+    std::unique_ptr<Listener> server_;
+    std::size_t connectionBudget_ = 0;  // bytes a connection may send per request, all told
 
     std::mutex mutex_;
     std::map<std::string, std::unique_ptr<AuthSession>> sessions_;

@@ -1,22 +1,30 @@
 // quorvane-sim-server: the stand-in remote-signing server. See README.md for its flags.
 #include <signal.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string>
-#include <thread>
 
 #include "SimServer.h"
 
 namespace {
 
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void requestStop(int) {
+    stopRequested.store(true);
+}
+
 void usage() {
     std::cerr
         << "usage: quorvane-sim-server --cert-dir DIR [--port N] [--base-path PATH] [--auth-seconds N]\n"
            "       [--session-seconds N] [--wallet-seconds N] [--wallet-polls N] [--retry-after-ms N]\n"
-           "       [--max-signatures N] [--max-body-bytes N] [--disable-mean eid|wallet]\n"
-           "       [--wallet-identity GIVEN,SURNAME,RRNR] [--fault ENDPOINT:FAULT]...\n";
+           "       [--max-signatures N] [--max-body-bytes N] [--card-ca FILE]...\n"
+           "       [--disable-mean eid|wallet] [--wallet-identity GIVEN,SURNAME,RRNR]\n"
+           "       [--fault ENDPOINT:FAULT]...\n";
 }
 
 bool parseInt(const std::string& text, long min, long max, long& out) {
@@ -76,6 +84,8 @@ int main(int argc, char** argv) {
             options.maxSignatures = static_cast<int>(integer(1, 100000));
         } else if (flag == "--max-body-bytes") {
             options.maxBodyBytes = static_cast<std::size_t>(integer(64, 256L << 20));
+        } else if (flag == "--card-ca") {
+            options.cardCAFiles.push_back(value);
         } else if (flag == "--disable-mean") {
             options.disabledMeans.push_back(value);
         } else if (flag == "--wallet-identity") {
@@ -106,13 +116,15 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    // Stop cleanly on SIGTERM and SIGINT; a peer that goes away must not kill the server.
+    // SIGTERM and SIGINT only ask the server to stop; it stops itself on this thread. A peer that goes away
+    // must not kill the server.
     signal(SIGPIPE, SIG_IGN);
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    struct sigaction stop {};
+    stop.sa_handler = requestStop;
+    sigemptyset(&stop.sa_mask);
+    stop.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGINT, &stop, nullptr);
 
     try {
         sim::SimServer server(options);
@@ -125,13 +137,10 @@ int main(int argc, char** argv) {
         std::printf("PORT %d\nCA %s\nBASE https://localhost:%d%s\n", port, server.caFile().c_str(), port,
                     options.basePath.c_str());
         std::fflush(stdout);
-        std::thread waiter([&server, stopSignals] {
-            int received = 0;
-            sigwait(&stopSignals, &received);
-            server.stop();
-        });
-        waiter.detach();
-        server.run();
+        if (!server.run(stopRequested)) {
+            std::cerr << "quorvane-sim-server: serving failed\n";
+            return 1;
+        }
     } catch (const std::exception& e) {
         std::cerr << "quorvane-sim-server: " << e.what() << "\n";
         return 1;

@@ -5,7 +5,7 @@
 #include <httplib.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,7 +14,9 @@
 #include <optional>
 #include <stdexcept>
 
+#include "platform/testing/Eventually.h"
 #include "platform/testing/TestEnvironment.h"
+#include "platform/testing/TestPKI.h"
 
 extern char** environ;
 
@@ -51,6 +53,33 @@ std::optional<std::string> after(const std::optional<std::string>& line, const s
     return line->substr(prefix.size());
 }
 
+// Starts a program with its standard output on `out`, tied to this process: the child gets SIGKILL when the
+// thread that started it ends (with its process, however that dies), and gives up at once when the parent has
+// died before the tie was made. Everything is prepared before the fork; the child makes only
+// async-signal-safe calls.
+pid_t spawnTiedToParent(const std::vector<std::string>& args, int out) {
+    std::vector<char*> argv;
+    for (const auto& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t parent = getpid();
+    pid_t child = fork();
+    if (child == 0) {
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent || dup2(out, STDOUT_FILENO) < 0)
+            _exit(127);
+        execve(argv[0], argv.data(), environ);
+        _exit(127);
+    }
+    if (child < 0)
+        throw std::runtime_error("cannot start " + args.front());
+    return child;
+}
+
+void killAndReap(pid_t pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
 std::unique_ptr<httplib::SSLClient> controlClient(int port, const std::filesystem::path& caFile) {
     auto client = std::make_unique<httplib::SSLClient>("localhost", port);
     client->set_ca_cert_path(caFile.c_str());
@@ -63,35 +92,30 @@ std::unique_ptr<httplib::SSLClient> controlClient(int port, const std::filesyste
 SimServerProcess::SimServerProcess(std::vector<std::string> flags) {
     auto program = testsupport::binaryDir() / "quorvane-sim-server";
     auto certDir = testsupport::makeTempDir("sim");
-    std::vector<std::string> args = {program.string(), "--cert-dir", certDir.string()};
+    auto cardCA = certDir / "card-ca.pem";
+    testsupport::writeFile(cardCA, testsupport::cardCA().certificatePEM());
+    std::vector<std::string> args = {program.string(), "--cert-dir", certDir.string(), "--card-ca",
+                                     cardCA.string()};
     args.insert(args.end(), flags.begin(), flags.end());
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
 
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (rc != 0) {
+    try {
+        pid_ = spawnTiedToParent(args, out[1]);
+    } catch (...) {
         close(out[0]);
-        pid_ = -1;
-        throw std::runtime_error("cannot start " + program.string());
+        close(out[1]);
+        throw;
     }
+    close(out[1]);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     auto port = after(readLine(out[0], deadline), "PORT ");
     auto ca = after(readLine(out[0], deadline), "CA ");
     auto base = after(readLine(out[0], deadline), "BASE ");
     close(out[0]);
     if (!port || !ca || !base) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
+        killAndReap(pid_);
         throw std::runtime_error("the stand-in server did not report its port");
     }
     port_ = std::stoi(*port);
@@ -100,10 +124,22 @@ SimServerProcess::SimServerProcess(std::vector<std::string> flags) {
 }
 
 SimServerProcess::~SimServerProcess() {
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0)
+        killAndReap(pid_);
+}
+
+std::optional<int> SimServerProcess::stop(std::chrono::milliseconds limit) {
+    if (pid_ <= 0)
+        return std::nullopt;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    bool ended = testsupport::eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
+    if (!ended)
+        killAndReap(pid_);
+    pid_ = -1;
+    if (!ended)
+        return std::nullopt;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int SimServerProcess::control(const std::string& path, const Json& body) const {

@@ -2,7 +2,9 @@
 // The stand-in server (quorvane-sim-server) as a real child process for the tests, and its control endpoints.
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,19 +14,26 @@ namespace simtest {
 
 class SimServerProcess {
   public:
-    // Starts quorvane-sim-server from the build's bin folder with a private certificate folder and the extra
-    // flags, and waits for the lines it prints once it listens.
+    // Starts quorvane-sim-server from the build's bin folder with a private certificate folder, trusting the
+    // test card issuer (testsupport::cardCA()), with the extra flags, and waits for the lines it prints once
+    // it listens. The server is killed when the thread that started it ends, so a test process that dies does
+    // not leave it running.
     explicit SimServerProcess(std::vector<std::string> flags = {});
     // Kills and reaps the child.
     ~SimServerProcess();
     SimServerProcess(const SimServerProcess&) = delete;
     SimServerProcess& operator=(const SimServerProcess&) = delete;
 
+    pid_t pid() const { return pid_; }
     int port() const { return port_; }
     // The URL in front of every endpoint, as the server printed it.
     const std::string& basePath() const { return basePath_; }
     // The server's CA certificate (PEM): trust it to talk to the server.
     const std::filesystem::path& caFile() const { return caFile_; }
+
+    // Asks the server to stop (SIGTERM) and reaps it: its exit status (-1 when a signal ended it), or nothing
+    // when it did not end within the limit (it is killed then).
+    std::optional<int> stop(std::chrono::milliseconds limit = std::chrono::seconds(30));
 
     // POST to a control endpoint; the reply's status (throws when there is no reply).
     int control(const std::string& path, const platform::json::Json& body) const;

@@ -521,13 +521,9 @@ Bytes signWithCard(pindle::Card& card, const Bytes& data, const std::string& pin
     return {};
 }
 
+// A card the stand-in server accepts: issued by the test card issuer it trusts.
 testsupport::Issued cardCertificate() {
-    testsupport::CertificateRequest request;
-    request.commonName = "Ann Peeters (Signature)";
-    request.givenName = "Ann";
-    request.surname = "Peeters";
-    request.serialNumber = "71715100070";
-    return testsupport::makeSelfSigned(request);
+    return testsupport::issueCitizenCard("Ann", "Peeters", "71715100070");
 }
 
 }  // namespace
