@@ -210,12 +210,16 @@ TEST_F(TokenDriverConfigurationTest, TheStaleSweepAllows900sAfterTheEndAndNothin
 TEST_F(TokenDriverConfigurationTest, TheSweepKeepsACertificateEndingNearTheLastRepresentableDate) {
     // 2262-04-11 23:40:00 UTC lies less than 900 s before the clock's last date: adding the grace to it would
     // overflow.
+    // The certificate's end is relative to the clock when it is issued, which may have passed a second
+    // boundary since `now`: judge the end it really has.
     const auto now = std::chrono::system_clock::now();
-    const auto end = std::chrono::sys_seconds(9'223'371'600s);
+    auto der = certificate(
+        -1h, std::chrono::ceil<std::chrono::seconds>(std::chrono::sys_seconds(9'223'371'600s) - now));
+    const auto validTo = notValidAfter(*platform::Certificate::fromDER(der));
+    ASSERT_TRUE(validTo);
+    const auto end = *validTo;
     ASSERT_GT(std::chrono::system_clock::time_point::max() - end, 0s);
     ASSERT_LT(std::chrono::system_clock::time_point::max() - end, TokenDriverConfiguration::staleGrace);
-    auto der = certificate(-1h, std::chrono::ceil<std::chrono::seconds>(end - now));
-    ASSERT_EQ(notValidAfter(*platform::Certificate::fromDER(der)), end);
     ASSERT_TRUE(tokens.registerToken("FAR", der));
     tokens.removeStaleTokens(now);
     EXPECT_EQ(tokens.certificateData("FAR"), der);
