@@ -1,5 +1,7 @@
 #include "TestEnvironment.h"
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -7,17 +9,42 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/qt/TlsTrust.h"
+
 namespace testsupport {
 
 namespace {
 
 std::filesystem::path makeRoot() {
     std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create the test folder");
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot create the test folder");
     return pattern;
 }
 
 }  // namespace
+
+void preparePrivateHome() {
+    const auto& root = testRoot();
+    for (const char* name :
+         {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+        auto dir = root / name;
+        std::filesystem::create_directories(dir);
+        chmod(dir.c_str(), 0700);
+        setenv(name, dir.c_str(), 1);
+    }
+}
+
+int runAllTests(int& argc, char** argv) {
+    platform::installExtraTrustFromDeploymentConfiguration();
+    ::testing::InitGoogleTest(&argc, argv);
+    int result = RUN_ALL_TESTS();
+    if (result == 0 && !std::getenv("QUORVANE_KEEP_TEST_FILES")) {
+        std::error_code ignored;
+        std::filesystem::remove_all(testRoot(), ignored);
+    }
+    return result;
+}
 
 const std::filesystem::path& testRoot() {
     static const std::filesystem::path root = makeRoot();
