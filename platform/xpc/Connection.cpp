@@ -16,6 +16,7 @@
 #include <random>
 
 #include "platform/LaunchAgent.h"
+#include "platform/PrivateFolder.h"
 
 namespace xpc {
 
@@ -32,17 +33,6 @@ bool fillAddress(const std::filesystem::path& path, sockaddr_un& address) {
         return false;
     std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
     return true;
-}
-
-// Makes the folder with mode 0700 unless it exists; either way it must be a real folder of ours that no one
-// else can enter.
-bool ensurePrivateFolder(const std::filesystem::path& folder) {
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
-    struct stat info {};
-    if (::lstat(folder.c_str(), &info) != 0)
-        return false;
-    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
 }
 
 bool isValidServiceName(const std::string& name) {
@@ -83,12 +73,8 @@ std::optional<PeerCredentials> peerCredentials(int fd) {
 }
 
 std::filesystem::path serviceFolder() {
-    std::filesystem::path folder;
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/')
-        folder = std::filesystem::path(runtime) / "quorvane-xpc";
-    else
-        folder = "/tmp/quorvane-xpc-" + std::to_string(::geteuid());
-    if (!ensurePrivateFolder(folder))
+    auto folder = platform::runtimeFolder("quorvane-xpc");
+    if (!platform::ensurePrivateFolder(folder))
         throw XPCError(XPCError::Code::serviceFolderUnavailable,
                        "the service folder is not usable: " + folder.native());
     return folder;
