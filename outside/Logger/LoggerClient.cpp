@@ -32,26 +32,12 @@ struct Sink {
     }
 };
 
-std::filesystem::path logFolder() {
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
-        return std::filesystem::path(state) / "quorvane" / "logs";
-    std::filesystem::path home;
-    if (const char* value = std::getenv("HOME"); value && *value) {
-        home = value;
-    } else if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) {
-        home = entry->pw_dir;
-    } else {
-        return {};
-    }
-    return home / ".local" / "state" / "quorvane" / "logs";
-}
-
 // The descriptor of the log file, opened on first use; -1 when it cannot be opened (then tried again later).
 int fileFor(Sink& sink, const std::string& logID) {
     int& fd = sink.files.try_emplace(logID, -1).first->second;
     if (fd >= 0)
         return fd;
-    auto folder = logFolder();
+    auto folder = LoggerClient::logFolder();
     if (folder.empty())
         return -1;
     std::error_code ignored;
@@ -101,6 +87,20 @@ void writeAll(int fd, const std::string& text) {
 }
 
 }  // namespace
+
+std::filesystem::path LoggerClient::logFolder() {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
+        return std::filesystem::path(state) / "quorvane" / "logs";
+    std::filesystem::path home;
+    if (const char* value = std::getenv("HOME"); value && *value) {
+        home = value;
+    } else if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) {
+        home = entry->pw_dir;
+    } else {
+        return {};
+    }
+    return home / ".local" / "state" / "quorvane" / "logs";
+}
 
 LoggerClient::LoggerClient(std::string logID) : logID_(std::move(logID)) {}
 
