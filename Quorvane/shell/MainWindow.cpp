@@ -2,12 +2,15 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QScreen>
 
 MainWindow::MainWindow(ContentFactory contentFactory) : contentFactory_(std::move(contentFactory)) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::WindowMaximizeButtonHint);
     setWindowTitle("Quorvane App");
+    // Made with the window, not at start-up: the icon's renderer costs start-up time and memory.
+    setWindowIcon(QIcon(":/images/AppIcon.svg"));
     setMinimumSize(minimumWidth, minimumHeight);
     resize(minimumWidth, minimumHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {

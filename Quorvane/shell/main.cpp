@@ -4,7 +4,6 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QCoreApplication>
-#include <QIcon>
 #include <QSocketNotifier>
 #include <QUrl>
 #include <csignal>
@@ -90,7 +89,6 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationDisplayName("Quorvane");
     QApplication::setDesktopFileName("quorvane");
-    QApplication::setWindowIcon(QIcon(":/images/AppIcon.svg"));
     platform::installTranslations();
     platform::installExtraTrustFromDeploymentConfiguration();
     platform::installQtWorkspaceOpener();
