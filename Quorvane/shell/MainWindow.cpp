@@ -31,10 +31,13 @@ bool MainWindow::isVisible() const {
 }
 
 void MainWindow::setContent(const AppOpenMode& mode) {
-    // The old screen may be the one whose button asked for this (the main menu does): it goes once its event
-    // has returned.
-    if (QWidget* old = takeCentralWidget()) {
-        old->hide();
+    if (QWidget* old = centralWidget()) {
+        // The old screen is done now: its close event is where it lets its model go, so that what the model
+        // queued before (a flow's completion that closes the window) finds it gone and leaves the new
+        // screen alone. The widget itself may be the one whose button asked for this (the main menu's): it is
+        // deleted once its event has returned.
+        old->close();
+        takeCentralWidget();
         old->deleteLater();
     }
     if (contentFactory_)

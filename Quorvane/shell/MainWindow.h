@@ -9,7 +9,9 @@
 
 class MainWindow : public QMainWindow, public MainWindowController::Window {
   public:
-    // Makes the screen shown for a mode.
+    // Makes the screen shown for a mode. A screen that is replaced gets a close event at once, before the new
+    // one is made; a screen with a model lets it go there (as a replaced screen's model is dropped with it),
+    // since the widget itself is deleted only once control returns to the event loop.
     using ContentFactory = std::function<QWidget*(const AppOpenMode& mode)>;
 
     static constexpr int minimumWidth = 800;

@@ -222,6 +222,7 @@ TEST(DeepLinkTest, CertificateLinkClosesThenSignalsThenReopensInThatOrder) {
     rig.scheduler->runPending();
     EXPECT_THAT(rig.events->list,
                 ::testing::ElementsAre("requested", "WillClose", "policy accessory",
+                                       "closed getCertificate(showResult: true)",
                                        "content getCertificate(showResult: false)", "DidOpen",
                                        "policy regular", "activate ignoring others"));
     EXPECT_FALSE(rig.delegate->appHasBeenOpenedFromStatusBarMenuOrDeeplink());

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QPushButton>
 #include <QScreen>
 
 #include "ShellTestSupport.h"
@@ -52,15 +53,28 @@ TEST(MainWindowTest, EveryShowGivesNewContentAndAnnouncesItBeforeActivating) {
     QWidget* second = rig.mainWindow()->centralWidget();
     EXPECT_NE(first, second);
     EXPECT_FALSE(first->isVisible());
-    EXPECT_THAT(rig.events->list,
-                ElementsAre("content menu", "DidOpen", "policy regular", "activate ignoring others",
-                            "content menu", "DidOpen", "policy regular", "activate ignoring others"));
+    // The old screen is closed before the new one is made, so that its model is gone before anything it
+    // queued can act on the new screen.
+    EXPECT_THAT(rig.events->list, ElementsAre("content menu", "DidOpen", "policy regular",
+                                              "activate ignoring others", "closed menu", "content menu",
+                                              "DidOpen", "policy regular", "activate ignoring others"));
     EXPECT_THAT(rig.logs.messages(),
                 ElementsAre("UI requested with mode: menu", "UI requested with mode: menu"));
-    // The old screen goes once the event that replaced it has returned (a button of its own may have asked).
-    QPointer<QWidget> old = first;
+}
+
+TEST(MainWindowTest, AScreenMayAskForTheNextOneFromItsOwnButton) {
+    // As the main menu's buttons do: the screen whose button was pressed is replaced while the press is
+    // handled, and deleted only once the press has returned.
+    ShellRig rig;
+    rig.controller.show(AppOpenMode::menu());
+    QPointer<QWidget> menu = rig.mainWindow()->centralWidget();
+    auto* button = new QPushButton("Settings", menu);
+    QObject::connect(button, &QPushButton::clicked, [&rig] { rig.controller.show(AppOpenMode::settings()); });
+    button->click();
+    EXPECT_TRUE(menu);
+    EXPECT_EQ(rig.events->starting("content ").back(), "content settings");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_FALSE(old);
+    EXPECT_FALSE(menu);
 }
 
 // How each way of closing ends: what the app hears, and whether the plug-in hears that retrieval is over.
@@ -167,28 +181,61 @@ TEST(MainWindowTest, BusyOnlyWhileOnScreenWithAFlow) {
     }
 }
 
+// A screen with a flow, as the navigation makes them: when the window closes, the flow answers its requester
+// and reports its end in a task of its own, upon which its navigation closes the window, unless the screen
+// has been replaced by then (its model went with it).
+class FlowScreen : public QLabel {
+  public:
+    FlowScreen(const AppOpenMode& mode, ShellRig& rig) : QLabel(QString::fromStdString(mode.description())) {
+        std::weak_ptr<int> alive = model_;
+        observation_ = platform::NotificationCenter::defaultCenter().addObserver(
+            MainWindowController::mainWindowWillCloseNotification, [&rig, alive, mode] {
+                rig.events->add("answered " + mode.description());
+                rig.scheduler->post([&rig, alive] {
+                    if (alive.lock())
+                        rig.controller.close(false);
+                });
+            });
+    }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override {
+        model_.reset();
+        observation_.cancel();
+        QLabel::closeEvent(event);
+    }
+
+  private:
+    std::shared_ptr<int> model_ = std::make_shared<int>(0);
+    platform::NotificationCenter::Observation observation_;
+};
+
 TEST(MainWindowTest, ShowingOverABusyWindowEndsTheRunningFlowLikeAClose) {
     // A second sign link while a signing flow runs: the running flow hears the close and answers its
-    // requester before the new one starts.
+    // requester before the new one starts, and its end leaves the new one alone.
     NotificationWatch watch;
     ShellRig rig;
-    Lines heardByTheFlow;
+    rig.controller.makeWindow = [&rig] {
+        return std::make_shared<MainWindow>([&rig](const AppOpenMode& mode) {
+            rig.events->add("content " + mode.description());
+            return new FlowScreen(mode, rig);
+        });
+    };
     rig.controller.show(AppOpenMode::sign(SigningRequestType::overXPC()));
-    auto flow = platform::NotificationCenter::defaultCenter().addObserver(
-        MainWindowController::mainWindowWillCloseNotification,
-        [&] { heardByTheFlow.push_back(rig.controller.lastShownMode()->description()); });
     rig.events->list.clear();
 
     rig.controller.show(AppOpenMode::sign(SigningRequestType::overXPC()));
+    rig.scheduler->runPending();
     EXPECT_THAT(rig.events->list,
-                ElementsAre("WillClose", "policy accessory", "retrieved", "content sign(overXPC(hash: none))",
-                            "DidOpen", "policy regular", "activate ignoring others"));
-    EXPECT_EQ(heardByTheFlow, Lines{"sign(overXPC(hash: none))"});
+                ElementsAre("WillClose", "answered sign(overXPC(hash: none))", "policy accessory",
+                            "retrieved", "content sign(overXPC(hash: none))", "DidOpen", "policy regular",
+                            "activate ignoring others"));
     EXPECT_TRUE(rig.mainWindow()->isVisible());
     EXPECT_EQ(watch.seen(), Lines{retrieved});
 
     // Over the menu or the settings nothing runs that would need ending.
     rig.controller.show(AppOpenMode::menu());
+    rig.scheduler->runPending();
     rig.events->list.clear();
     rig.controller.show(AppOpenMode::settings());
     EXPECT_THAT(rig.events->starting("WillClose"), ElementsAre());

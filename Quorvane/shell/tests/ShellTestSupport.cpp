@@ -57,6 +57,11 @@ QAction* findItem(QMenu* menu, const QString& title) {
 
 }  // namespace
 
+void RecordingScreen::closeEvent(QCloseEvent* event) {
+    events_->add("closed " + text().toStdString());
+    QLabel::closeEvent(event);
+}
+
 Lines Events::starting(const std::string& prefix) const {
     Lines lines;
     for (const auto& line : list) {
@@ -108,7 +113,7 @@ ShellRig::ShellRig() {
     controller.makeWindow = [events = events] {
         return std::make_shared<MainWindow>([events](const AppOpenMode& mode) {
             events->add("content " + mode.description());
-            return new QLabel(QString::fromStdString(mode.description()));
+            return new RecordingScreen(mode.description(), events);
         });
     };
     auto& center = platform::NotificationCenter::defaultCenter();

@@ -37,6 +37,19 @@ struct Events {
     Lines starting(const std::string& prefix) const;
 };
 
+// A screen that tells when it is closed.
+class RecordingScreen : public QLabel {
+  public:
+    RecordingScreen(const std::string& mode, std::shared_ptr<Events> events)
+        : QLabel(QString::fromStdString(mode)), events_(std::move(events)) {}
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    std::shared_ptr<Events> events_;
+};
+
 class RecordingApplication : public SharedApplication {
   public:
     explicit RecordingApplication(std::shared_ptr<Events> events) : events_(std::move(events)) {}
