@@ -1,23 +1,9 @@
 #include "api/HalcyraError.h"
 
-#include <QCoreApplication>
-
 #include "http/VastelError.h"
+#include "platform/qt/Localizable.h"
 
 namespace halcyra {
-
-namespace {
-
-// The "Localizable" text for the key, with "%@" replaced by the argument.
-std::string localizedFormat(const char* key, const std::string& argument) {
-    std::string format = QCoreApplication::translate("Localizable", key).toStdString();
-    auto at = format.find("%@");
-    if (at != std::string::npos)
-        format.replace(at, 2, argument);
-    return format;
-}
-
-}  // namespace
 
 std::string localizedDescription(std::exception_ptr error) {
     if (!error)
@@ -63,9 +49,9 @@ std::string HalcyraError::errorDescription() const {
         case Kind::backendError:
             return message_;
         case Kind::networkError:
-            return localizedFormat("Network error: %@.", localizedDescription(rawError_));
+            return L("Network error: %@.", localizedDescription(rawError_));
         case Kind::otherError:
-            return localizedFormat("Unexpected error: %@.", message_);
+            return L("Unexpected error: %@.", message_);
     }
     return message_;
 }

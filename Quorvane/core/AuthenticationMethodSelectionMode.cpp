@@ -1,6 +1,6 @@
 #include "AuthenticationMethodSelectionMode.h"
 
-#include <QCoreApplication>
+#include "platform/qt/Localizable.h"
 
 std::string_view rawValue(AuthenticationMethodSelectionMode mode) {
     switch (mode) {
@@ -35,5 +35,5 @@ std::string title(AuthenticationMethodSelectionMode mode) {
             key = "Always use Civaro";
             break;
     }
-    return QCoreApplication::translate("Localizable", key).toStdString();
+    return L(key);
 }

@@ -1,6 +1,6 @@
 #include "ErrorCodeWrap.h"
 
-#include <QCoreApplication>
+#include "platform/qt/Localizable.h"
 
 #include "platform/BundleInfo.h"
 #include "platform/qt/SystemInfo.h"
@@ -39,9 +39,7 @@ std::string ErrorCodeWrap::message(const HalcyraError& error) {
             return supportIds.empty() ? error.message() : error.message() + " - " + supportIds;
         }
         case HalcyraError::Kind::networkError:
-            return QCoreApplication::translate("Localizable",
-                                               "Network error, please verify your internet connection.")
-                .toStdString();
+            return L("Network error, please verify your internet connection.");
         case HalcyraError::Kind::otherError:
             return error.message();
     }

@@ -1,6 +1,6 @@
 #include "Quorvane/core/XPCClientLive.h"
 
-#include <QCoreApplication>
+#include "platform/qt/Localizable.h"
 
 #include "outside/Logger/LoggerClient.h"
 #include "platform/xpc/qt/QtReactor.h"
@@ -122,10 +122,8 @@ void XPCClientLive::signRequestTimeout() {
 
 void XPCClientLive::handleSignRequestTimeout() {
     if (auto handler = communicationErrorHandler) {
-        handler(AppError(
-            ErrorCodeCategory::xpc, std::nullopt, "002",
-            QCoreApplication::translate("Localizable", "Signature creation has timed out.").toStdString(),
-            std::nullopt));
+        handler(AppError(ErrorCodeCategory::xpc, std::nullopt, "002", L("Signature creation has timed out."),
+                         std::nullopt));
     }
     disconnect();
 }

@@ -33,17 +33,13 @@ struct Sink {
     }
 };
 
-std::filesystem::path logFolder() {
-    return platform::stateHome() / "quorvane" / "logs";
-}
-
 // The descriptor of the log file, opened on first use; -1 when it cannot be opened (then tried again later).
 int fileFor(Sink& sink, const std::string& logID) {
     int& fd = sink.files.try_emplace(logID, -1).first->second;
     if (fd >= 0)
         return fd;
     // Only the user's own folder: one that someone else made, or a link in its place, is never written to.
-    auto folder = logFolder();
+    auto folder = LoggerClient::logFolder();
     if (!platform::makePrivateFolder(folder))
         return -1;
     fd = ::open((folder / (logID + ".log")).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC,
@@ -92,6 +88,10 @@ void writeAll(int fd, const std::string& text) {
 }
 
 }  // namespace
+
+std::filesystem::path LoggerClient::logFolder() {
+    return platform::stateHome() / "quorvane" / "logs";
+}
 
 LoggerClient::LoggerClient(std::string logID) : logID_(std::move(logID)) {}
 

@@ -1,6 +1,7 @@
 #pragma once
 // The logging client. Each line goes to the log file of its log id under the XDG state folder
 // ($XDG_STATE_HOME/quorvane/logs/<logID>.log), and to every capture sink. Thread-safe; never throws.
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -9,7 +10,7 @@
 enum class LogLevel { debug, info, error };
 
 class LoggerClient {
-public:
+  public:
     explicit LoggerClient(std::string logID);
 
     void debug(std::string_view message) const;
@@ -18,14 +19,17 @@ public:
 
     const std::string& logID() const { return logID_; }
 
-private:
+    // The folder of the log files.
+    static std::filesystem::path logFolder();
+
+  private:
     void write(LogLevel level, std::string_view message) const;
     std::string logID_;
 };
 
 // Collects every line written while it lives, from any LoggerClient, so that tests can read them back.
 class LogCapture {
-public:
+  public:
     struct Line {
         std::string logID;
         LogLevel level;
@@ -41,7 +45,7 @@ public:
     std::vector<std::string> messages() const;
     void clear();
 
-private:
+  private:
     struct State;
     std::shared_ptr<State> state_;
 };

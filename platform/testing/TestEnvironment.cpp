@@ -1,5 +1,7 @@
 #include "TestEnvironment.h"
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -7,6 +9,8 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+
+#include "platform/qt/TlsTrust.h"
 
 namespace testsupport {
 
@@ -20,6 +24,28 @@ std::filesystem::path makeRoot() {
 }
 
 }  // namespace
+
+void preparePrivateHome() {
+    const auto& root = testRoot();
+    for (const char* name :
+         {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+        auto dir = root / name;
+        std::filesystem::create_directories(dir);
+        chmod(dir.c_str(), 0700);
+        setenv(name, dir.c_str(), 1);
+    }
+}
+
+int runAllTests(int& argc, char** argv) {
+    platform::installExtraTrustFromDeploymentConfiguration();
+    ::testing::InitGoogleTest(&argc, argv);
+    int result = RUN_ALL_TESTS();
+    if (result == 0 && !std::getenv("QUORVANE_KEEP_TEST_FILES")) {
+        std::error_code ignored;
+        std::filesystem::remove_all(testRoot(), ignored);
+    }
+    return result;
+}
 
 const std::filesystem::path& testRoot() {
     static const std::filesystem::path root = makeRoot();

@@ -11,6 +11,12 @@
 
 namespace testsupport {
 
+// What every test main does around its application object. Before making it: point the XDG folders into the
+// private home. After: trust the extra CAs of the deployment configuration, run the tests, and remove the
+// home when they passed (kept when QUORVANE_KEEP_TEST_FILES is set).
+void preparePrivateHome();
+int runAllTests(int& argc, char** argv);
+
 // The private temporary folder of this test process.
 const std::filesystem::path& testRoot();
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "outside/Logger/LoggerClient.h"
 #include "platform/UserFolders.h"
 
 namespace relay {
@@ -77,7 +78,7 @@ XPCLogger::XPCLogger(std::string path, int fd, std::function<platform::Date()> c
 }
 
 std::filesystem::path XPCLogger::logFolder() {
-    return platform::stateHome() / "quorvane" / "logs";
+    return LoggerClient::logFolder();
 }
 
 std::uint64_t XPCLogger::fileSize(const std::string& path) {

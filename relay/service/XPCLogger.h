@@ -37,7 +37,7 @@ class XPCLogger {
     // The date as the current locale's short date and medium time ("12/9/26, 8:16:24 AM" in English).
     static std::string formatDate(platform::Date date);
 
-    // <state home>/quorvane/logs, next to the app's logs.
+    // The folder of the app's logs (outside/Logger): the relay writes next to them.
     static std::filesystem::path logFolder();
 
   private:

@@ -315,6 +315,9 @@ class FakeWindow : public MainWindowController::Window {
   public:
     explicit FakeWindow(std::shared_ptr<Events> events) : events_(std::move(events)) {}
     void makeKeyAndOrderFront() override { events_->list.push_back("window to front"); }
+    bool isVisible() const override { return true; }
+    void setContent(const AppOpenMode&) override {}
+    void close() override {}
 
   private:
     std::shared_ptr<Events> events_;

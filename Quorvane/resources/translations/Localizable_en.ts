@@ -1,0 +1,9 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<!-- English texts of the "Localizable" keys that are names rather than the English sentence itself. A key
+     that is its own English text needs no entry: the lookup falls back to the key. -->
+<TS version="2.1" language="en">
+<context>
+    <name>Localizable</name>
+</context>
+</TS>

@@ -1,0 +1,202 @@
+// The program `quorvane` as real processes: one instance per user, later starts handing over their links,
+// endings by signal, and what it refuses.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QtEndian>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "Quorvane/core/AppSettings.h"
+#include "ShellTestSupport.h"
+#include "platform/qt/UserDefaults.h"
+#include "platform/testing/Eventually.h"
+#include "platform/testing/TestEnvironment.h"
+
+namespace {
+
+using namespace shelltest;
+using namespace std::chrono_literals;
+
+// A user of the app: a private home with the XDG folders, the tests' session bus, no display.
+class User {
+  public:
+    User() : home_(testsupport::makeTempDir("user")) {
+        environment_ = busEnvironment();
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+            auto folder = home_ / name;
+            std::filesystem::create_directories(folder);
+            ::chmod(folder.c_str(), 0700);
+            environment_.insert(name, QString::fromStdString(folder.string()));
+        }
+        environment_.insert("QT_QPA_PLATFORM", "offscreen");
+    }
+
+    static QString program() {
+        return QString::fromStdString((testsupport::binaryDir() / "quorvane").string());
+    }
+
+    // Starts the app as the user's first instance and waits until it has launched.
+    void startFirst(QProcess& process) const {
+        process.setProcessEnvironment(environment_);
+        process.start(program(), {});
+        ASSERT_TRUE(process.waitForStarted(10000));
+        ASSERT_TRUE(testsupport::eventually(
+            [this] { return log().find("Application launched") != std::string::npos; }, 20s))
+            << "the app did not launch";
+    }
+
+    // Runs a later start to its end: its exit status (-1 for a crash or a hang) and what it wrote on stderr.
+    std::pair<int, std::string> run(const QStringList& arguments) const {
+        QProcess process;
+        process.setProcessEnvironment(environment_);
+        process.start(program(), arguments);
+        const bool ended = process.waitForFinished(30000);
+        const int status = ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        return {status, process.readAllStandardError().toStdString()};
+    }
+
+    std::string log() const {
+        std::ifstream file(home_ / "XDG_STATE_HOME" / "quorvane" / "logs" / "ui.log");
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+    bool logged(const std::string& line) const { return log().find(line) != std::string::npos; }
+
+    platform::UserDefaults defaults() const {
+        return platform::UserDefaults(home_ / "XDG_CONFIG_HOME" / "quorvane" / "defaults.ini");
+    }
+    std::filesystem::path runtimeFolder() const { return home_ / "XDG_RUNTIME_DIR" / "quorvane"; }
+    const QProcessEnvironment& environment() const { return environment_; }
+
+  private:
+    std::filesystem::path home_;
+    QProcessEnvironment environment_;
+};
+
+// Ends the process with the signal and answers its exit status (-1 for a crash or a hang).
+int endWith(QProcess& process, int signal) {
+    ::kill(static_cast<pid_t>(process.processId()), signal);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode();
+}
+
+TEST(ProgramTest, ASecondStartHandsItsLinkToTheFirstAndEnds) {
+    User user;
+    user.defaults().setBoolean(AppSettings::externalCertificateRetrievalDisabledKey, true);
+    QProcess first;
+    ASSERT_NO_FATAL_FAILURE(user.startFirst(first));
+    testsupport::NotifyObserverProcess plugin(
+        user.environment(),
+        {"--until", QString::fromStdString(retrieved), QString::fromStdString(requested)});
+    ASSERT_TRUE(plugin.waitUntilReady());
+
+    auto [status, errors] = user.run({"quorvane://certificate"});
+    EXPECT_EQ(status, 0) << errors;
+    // The first process has handled the link by the time the second one ends.
+    EXPECT_TRUE(user.logged("Received deeplink quorvane://certificate"));
+    auto [observerStatus, heard] = plugin.finish();
+    EXPECT_EQ(observerStatus, 0) << "the plug-in never heard that retrieval is over";
+    EXPECT_EQ(heard, Lines{requested});  // "requested" came first
+
+    // A start without links only activates the running app; what is not a link of the app is left out.
+    std::tie(status, errors) =
+        user.run({"hello", "https://example.org/", "quorvane://sign\nforged log line"});
+    EXPECT_EQ(status, 0);
+    EXPECT_THAT(errors, ::testing::HasSubstr("ignoring \"hello\""));
+    EXPECT_THAT(errors, ::testing::HasSubstr("ignoring \"https://example.org/\""));
+    EXPECT_FALSE(user.logged("forged"));
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    EXPECT_EQ(endWith(first, SIGTERM), 0);
+    EXPECT_FALSE(std::filesystem::exists(user.runtimeFolder() / "instance"));
+}
+
+TEST(ProgramTest, AFirstStartWithALinkActsOnItAfterLaunching) {
+    User user;
+    QProcess first;
+    first.setProcessEnvironment(user.environment());
+    first.start(User::program(), {"quorvane://sign"});
+    ASSERT_TRUE(testsupport::eventually(
+        [&] { return user.logged("UI requested with mode: sign(overXPC(hash: none))"); }, 20s));
+    const std::string log = user.log();
+    EXPECT_LT(log.find("Application launched"), log.find("Received deeplink quorvane://sign"));
+    // The link came with the launch's activation: the menu window is not opened over it.
+    std::this_thread::sleep_for(1s);
+    EXPECT_FALSE(user.logged("UI requested with mode: menu"));
+    EXPECT_EQ(endWith(first, SIGINT), 0);
+}
+
+TEST(ProgramTest, AStartAfterTheFirstDiedBecomesTheFirst) {
+    User user;
+    QProcess dead;
+    ASSERT_NO_FATAL_FAILURE(user.startFirst(dead));
+    EXPECT_EQ(endWith(dead, SIGKILL), -1);  // lock file and socket are left behind
+    ASSERT_TRUE(std::filesystem::exists(user.runtimeFolder() / "instance.lock"));
+
+    QProcess next;
+    next.setProcessEnvironment(user.environment());
+    next.start(User::program(), {});
+    ASSERT_TRUE(testsupport::eventually(
+        [&] {
+            const std::string log = user.log();
+            return log.find("Application launched") != log.rfind("Application launched");
+        },
+        20s))
+        << "the new start did not launch";
+    auto [status, errors] = user.run({"quorvane://sign"});
+    EXPECT_EQ(status, 0) << errors;
+    EXPECT_TRUE(testsupport::eventually([&] { return user.logged("Received deeplink quorvane://sign"); }));
+    EXPECT_EQ(endWith(next, SIGTERM), 0);
+}
+
+TEST(ProgramTest, MalformedHandOversAreDroppedAndTheAppGoesOn) {
+    User user;
+    QProcess first;
+    ASSERT_NO_FATAL_FAILURE(user.startFirst(first));
+    const auto socketPath = QString::fromStdString((user.runtimeFolder() / "instance").string());
+    auto send = [&](const QByteArray& bytes) {
+        QLocalSocket socket;
+        socket.connectToServer(socketPath);
+        EXPECT_TRUE(socket.waitForConnected(5000));
+        socket.write(bytes);
+        socket.waitForBytesWritten(5000);
+        // The app hangs up without an answer.
+        EXPECT_TRUE(socket.state() == QLocalSocket::UnconnectedState || socket.waitForDisconnected(10000));
+        EXPECT_EQ(socket.readAll(), QByteArray());
+    };
+    QByteArray huge(4, '\0');
+    qToBigEndian<quint32>(0xFFFFFFF0u, huge.data());
+    send(huge);
+    QByteArray notStrings(4, '\0');
+    const QByteArray body = R"(["quorvane://sign", 7])";
+    qToBigEndian<quint32>(static_cast<quint32>(body.size()), notStrings.data());
+    send(notStrings + body);
+
+    auto [status, errors] = user.run({"quorvane://sign"});
+    EXPECT_EQ(status, 0) << errors;
+    EXPECT_TRUE(user.logged("Received deeplink quorvane://sign"));
+    EXPECT_EQ(user.log().find("Received deeplink quorvane://sign"),
+              user.log().rfind("Received deeplink quorvane://sign"));
+    EXPECT_EQ(endWith(first, SIGTERM), 0);
+}
+
+TEST(ProgramTest, ARuntimeFolderPlantedAsALinkIsRefused) {
+    User user;
+    auto elsewhere = user.runtimeFolder().parent_path() / "elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    std::filesystem::create_directory_symlink(elsewhere, user.runtimeFolder());
+    auto [status, errors] = user.run({});
+    EXPECT_EQ(status, 1);
+    EXPECT_THAT(errors, ::testing::HasSubstr("cannot be used"));
+}
+
+}  // namespace
