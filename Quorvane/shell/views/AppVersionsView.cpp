@@ -5,7 +5,9 @@
 #include <QVBoxLayout>
 
 #include "FontStyle.h"
+#include "Sheet.h"
 #include "StyledButton.h"
+#include "ViewModifiers.h"
 #include "platform/qt/Localizable.h"
 
 namespace {
@@ -28,6 +30,18 @@ AppVersionsView::AppVersionsView(std::shared_ptr<AppVersionsViewModel> model, QW
     addContent(layout);
     // Room left over by the host goes below the dialog.
     layout->addStretch(1);
+}
+
+Sheet* AppVersionsView::makeSheet(QWidget* owner) {
+    const bool forced = model_->release && updateKind(*model_->release) == AppUpdateKind::forced;
+    std::function<void()> cancel;
+    if (!forced)
+        cancel = [model = model_] { model->cancel(); };
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
+    layout->setContentsMargins(defaultPadding, defaultPadding, defaultPadding, defaultPadding);
+    layout->addWidget(this);
+    return new Sheet(content, owner, std::move(cancel));
 }
 
 void AppVersionsView::addContent(QVBoxLayout* layout) {

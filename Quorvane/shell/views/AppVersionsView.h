@@ -9,11 +9,16 @@
 
 class QLabel;
 class QVBoxLayout;
+class Sheet;
 class StyledButton;
 
 class AppVersionsView : public QWidget {
   public:
     explicit AppVersionsView(std::shared_ptr<AppVersionsViewModel> model, QWidget* parent = nullptr);
+
+    // Puts this dialog in a sheet over the owner's window, with the default padding around it. Esc and the
+    // window's close button cancel it, except for a forced update, which gives no way to close it.
+    Sheet* makeSheet(QWidget* owner);
 
     // Absent where the state shows no such button.
     StyledButton* downloadButton() const { return downloadButton_; }

@@ -86,7 +86,7 @@ void MenuButtonView::paintEvent(QPaintEvent*) {
 void MenuButtonView::keyPressEvent(QKeyEvent* event) {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         event->modifiers() == Qt::NoModifier) {
-        animateClick();
+        click();
         return;
     }
     QAbstractButton::keyPressEvent(event);

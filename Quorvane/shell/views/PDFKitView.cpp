@@ -1,6 +1,7 @@
 #include "PDFKitView.h"
 
 #include <QBuffer>
+#include <QKeyEvent>
 #include <QPdfDocument>
 #include <QPdfView>
 #include <QScrollBar>
@@ -28,6 +29,7 @@ PDFKitView::PDFKitView(std::shared_ptr<QPdfDocument> document, QWidget* parent)
         bar->setPalette(own);
     }
     pdfView_->setFocusPolicy(Qt::StrongFocus);
+    pdfView_->installEventFilter(this);
     setFocusProxy(pdfView_);
 
     auto* layout = new QVBoxLayout(this);
@@ -45,6 +47,18 @@ std::shared_ptr<QPdfDocument> PDFKitView::documentFromData(const QByteArray& dat
     if (document->status() != QPdfDocument::Status::Ready || document->pageCount() == 0)
         return nullptr;
     return document;
+}
+
+bool PDFKitView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == pdfView_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Home || key == Qt::Key_End) {
+            pdfView_->verticalScrollBar()->triggerAction(
+                key == Qt::Key_Home ? QAbstractSlider::SliderToMinimum : QAbstractSlider::SliderToMaximum);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void PDFKitView::showEvent(QShowEvent* event) {

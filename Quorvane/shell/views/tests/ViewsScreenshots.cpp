@@ -8,7 +8,9 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPdfDocument>
+#include <QPdfView>
 #include <QPdfWriter>
+#include <QScrollBar>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -193,6 +195,12 @@ TEST_F(Screens, PDFView) {
     screen.show();
     QTest::qWait(1000);
     EXPECT_TRUE(saveScreenshot(screen, "pdf-view"));
+    // Paged down to the gap between the first two pages.
+    auto* pdf = screen.findChild<QPdfView*>();
+    ASSERT_TRUE(pdf);
+    pdf->verticalScrollBar()->setValue(pdf->verticalScrollBar()->maximum() / 3);
+    QTest::qWait(1000);
+    EXPECT_TRUE(saveScreenshot(screen, "pdf-view-paged"));
 }
 
 // The update dialog inline (settings) and as a sheet, for each state.
@@ -224,14 +232,11 @@ TEST_F(Screens, UpdateDialog) {
             continue;
         QWidget owner;
         owner.resize(testsupport::mainWindowSize);
-        auto* content = new QWidget;
-        auto* layout = new QVBoxLayout(content);
-        layout->setContentsMargins(defaultPadding, defaultPadding, defaultPadding, defaultPadding);
-        layout->addWidget(
-            new AppVersionsView(std::make_shared<AppVersionsViewModel>(c.release, false, [] {})));
-        Sheet sheet(content, &owner, [] {});
+        std::unique_ptr<Sheet> sheet(
+            (new AppVersionsView(std::make_shared<AppVersionsViewModel>(c.release, false, [] {
+            })))->makeSheet(&owner));
         EXPECT_TRUE(
-            saveScreenshot(sheet, std::string("update-dialog-sheet-") + c.state, sheetSize(sheet, 520)));
+            saveScreenshot(*sheet, std::string("update-dialog-sheet-") + c.state, sheetSize(*sheet, 520)));
     }
 }
 
