@@ -11,6 +11,7 @@
 #include <cctype>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "outside/Logger/LoggerClient.h"
 #include "platform/BundleInfo.h"
@@ -49,29 +50,47 @@ Loaded readLocal(const QString& path, bool isResource) {
     return {Loaded::Outcome::body, std::move(bytes)};
 }
 
+// The network objects of one download. The coroutine resumes inside the reply's finished signal, so they
+// are deleted later, from the event loop, never while their signals run.
+struct Download {
+    QNetworkAccessManager* manager = new QNetworkAccessManager;
+    QNetworkReply* reply = nullptr;
+    std::vector<QMetaObject::Connection> connections;
+    bool tooLarge = false;
+
+    Download() = default;
+    Download(const Download&) = delete;
+    Download& operator=(const Download&) = delete;
+    ~Download() {
+        for (const auto& connection : connections)
+            QObject::disconnect(connection);
+        manager->deleteLater();  // and the reply, its child
+    }
+};
+
 QCoro::Task<Loaded> download(QUrl url, std::chrono::milliseconds timeout) {
-    QNetworkAccessManager manager;
+    Download download;
     QNetworkRequest request(url);
     // The transfer time-out gives up on a server that stops sending; the deadline on one that sends too
     // slowly to ever finish.
     request.setTransferTimeout(static_cast<int>(timeout.count()));
-    std::unique_ptr<QNetworkReply> reply(manager.get(request));
-    bool tooLarge = false;
-    QObject::connect(reply.get(), &QNetworkReply::downloadProgress, reply.get(),
-                     [&tooLarge, &reply](qint64 received, qint64 total) {
-                         if (!tooLarge && (received > maxDocumentSize || total > maxDocumentSize)) {
-                             tooLarge = true;
-                             reply->abort();
-                         }
-                     });
+    QNetworkReply* reply = download.reply = download.manager->get(request);
+    download.connections.push_back(QObject::connect(
+        reply, &QNetworkReply::downloadProgress, reply, [&download](qint64 received, qint64 total) {
+            if (!download.tooLarge && (received > maxDocumentSize || total > maxDocumentSize)) {
+                download.tooLarge = true;
+                download.reply->abort();
+            }
+        }));
     QTimer deadline;
     deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, reply.get(), &QNetworkReply::abort);
+    download.connections.push_back(
+        QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort));
     deadline.start(timeout);
 
-    co_await reply.get();
+    co_await reply;
 
-    if (tooLarge)
+    if (download.tooLarge)
         co_return Loaded{Loaded::Outcome::tooLarge, {}};
     // Whatever body a server answered with goes on to decoding, whatever its status: only a reply that never
     // arrived whole (no connection, TLS refused, time-out, cut off) is a failed transfer. Qt reports HTTP

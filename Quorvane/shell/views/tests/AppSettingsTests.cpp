@@ -188,6 +188,16 @@ TEST_F(AppSettingsTest, TheScreenForwardsEachControlAndShowsTheUpdateCheck) {
     QTest::mouseClick(view.privacyModeToggle()->checkBox(), Qt::LeftButton);
     EXPECT_EQ(UserDefaults::standard().boolean("privacyModeEnabled"), true);
 
+    // Tab goes through the controls from top to bottom.
+    view.externalCertificateRetrievalToggle()->setFocus();
+    const std::vector<QWidget*> tabOrder = {view.launchAgentToggle()->checkBox(),
+                                            view.authenticationMethodPicker(),
+                                            view.privacyModeToggle()->checkBox(), view.doneButton()};
+    for (QWidget* next : tabOrder) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next);
+    }
+
     // The keyboard: Space on a focused toggle, arrow keys in the picker.
     view.privacyModeToggle()->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);

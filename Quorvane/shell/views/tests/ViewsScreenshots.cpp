@@ -238,6 +238,25 @@ TEST_F(Screens, UpdateDialog) {
         EXPECT_TRUE(
             saveScreenshot(*sheet, std::string("update-dialog-sheet-") + c.state, sheetSize(*sheet, 520)));
     }
+
+    const auto suggested = testsupport::releaseWith("99.0.0", AutoUpgrade{"99.0.0", std::nullopt});
+    QWidget owner;
+    owner.resize(testsupport::mainWindowSize);
+    {
+        std::unique_ptr<Sheet> sheet(
+            (new AppVersionsView(std::make_shared<AppVersionsViewModel>(suggested, false, [] {
+            })))->makeSheet(&owner));
+        sheet->setPalette(testsupport::darkPalette());
+        EXPECT_TRUE(saveScreenshot(*sheet, "update-dialog-sheet-suggested-dark", sheetSize(*sheet, 520)));
+    }
+    {
+        testsupport::ScopedFontScale large(2.0);
+        std::unique_ptr<Sheet> sheet(
+            (new AppVersionsView(std::make_shared<AppVersionsViewModel>(suggested, false, [] {
+            })))->makeSheet(&owner));
+        EXPECT_TRUE(
+            saveScreenshot(*sheet, "update-dialog-sheet-suggested-large-font", sheetSize(*sheet, 520)));
+    }
 }
 
 TEST_F(Screens, Settings) {
