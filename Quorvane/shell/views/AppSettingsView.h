@@ -18,7 +18,6 @@ class AppSettingsView : public QWidget {
   public:
     explicit AppSettingsView(std::shared_ptr<AppSettingsViewModel> model, QWidget* parent = nullptr);
 
-    const std::shared_ptr<AppSettingsViewModel>& model() const { return model_; }
     Toggle* externalCertificateRetrievalToggle() const { return externalCertificateRetrieval_; }
     Toggle* launchAgentToggle() const { return launchAgent_; }
     QLabel* launchAgentFailureLabel() const { return launchAgentFailure_; }

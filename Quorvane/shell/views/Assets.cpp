@@ -123,10 +123,6 @@ QColor readableBackground(QColor background, const QColor& text) {
     return background;
 }
 
-bool hasImage(const ViewImage& image) {
-    return QFile::exists(imagePath(image.name));
-}
-
 void drawImage(QPainter& painter, const QRectF& rect, const ViewImage& image, const QColor& tint,
                SymbolWeight weight) {
     QSvgRenderer* svg = renderer(image, weight);

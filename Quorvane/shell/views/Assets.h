@@ -48,8 +48,6 @@ double contrastRatio(const QColor& a, const QColor& b);
 // contrast of 4.5.
 QColor readableBackground(QColor background, const QColor& text);
 
-// True when the image is built in.
-bool hasImage(const ViewImage& image);
 // Draws the image scaled to fit the rectangle, centred, keeping its aspect ratio. Symbols are drawn in the
 // tint with lines of the weight; assets ignore both.
 void drawImage(QPainter& painter, const QRectF& rect, const ViewImage& image, const QColor& tint,

@@ -9,8 +9,6 @@ class BulletView : public QWidget {
 
     explicit BulletView(QString content, QWidget* parent = nullptr);
 
-    const QString& content() const { return content_; }
-
   protected:
     void paintEvent(QPaintEvent* event) override;
 

@@ -21,7 +21,6 @@ class ImageView : public QWidget {
 
     ImageView(ViewImage image, QSize imageSize, Style style, QWidget* parent = nullptr);
 
-    const ViewImage& image() const { return image_; }
     QSize sizeHint() const override;
 
   protected:

@@ -21,7 +21,6 @@ class InfoView : public QWidget {
 
     explicit InfoView(std::shared_ptr<InfoViewModel> model, QWidget* parent = nullptr);
 
-    const std::shared_ptr<InfoViewModel>& model() const { return model_; }
     QLabel* messageLabel() const { return message_; }
     QProgressBar* progressIndicator() const { return progress_; }
     StyledButton* okButton() const { return okButton_; }

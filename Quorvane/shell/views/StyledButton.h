@@ -12,7 +12,6 @@ class StyledButton : public QPushButton {
     StyledButton(const QString& text, Style style, ControlSize size = ControlSize::regular,
                  QWidget* parent = nullptr);
 
-    Style buttonStyle() const { return style_; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 

@@ -72,4 +72,16 @@ TEST(MenuViewTest, TheKeyboardReachesEveryButtonFromTheFirst) {
                                                      AppOpenMode::accountInfo(), AppOpenMode::settings()}));
 }
 
+// A title made of runs: shown as text, never as markup, the coloured run in its colour.
+TEST(MenuButtonViewTest, TitleRunsAreEscapedAndColoured) {
+    AttributedText title{{{"Sign <b>now</b> & later", std::nullopt, false},
+                          {" (Temporarily unavailable)", ViewColor::fixed(QColor(0xCC, 0, 0)), false}}};
+    MenuButtonView button(ViewImage::asset("Pindle"), SymbolWeight::regular, ViewColor::role(QPalette::Text),
+                          ViewColor::asset("WalletButtonBackground"), title, ViewColor::role(QPalette::Base));
+    EXPECT_EQ(button.accessibleName(), "Sign <b>now</b> & later (Temporarily unavailable)");
+    const QString html = button.titleLabel()->text();
+    EXPECT_TRUE(html.contains("Sign &lt;b&gt;now&lt;/b&gt; &amp; later")) << html.toStdString();
+    EXPECT_TRUE(html.contains("color:#cc0000")) << html.toStdString();
+}
+
 }  // namespace
