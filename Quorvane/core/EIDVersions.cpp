@@ -77,7 +77,7 @@ void from_json(const Json& json, Platform& value) {
 }
 
 void from_json(const Json& json, Platforms& value) {
-    value.macOS = platform::json::required<Platform>(json, "macOS");
+    value.linux_ = platform::json::required<Platform>(json, "linux");
 }
 
 void from_json(const Json& json, EIDVersions& value) {
@@ -138,7 +138,7 @@ void to_json(Json& json, const Platform& value) {
 
 void to_json(Json& json, const Platforms& value) {
     json = Json::object();
-    platform::json::put(json, "macOS", value.macOS);
+    platform::json::put(json, "linux", value.linux_);
 }
 
 void to_json(Json& json, const EIDVersions& value) {

@@ -1,8 +1,9 @@
 #pragma once
 // The app-versions document: the app's releases for this platform, each with the system versions it is meant
 // for, its version, its download links and the thresholds below which the running app is asked or made to
-// upgrade. Only "platforms" -> "macOS" -> "components" -> "quorvane" -> "releases" is read; every other key,
-// at any level, is ignored. A null optional member counts as absent; a null required member as missing.
+// upgrade. Only "platforms" -> "linux" -> "components" -> "quorvane" -> "releases" is read; every other key,
+// at any level (the other platforms' entries included), is ignored. A null optional member counts as absent;
+// a null required member as missing.
 //
 // Decoding is all or nothing: text that is not JSON, a missing required member anywhere (in any release), a
 // value of the wrong type or a link that is not a valid URL fails the whole document.
@@ -60,7 +61,7 @@ struct Platform {
 };
 
 struct Platforms {
-    Platform macOS;
+    Platform linux_;  // "linux": the releases of this build, for kernel versions
     friend bool operator==(const Platforms&, const Platforms&) = default;
 };
 

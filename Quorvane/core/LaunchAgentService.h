@@ -13,4 +13,6 @@ class LaunchAgentService {
     virtual void registerService() = 0;
     // Unregisters the agent (a failure is ignored), then registers it as registerService() does.
     virtual void reregisterService() = 0;
+    // Unregisters the agent: the user switched it off. Never throws; a failure is logged.
+    virtual void unregisterService() = 0;
 };

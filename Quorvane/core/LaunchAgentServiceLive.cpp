@@ -55,6 +55,14 @@ void LaunchAgentServiceLive::reregisterService() {
     registerService();
 }
 
+void LaunchAgentServiceLive::unregisterService() {
+    try {
+        agent()->unregisterAgent();
+    } catch (const std::exception& error) {
+        logger()->error(std::string("Error unregistering XPC service: ") + error.what());
+    }
+}
+
 LaunchAgentServiceLive::AgentLookup LaunchAgentServiceLive::registryLookup() {
     return [](const std::string& plistName) -> std::unique_ptr<Agent> {
         return std::make_unique<RegistryAgent>(platform::LaunchAgent(plistName));

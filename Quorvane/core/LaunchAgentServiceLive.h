@@ -36,6 +36,7 @@ class LaunchAgentServiceLive : public LaunchAgentService {
     bool isServiceEnabled() const override;
     void registerService() override;
     void reregisterService() override;
+    void unregisterService() override;
 
     // Agents of the registry file of platform::LaunchAgent, with definitions and registry in the given
     // places.

@@ -157,7 +157,7 @@ TEST(AppVersionsFileLocationTest, TestDocumentsAreBuiltInAndDecode) {
         const auto bytes = file.readAll().toStdString();
         EIDVersions document;
         ASSERT_NO_THROW(document = EIDVersions::decode(bytes));
-        const auto& releases = document.platforms.macOS.components.quorvane.releases;
+        const auto& releases = document.platforms.linux_.components.quorvane.releases;
         ASSERT_EQ(releases.size(), c.releases);
         const auto& first = releases.front();
         EXPECT_EQ(first.autoUpgrade && first.autoUpgrade->suggestIfBelow.has_value(), c.firstHasSuggestion);
@@ -264,7 +264,7 @@ TEST_F(AppVersionsTest, TheLiveLoggerHasTheAppsLogID) {
 // ---- The document
 
 std::string documentWithReleases(const std::string& releases) {
-    return R"({"platforms": {"macOS": {"components": {"quorvane": {"releases": )" + releases + "}}}}}";
+    return R"({"platforms": {"linux": {"components": {"quorvane": {"releases": )" + releases + "}}}}}";
 }
 
 const std::string validLinks = R"({"default": "https://www.quorvane.example/download"})";
@@ -283,7 +283,8 @@ TEST(EIDVersionsTest, AValidDocumentDecodesItsReleasesInOrderAndIgnoresEverythin
       "schema": 3,
       "platforms": {
         "windows": {"components": {"quorvane": {"releases": [{"version": 7}]}}},
-        "macOS": {
+        "macOS": {"components": {"quorvane": {"releases": "another platform's entry"}}},
+        "linux": {
           "note": "ignored",
           "components": {
             "other": {"releases": "not even an array"},
@@ -317,7 +318,7 @@ TEST(EIDVersionsTest, AValidDocumentDecodesItsReleasesInOrderAndIgnoresEverythin
     second.version = "1.1.0";
     second.links.default_ = link("https://www.quorvane.example/old");
     EIDVersions expected;
-    expected.platforms.macOS.components.quorvane.releases = {first, second};
+    expected.platforms.linux_.components.quorvane.releases = {first, second};
 
     EXPECT_EQ(EIDVersions::decode(text), expected);
 }
@@ -354,7 +355,7 @@ TEST(EIDVersionsTest, AbsentAndNullOptionalMembersDecodeAsAbsent) {
         SCOPED_TRACE(c.label);
         EIDVersions document;
         ASSERT_NO_THROW(document = EIDVersions::decode(documentWithReleases("[" + c.release + "]")));
-        const auto& releases = document.platforms.macOS.components.quorvane.releases;
+        const auto& releases = document.platforms.linux_.components.quorvane.releases;
         ASSERT_EQ(releases.size(), 1u);
         EXPECT_EQ(releases[0].osVersion.min, "6.0.0");
         EXPECT_EQ(releases[0].osVersion.max, c.max);
@@ -364,8 +365,8 @@ TEST(EIDVersionsTest, AbsentAndNullOptionalMembersDecodeAsAbsent) {
         EXPECT_EQ(releases[0].autoUpgrade, c.autoUpgrade);
     }
 
-    EXPECT_TRUE(
-        EIDVersions::decode(documentWithReleases("[]")).platforms.macOS.components.quorvane.releases.empty());
+    EXPECT_TRUE(EIDVersions::decode(documentWithReleases("[]"))
+                    .platforms.linux_.components.quorvane.releases.empty());
 }
 
 TEST(EIDVersionsTest, AnyMalformedPartFailsTheWholeDocument) {
@@ -382,9 +383,9 @@ TEST(EIDVersionsTest, AnyMalformedPartFailsTheWholeDocument) {
         {"a top-level array", "[" + documentWithReleases("[]") + "]"},
         {"no platforms", "{}"},
         {"null platforms", R"({"platforms": null})"},
-        {"no macOS", R"({"platforms": {"windows": {"components": {"quorvane": {"releases": []}}}}})"},
-        {"no quorvane component", R"({"platforms": {"macOS": {"components": {"other": {"releases": []}}}}})"},
-        {"no releases", R"({"platforms": {"macOS": {"components": {"quorvane": {}}}}})"},
+        {"no linux", R"({"platforms": {"macOS": {"components": {"quorvane": {"releases": []}}}}})"},
+        {"no quorvane component", R"({"platforms": {"linux": {"components": {"other": {"releases": []}}}}})"},
+        {"no releases", R"({"platforms": {"linux": {"components": {"quorvane": {}}}}})"},
         {"null releases", documentWithReleases("null")},
         {"releases an object", documentWithReleases("{}")},
         {"a release that is not an object", documentWithReleases("[" + good + ", 5]")},
@@ -464,7 +465,7 @@ TEST(EIDVersionsTest, EncodingWritesTheSameKeysAndLeavesAbsentMembersOut) {
     const auto decoded = EIDVersions::decode(text);
     const Json encoded = decoded;
 
-    const auto& releases = encoded["platforms"]["macOS"]["components"]["quorvane"]["releases"];
+    const auto& releases = encoded["platforms"]["linux"]["components"]["quorvane"]["releases"];
     ASSERT_EQ(releases.size(), 2u);
     EXPECT_EQ(
         releases[0].dump(),

@@ -169,6 +169,19 @@ TEST(LaunchAgentServiceTest, ReregisteringUnregistersThenRegisters) {
     }
 }
 
+TEST(LaunchAgentServiceTest, UnregisteringSwitchesTheAgentOffAndLogsAFailure) {
+    FakeRig rig;
+    rig.agent->status = LaunchAgentStatus::enabled;
+    rig.service.unregisterService();
+    EXPECT_EQ(rig.agent->calls, (Lines{"unregister"}));
+    EXPECT_FALSE(rig.service.isServiceEnabled());
+    EXPECT_TRUE(rig.log.lines().empty());
+
+    rig.agent->failUnregister = true;
+    EXPECT_NO_THROW(rig.service.unregisterService());
+    EXPECT_EQ(rig.log.messages(), (Lines{"Error unregistering XPC service: the agent is not registered"}));
+}
+
 TEST(LaunchAgentServiceTest, RegistersInTheRealRegistry) {
     RegistryRig rig;
     rig.writeDefinition();
@@ -301,6 +314,7 @@ class FakeService : public LaunchAgentService {
     }
     void registerService() override {}
     void reregisterService() override {}
+    void unregisterService() override {}
 
     bool enabled = false;
     mutable int statusReads = 0;
@@ -561,6 +575,7 @@ TEST(LaunchAgentPageTest, ContinuesWhenTheUserRegistersTheAgentInTheRegistry) {
         }
         void registerService() override { live->registerService(); }
         void reregisterService() override { live->reregisterService(); }
+        void unregisterService() override { live->unregisterService(); }
         std::shared_ptr<LaunchAgentService> live;
         mutable int reads = 0;
     };

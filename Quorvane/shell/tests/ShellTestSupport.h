@@ -105,6 +105,7 @@ class RecordingLaunchAgentService : public LaunchAgentService {
     bool isServiceEnabled() const override { return true; }
     void registerService() override { events_->add("registerService"); }
     void reregisterService() override {}
+    void unregisterService() override {}
 
   private:
     std::shared_ptr<Events> events_;
