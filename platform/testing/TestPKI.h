@@ -1,5 +1,6 @@
 #pragma once
-// Certificates and keys made at test time with OpenSSL (validity is relative to now, so nothing is committed).
+// Certificates and keys made at test time with OpenSSL (validity is relative to now, so nothing is
+// committed).
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -14,7 +15,7 @@ typedef struct evp_pkey_st EVP_PKEY;
 
 namespace testsupport {
 
-enum class KeyType { ecP256, ecP384, rsa2048 };
+enum class KeyType { ecP256, ecP384, ecP521, rsa2048 };
 
 struct CertificateRequest {
     std::string commonName = "Test";
