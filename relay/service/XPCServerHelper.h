@@ -34,12 +34,17 @@ class XPCServerHelper : public XPCService, public std::enable_shared_from_this<X
 
   private:
     platform::Date now() const { return clock_(); }
+    // After the token's answer has been forwarded: the connection closes once the answer is written, and a
+    // ready signal that comes later waits for the next token instead of going to this one.
+    void releaseAnsweredToken();
 
     const XPCLogger& logger;
     std::shared_ptr<xpc::Connection> appConnection;
     std::shared_ptr<xpc::Connection> tokenConnection;
     bool hasReceivedInitialConnectionRequest_ = false;
     bool isAppReadySignalPending_ = false;
+    // A hash has come in since the stored token registered: the next answer is that token's.
+    bool hasTokenSentHash_ = false;
     platform::Date appReadySignalReceivalDate;
 
     xpc::Reactor& reactor_;
