@@ -1,8 +1,21 @@
 #include "relay/service/XPCServerHelper.h"
 
+#include <cstdlib>
 #include <utility>
 
 namespace relay {
+
+double timeScale() {
+    static const double scale = [] {
+        const char* text = std::getenv("QUORVANE_TIME_SCALE");
+        if (!text || !*text)
+            return 1.0;
+        char* end = nullptr;
+        double value = std::strtod(text, &end);
+        return (end && *end == '\0' && value > 0 && value <= 1000) ? value : 1.0;
+    }();
+    return scale;
+}
 
 XPCServerHelper::XPCServerHelper(const XPCLogger& logger, xpc::Reactor& reactor,
                                  std::function<platform::Date()> clock)

@@ -11,6 +11,10 @@
 
 namespace relay {
 
+// The relay's waits are multiplied by this factor, read once from QUORVANE_TIME_SCALE (a positive number,
+// default 1) so that tests run its 10 s in a fraction of the time. Only the relay program reads it.
+double timeScale();
+
 class XPCServerHelper : public XPCService, public std::enable_shared_from_this<XPCServerHelper> {
   public:
     // The ready signal is buffered this long (times the time scale) for a token to register.
