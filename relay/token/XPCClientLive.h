@@ -6,7 +6,8 @@
 // The request runs wholly on its calling thread, without threads of its own (applications may forbid them):
 // its connections and listener live on an event loop that the request runs until it ends, and the waits of
 // the exchange are timers on that loop. The relay's messages set the flags of the request and take it on as
-// far as the flags allow, as the specification's waiting loop would. A new client is made for every request.
+// far as the flags allow, as a loop that tests the flags between waits would. A new client is made for every
+// request.
 #include <chrono>
 #include <memory>
 #include <optional>
