@@ -1,6 +1,7 @@
-// The relay's speed: one signature exchange (token -> relay -> app answering at once -> relay -> token)
-// against a raw Unix-socket ping-pong between two threads, and the CPU time a token spends waiting 30 s for
-// an app that never answers. Runs the real relay (brokel, next to this program) with private XDG folders.
+// The relay's speed: one signature exchange (token registration, ready signal, token -> relay -> app
+// answering at once -> relay -> token) against a raw Unix-socket ping-pong between two threads, and the CPU
+// time a token spends waiting 30 s for an app that never answers. Runs the real relay (brokel, next to this
+// program) with private XDG folders.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <openssl/ec.h>
@@ -186,7 +187,9 @@ void BM_RawUnixSocketPingPong(benchmark::State& state) {
 }
 BENCHMARK(BM_RawUnixSocketPingPong)->UseRealTime();
 
-// The hash goes token -> relay -> app, which signs at once; the signature comes back app -> relay -> token.
+// One exchange through the relay: the token registers (as it does for each request) and gets the app's ready
+// signal, the hash goes token -> relay -> app, which signs at once, and the signature comes back app -> relay
+// -> token, which the relay then lets go.
 void BM_SignatureExchange(benchmark::State& state) {
     Sandbox sandbox;
     Brokel brokel(sandbox);
@@ -196,17 +199,18 @@ void BM_SignatureExchange(benchmark::State& state) {
     auto token = std::make_shared<CountingToken>();
     Peer<relay::XPCClientApp> appPeer(appThread.reactor(), app, relay::XPCClientRole::app);
     app->peer = &appPeer;
-    Peer<relay::XPCClientToken> tokenPeer(tokenThread.reactor(), token, relay::XPCClientRole::token);
-    appPeer.proxy().sendAppIsReadySignal();
-    if (!token->ready.waitFor(1)) {
-        state.SkipWithError("the relay did not pair the peers");
-        return;
-    }
     Bytes hash(32, 0x5A);
     long done = 0;
     for (auto _ : state) {
+        Peer<relay::XPCClientToken> tokenPeer(tokenThread.reactor(), token, relay::XPCClientRole::token);
+        appPeer.proxy().sendAppIsReadySignal();
+        ++done;
+        if (!token->ready.waitFor(done)) {
+            state.SkipWithError("the relay did not pair the peers");
+            return;
+        }
         tokenPeer.proxy().sendSignHashRequest(hash, "BENCH");
-        if (!token->signatures.waitFor(++done)) {
+        if (!token->signatures.waitFor(done)) {
             state.SkipWithError("no signature");
             return;
         }

@@ -48,6 +48,9 @@ std::shared_ptr<EVP_PKEY> makeKey(KeyType type) {
         case KeyType::ecP384:
             key = EVP_EC_gen("P-384");
             break;
+        case KeyType::ecP521:
+            key = EVP_EC_gen("P-521");
+            break;
         case KeyType::rsa2048:
             key = EVP_RSA_gen(2048);
             break;

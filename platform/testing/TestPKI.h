@@ -15,7 +15,7 @@ typedef struct evp_pkey_st EVP_PKEY;
 
 namespace testsupport {
 
-enum class KeyType { ecP256, ecP384, rsa2048 };
+enum class KeyType { ecP256, ecP384, ecP521, rsa2048 };
 
 struct CertificateRequest {
     std::string commonName = "Test";

@@ -1,6 +1,5 @@
 #include "relay/common/XPCProtocols.h"
 
-#include <cstdlib>
 #include <string_view>
 
 namespace relay {
@@ -167,18 +166,6 @@ void XPCClientTokenProxy::signatureReadyWithSignature(const platform::Bytes& sig
 }
 void XPCClientTokenProxy::signatureFailed() {
     connection_->send(message(relay::signatureFailed));
-}
-
-double timeScale() {
-    static const double scale = [] {
-        const char* text = std::getenv("QUORVANE_TIME_SCALE");
-        if (!text || !*text)
-            return 1.0;
-        char* end = nullptr;
-        double value = std::strtod(text, &end);
-        return (end && *end == '\0' && value > 0 && value <= 1000) ? value : 1.0;
-    }();
-    return scale;
 }
 
 }  // namespace relay

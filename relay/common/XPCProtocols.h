@@ -111,8 +111,4 @@ class XPCClientTokenProxy final : public XPCClientToken {
     std::shared_ptr<xpc::Connection> connection_;
 };
 
-// Deadlines are multiplied by this factor, read once from QUORVANE_TIME_SCALE (a positive number, default 1)
-// so that tests run the relay's 10 s and the token's 30 s and 300 s in a fraction of the time.
-double timeScale();
-
 }  // namespace relay

@@ -1,8 +1,21 @@
 #include "relay/service/XPCServerHelper.h"
 
+#include <cstdlib>
 #include <utility>
 
 namespace relay {
+
+double timeScale() {
+    static const double scale = [] {
+        const char* text = std::getenv("QUORVANE_TIME_SCALE");
+        if (!text || !*text)
+            return 1.0;
+        char* end = nullptr;
+        double value = std::strtod(text, &end);
+        return (end && *end == '\0' && value > 0 && value <= 1000) ? value : 1.0;
+    }();
+    return scale;
+}
 
 XPCServerHelper::XPCServerHelper(const XPCLogger& logger, xpc::Reactor& reactor,
                                  std::function<platform::Date()> clock)
@@ -28,6 +41,8 @@ void XPCServerHelper::registerFor(const xpc::Endpoint& endpoint, std::int64_t ro
                                                                     : xpcClientTokenInterface());
     auto& slot = clientRole == XPCClientRole::app ? appConnection : tokenConnection;
     auto replaced = std::exchange(slot, connection);
+    if (clientRole == XPCClientRole::token)
+        hasTokenSentHash_ = false;
     // A replaced connection is closed, and its handlers leave the role alone: they only clean up a connection
     // that is still the stored one, so a late end of an old peer never drops the newest one.
     if (replaced)
@@ -53,10 +68,19 @@ void XPCServerHelper::registerFor(const xpc::Endpoint& endpoint, std::int64_t ro
 
 void XPCServerHelper::cleanUpConnection(XPCClientRole role) {
     logger.log("Cleaning up connection for " + roleText(static_cast<std::int64_t>(role)));
-    if (role == XPCClientRole::app)
+    if (role == XPCClientRole::app) {
         appConnection.reset();
-    else
+    } else {
         tokenConnection.reset();
+        hasTokenSentHash_ = false;
+    }
+}
+
+void XPCServerHelper::releaseAnsweredToken() {
+    if (!hasTokenSentHash_ || !tokenConnection)
+        return;
+    tokenConnection->closeAfterSending();
+    cleanUpConnection(XPCClientRole::token);
 }
 
 void XPCServerHelper::sendAppIsReadySignal() {
@@ -92,6 +116,7 @@ void XPCServerHelper::sendBufferedAppReadySignal() {
 }
 
 void XPCServerHelper::sendSignHashRequest(const platform::Bytes& hash, const std::string& instanceID) {
+    hasTokenSentHash_ = true;
     if (auto app = XPCClientAppProxy::remoteObjectProxy(appConnection)) {
         app->signWithHash(hash, instanceID);
         return;
@@ -112,6 +137,7 @@ void XPCServerHelper::sendSignatureReadySignal(const platform::Bytes& signature)
         logger.log("XPC signature exchange completed with success");
         hasReceivedInitialConnectionRequest_ = false;
         token->signatureReadyWithSignature(signature);
+        releaseAnsweredToken();
         return;
     }
     logger.log("Cannot send signature ready signal, token connection not found", XPCLogType::error);
@@ -122,6 +148,7 @@ void XPCServerHelper::sendSignatureFailureSignal() {
         logger.log("XPC signature exchange failed");
         hasReceivedInitialConnectionRequest_ = false;
         token->signatureFailed();
+        releaseAnsweredToken();
         return;
     }
     logger.log("Cannot send signature failure signal, token connection not found", XPCLogType::error);

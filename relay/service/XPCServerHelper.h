@@ -11,6 +11,10 @@
 
 namespace relay {
 
+// The relay's waits are multiplied by this factor, read once from QUORVANE_TIME_SCALE (a positive number,
+// default 1) so that tests run its 10 s in a fraction of the time. Only the relay program reads it.
+double timeScale();
+
 class XPCServerHelper : public XPCService, public std::enable_shared_from_this<XPCServerHelper> {
   public:
     // The ready signal is buffered this long (times the time scale) for a token to register.
@@ -34,12 +38,17 @@ class XPCServerHelper : public XPCService, public std::enable_shared_from_this<X
 
   private:
     platform::Date now() const { return clock_(); }
+    // After the token's answer has been forwarded: the connection closes once the answer is written, and a
+    // ready signal that comes later waits for the next token instead of going to this one.
+    void releaseAnsweredToken();
 
     const XPCLogger& logger;
     std::shared_ptr<xpc::Connection> appConnection;
     std::shared_ptr<xpc::Connection> tokenConnection;
     bool hasReceivedInitialConnectionRequest_ = false;
     bool isAppReadySignalPending_ = false;
+    // A hash has come in since the stored token registered: the next answer is that token's.
+    bool hasTokenSentHash_ = false;
     platform::Date appReadySignalReceivalDate;
 
     xpc::Reactor& reactor_;

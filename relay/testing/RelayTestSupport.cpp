@@ -20,6 +20,34 @@
 
 namespace relaytest {
 
+std::filesystem::path shippedModulePath() {
+    return testsupport::binaryDir().parent_path() / "lib" / "libpellin-pkcs11.so";
+}
+
+std::filesystem::path testModulePath() {
+    return testsupport::binaryDir().parent_path() / "lib" / "libpellin-pkcs11-testing.so";
+}
+
+std::vector<std::string> tokenLogMessages() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::vector<std::string> messages;
+    if (!state)
+        return messages;
+    std::istringstream lines(readFile(std::filesystem::path(state) / "quorvane" / "logs" / "token.log"));
+    std::string line;
+    while (std::getline(lines, line)) {
+        for (const char* level : {" INFO ", " ERROR "}) {
+            auto at = line.find(level);
+            if (at == std::string::npos)
+                continue;
+            std::string name = level[1] == 'I' ? "info: " : "error: ";
+            messages.push_back(name + line.substr(at + std::string(level).size()));
+            break;
+        }
+    }
+    return messages;
+}
+
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
@@ -282,9 +310,10 @@ FakeApp::~FakeApp() {
     disconnect();
 }
 
-void FakeApp::setAnswer(Answer answer) {
+void FakeApp::setAnswer(Answer answer, Bytes custom) {
     std::lock_guard lock(mutex_);
     answer_ = answer;
+    custom_ = std::move(custom);
 }
 
 void FakeApp::connectAndRegister(bool sendReadySignal, std::int64_t role) {
@@ -380,10 +409,12 @@ Bytes FakeApp::sign(EVP_PKEY* key, const Bytes& digest) {
 
 void FakeApp::signWithHash(const Bytes& hash, const std::string& instanceID) {
     Answer answer;
+    Bytes custom;
     {
         std::lock_guard lock(mutex_);
         requests_.push_back({hash, instanceID});
         answer = answer_;
+        custom = custom_;
     }
     changed_.notify_all();
     // As the app does: answer once, then drop the connection and the listener.
@@ -402,6 +433,9 @@ void FakeApp::signWithHash(const Bytes& hash, const std::string& instanceID) {
         case Answer::garbage:
             sendSignature({1, 2, 3});
             break;
+        case Answer::custom:
+            sendSignature(custom);
+            break;
     }
     disconnect();
 }
@@ -412,6 +446,57 @@ void FakeApp::signRequestTimeout() {
         ++timeouts_;
     }
     changed_.notify_all();
+}
+
+// --- ServingApp
+
+ServingApp::ServingApp(std::shared_ptr<EVP_PKEY> key) : key_(std::move(key)), server_([this] { serve(); }) {}
+
+ServingApp::~ServingApp() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    server_.join();
+}
+
+void ServingApp::serve() {
+    for (;;) {
+        auto app = std::make_shared<FakeApp>(thread_.reactor(), key_);
+        {
+            std::lock_guard lock(mutex_);
+            current_ = app;
+        }
+        app->connectAndRegister();
+        while (!app->waitForRequests(1, 20ms)) {
+            std::lock_guard lock(mutex_);
+            if (stopping_)
+                return;
+        }
+        // The answer is written before the next registration goes out.
+        thread_.runSync([] {});
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back(app->requests().front());
+            current_.reset();
+        }
+        changed_.notify_all();
+    }
+}
+
+std::vector<FakeApp::Request> ServingApp::requests() const {
+    std::lock_guard lock(mutex_);
+    auto requests = requests_;
+    if (current_)
+        for (const auto& request : current_->requests())
+            requests.push_back(request);
+    return requests;
+}
+
+bool ServingApp::waitForRequests(std::size_t count, std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return requests_.size() >= count; });
 }
 
 // --- FakeToken

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/Bytes.h"
@@ -35,6 +36,14 @@ std::vector<std::string> logMessages(const std::string& log);
 // True when `expected` occurs in `lines` in this order (other lines may come between).
 bool containsInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected);
 std::size_t countOf(const std::vector<std::string>& lines, const std::string& line);
+
+// The token module as it ships, and the test build's one whose relay client waits a fifth of the real times.
+std::filesystem::path shippedModulePath();
+std::filesystem::path testModulePath();
+
+// The token module's log lines in this process's private state folder, each as "info: <message>" or
+// "error: <message>".
+std::vector<std::string> tokenLogMessages();
 
 // A fake xdg-open first on PATH (for this process and its children) that appends each URL to a file.
 class FakeOpener {
@@ -120,7 +129,8 @@ class BrokelProcess {
 // The app's side of the protocol, answering sign requests as configured.
 class FakeApp : public relay::XPCClientApp, public std::enable_shared_from_this<FakeApp> {
   public:
-    enum class Answer { none, signature, failure, empty, garbage };
+    // `custom` answers with the bytes given to setAnswer.
+    enum class Answer { none, signature, failure, empty, garbage, custom };
     struct Request {
         Bytes hash;
         std::string instanceID;
@@ -129,7 +139,7 @@ class FakeApp : public relay::XPCClientApp, public std::enable_shared_from_this<
     FakeApp(xpc::Reactor& reactor, std::shared_ptr<EVP_PKEY> key = nullptr);
     ~FakeApp() override;
 
-    void setAnswer(Answer answer);
+    void setAnswer(Answer answer, Bytes custom = {});
     // As the app does it: connect to the relay, open a listener, register with role app, then (optionally)
     // ready.
     void connectAndRegister(bool sendReady = true, std::int64_t role = 0);
@@ -157,10 +167,37 @@ class FakeApp : public relay::XPCClientApp, public std::enable_shared_from_this<
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     Answer answer_ = Answer::signature;
+    Bytes custom_;
     std::vector<Request> requests_;
     int timeouts_ = 0;
     std::shared_ptr<xpc::Connection> connection_;
     std::shared_ptr<xpc::Listener> listener_;
+};
+
+// An app that serves one sign request after another with signatures of its key: it registers and sends its
+// ready signal, answers the request, drops its connection and registers again at once (before the token of
+// the answered request has gone).
+class ServingApp {
+  public:
+    explicit ServingApp(std::shared_ptr<EVP_PKEY> key);
+    ~ServingApp();
+    ServingApp(const ServingApp&) = delete;
+    ServingApp& operator=(const ServingApp&) = delete;
+
+    // Every request received so far, the one being answered included.
+    std::vector<FakeApp::Request> requests() const;
+    bool waitForRequests(std::size_t count, std::chrono::milliseconds limit = 10s) const;
+
+  private:
+    void serve();
+    std::shared_ptr<EVP_PKEY> key_;
+    xpc::ReactorThread thread_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    bool stopping_ = false;
+    std::vector<FakeApp::Request> requests_;  // of the apps that are done
+    std::shared_ptr<FakeApp> current_;
+    std::thread server_;
 };
 
 // The token's side of the protocol, driven step by step by the test.

@@ -1,9 +1,14 @@
-// End to end with outside tools: opensc's pkcs11-tool signs a digest with the module through the real relay
-// and a fake app; the signature verifies with OpenSSL. p11-kit lists the module from its registration file.
+// End to end with the applications that use PKCS#11 modules: opensc's pkcs11-tool, GnuTLS (p11tool, certtool)
+// and NSS (modutil, certutil) list the certificate and sign through the real relay and a fake app, once per
+// signature; the signatures verify with OpenSSL. p11-kit lists the module from its registration file. The
+// signing runs use the test build's module (a fifth of the real waits).
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <future>
 
 #include "platform/testing/TestEnvironment.h"
 #include "platform/testing/TestPKI.h"
@@ -15,10 +20,6 @@ using platform::tokens::TokenConfiguration;
 using platform::tokens::TokenStore;
 
 namespace {
-
-std::string modulePath() {
-    return (testsupport::binaryDir().parent_path() / "lib" / "libpellin-pkcs11.so").native();
-}
 
 std::string hex(const std::string& text) {
     static const char digits[] = "0123456789abcdef";
@@ -35,10 +36,10 @@ std::string hex(const std::string& text) {
 struct SharedPrograms {
     std::filesystem::path module, brokel, app;
 };
-SharedPrograms copyProgramsFor(const std::filesystem::path& folder) {
+SharedPrograms copyProgramsFor(const std::filesystem::path& folder, const std::filesystem::path& module) {
     std::filesystem::create_directories(folder);
-    SharedPrograms copies{folder / "libpellin-pkcs11.so", folder / "brokel", folder / "relay_test_app"};
-    std::filesystem::copy_file(modulePath(), copies.module);
+    SharedPrograms copies{folder / module.filename(), folder / "brokel", folder / "relay_test_app"};
+    std::filesystem::copy_file(module, copies.module);
     std::filesystem::copy_file(testsupport::binaryDir() / "brokel", copies.brokel);
     std::filesystem::copy_file(testsupport::binaryDir() / "relay_test_app", copies.app);
     for (const auto& path : {folder, copies.module, copies.brokel, copies.app})
@@ -66,6 +67,35 @@ void writeBytes(const std::filesystem::path& path, const Bytes& bytes) {
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+Bytes readBytes(const std::filesystem::path& path) {
+    std::string text = readFile(path);
+    return Bytes(text.begin(), text.end());
+}
+
+// True when the certificate request (PEM or DER) is signed by the key (OpenSSL).
+bool requestIsSignedBy(const std::filesystem::path& path, EVP_PKEY* key) {
+    std::string text = readFile(path);
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())),
+                                                  BIO_free);
+    X509_REQ* request = text.find("-----BEGIN") != std::string::npos
+                            ? PEM_read_bio_X509_REQ(bio.get(), nullptr, nullptr, nullptr)
+                            : d2i_X509_REQ_bio(bio.get(), nullptr);
+    std::unique_ptr<X509_REQ, decltype(&X509_REQ_free)> owned(request, X509_REQ_free);
+    return request && X509_REQ_verify(request, key) == 1;
+}
+
+// A token configuration for a new P-256 certificate.
+testsupport::Issued installToken(const std::string& instanceID) {
+    TokenStore store;
+    store.installDriver();
+    store.removeAllConfigurations();
+    testsupport::CertificateRequest request;
+    request.commonName = instanceID;
+    auto issued = testsupport::makeSelfSigned(request);
+    store.writeConfiguration(TokenConfiguration::forCertificate(instanceID, issued.der()));
+    return issued;
+}
+
 }  // namespace
 
 TEST(Pkcs11Tool, SignsADigestThatVerifiesWithOneExchange) {
@@ -81,9 +111,9 @@ TEST(Pkcs11Tool, SignsADigestThatVerifiesWithOneExchange) {
     xpc::ReactorThread thread;
     BrokelProcess brokel;
     auto app = std::make_shared<FakeApp>(thread.reactor(), issued.key);
-    std::vector<std::pair<std::string, std::string>> environment = {{"QUORVANE_TIME_SCALE", "0.2"}};
+    const std::string modulePath = testModulePath().native();
 
-    auto listed = runProgram({"pkcs11-tool", "--module", modulePath(), "--list-token-slots"}, environment);
+    auto listed = runProgram({"pkcs11-tool", "--module", modulePath, "--list-token-slots"});
     ASSERT_EQ(listed.status, 0) << listed.output;
     EXPECT_NE(listed.output.find("token label        : CARD-E2E"), std::string::npos) << listed.output;
 
@@ -94,10 +124,9 @@ TEST(Pkcs11Tool, SignsADigestThatVerifiesWithOneExchange) {
     writeBytes(folder / "digest", digest);
     app->connectAndRegister();
     auto signed_ =
-        runProgram({"pkcs11-tool", "--module", modulePath(), "--token-label", "CARD-E2E", "--sign",
+        runProgram({"pkcs11-tool", "--module", modulePath, "--token-label", "CARD-E2E", "--sign",
                     "--mechanism", "ECDSA", "--id", hex("CARD-E2E"), "--input-file",
-                    (folder / "digest").native(), "--output-file", (folder / "signature").native()},
-                   environment);
+                    (folder / "digest").native(), "--output-file", (folder / "signature").native()});
     ASSERT_EQ(signed_.status, 0) << signed_.output;
     Bytes signature;
     {
@@ -119,7 +148,7 @@ TEST(Pkcs11Tool, P11KitListsTheRegisteredModuleAndItsToken) {
         user = 65534;
     auto home = testsupport::makeTempDir("p11-home");
     std::filesystem::create_directories(home / ".config" / "pkcs11" / "modules");
-    auto programs = copyProgramsFor(home / "programs");
+    auto programs = copyProgramsFor(home / "programs", shippedModulePath());
     writeRegistration(home / ".config" / "pkcs11" / "modules" / "pellin.module", programs.module);
     auto data = home / "data";
     TokenStore store(data / "quorvane" / "tokens" / platform::tokens::driverClassID);
@@ -169,7 +198,7 @@ TEST(Pkcs11Tool, SignsThroughTheP11KitProxy) {
     auto runtime = base / "runtime", data = base / "data", config = base / "config", work = base / "work";
     for (const auto& folder : {runtime, data, config / "pkcs11" / "modules", work, base / "state"})
         std::filesystem::create_directories(folder);
-    auto programs = copyProgramsFor(base / "programs");
+    auto programs = copyProgramsFor(base / "programs", testModulePath());
     writeRegistration(config / "pkcs11" / "modules" / "pellin.module", programs.module);
     TokenStore store(data / "quorvane" / "tokens" / platform::tokens::driverClassID);
     store.installDriver();
@@ -191,8 +220,7 @@ TEST(Pkcs11Tool, SignsThroughTheP11KitProxy) {
         {"XDG_DATA_HOME", data.native()},
         {"XDG_CONFIG_HOME", config.native()},
         {"XDG_STATE_HOME", (base / "state").native()},
-        {"HOME", work.native()},
-        {"QUORVANE_TIME_SCALE", "0.2"}};
+        {"HOME", work.native()}};
     BrokelProcess::Options options;
     options.log = work / "brokel_std.txt";
     options.environment = environment;
@@ -217,4 +245,83 @@ TEST(Pkcs11Tool, SignsThroughTheP11KitProxy) {
     for (int i = 0; i < 32; ++i)
         expected += "42";
     EXPECT_EQ(readFile(work / "requests.txt"), expected + "\n");  // one exchange
+}
+
+// Two applications sign different digests at the same moment: one waits for the other's exchange, and each
+// gets a signature over its own digest.
+TEST(Pkcs11Tool, TwoProcessesSigningAtOnceEachGetASignatureOverTheirOwnDigest) {
+    auto issued = installToken("CARD-RACE");
+    BrokelProcess brokel;
+    ServingApp app(issued.key);
+    auto folder = testsupport::makeTempDir("pkcs11-race");
+    const int rounds = 3;
+    for (int round = 0; round < rounds; ++round) {
+        std::vector<Bytes> digests = {Bytes(32, static_cast<std::uint8_t>(2 * round + 1)),
+                                      Bytes(32, static_cast<std::uint8_t>(2 * round + 2))};
+        std::vector<std::future<ProgramResult>> runs;
+        for (std::size_t i = 0; i < digests.size(); ++i) {
+            auto input = folder / ("digest" + std::to_string(i));
+            auto output = folder / ("signature" + std::to_string(i));
+            writeBytes(input, digests[i]);
+            std::filesystem::remove(output);
+            runs.push_back(std::async(std::launch::async, [=] {
+                return runProgram({"pkcs11-tool", "--module", testModulePath().native(), "--token-label",
+                                   "CARD-RACE", "--sign", "--mechanism", "ECDSA", "--id", hex("CARD-RACE"),
+                                   "--input-file", input.native(), "--output-file", output.native()});
+            }));
+        }
+        for (std::size_t i = 0; i < digests.size(); ++i) {
+            auto result = runs[i].get();
+            ASSERT_EQ(result.status, 0) << round << " " << i << result.output;
+            auto signature = readBytes(folder / ("signature" + std::to_string(i)));
+            EXPECT_TRUE(verifies(issued.key.get(), digests[i], signature)) << round << " " << i;
+        }
+    }
+    EXPECT_EQ(app.requests().size(), 2u * rounds);  // one exchange per signature
+}
+
+TEST(Pkcs11Consumers, GnuTLSListsTheCertificateAndSignsOncePerSignature) {
+    auto issued = installToken("CARD-GNUTLS");
+    BrokelProcess brokel;
+    ServingApp app(issued.key);
+    const std::string modulePath = testModulePath().native();
+
+    auto listed = runProgram({"p11tool", "--provider", modulePath, "--list-all"});
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    EXPECT_NE(listed.output.find("object=CARD-GNUTLS-leaf;type=cert"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("object=CARD-GNUTLS;type=private"), std::string::npos) << listed.output;
+
+    auto folder = testsupport::makeTempDir("certtool");
+    std::ofstream(folder / "template") << "cn = \"Through GnuTLS\"\n";
+    auto request =
+        runProgram({"certtool", "--generate-request", "--provider", modulePath, "--load-privkey",
+                    "pkcs11:token=CARD-GNUTLS;object=CARD-GNUTLS;type=private", "--template",
+                    (folder / "template").native(), "--outfile", (folder / "request.pem").native()});
+    ASSERT_EQ(request.status, 0) << request.output;
+    EXPECT_TRUE(requestIsSignedBy(folder / "request.pem", issued.key.get()));
+    EXPECT_EQ(app.requests().size(), 1u);
+}
+
+TEST(Pkcs11Consumers, NSSListsTheCertificateAndSignsOncePerSignature) {
+    auto issued = installToken("CARD-NSS");
+    BrokelProcess brokel;
+    ServingApp app(issued.key);
+    auto folder = testsupport::makeTempDir("nss");
+    const std::string database = "sql:" + (folder / "db").native();
+    std::filesystem::create_directories(folder / "db");
+
+    auto created = runProgram({"certutil", "-N", "-d", database, "--empty-password"});
+    ASSERT_EQ(created.status, 0) << created.output;
+    auto added = runProgram(
+        {"modutil", "-add", "pellin", "-libfile", testModulePath().native(), "-dbdir", database, "-force"});
+    ASSERT_EQ(added.status, 0) << added.output;
+    auto listed = runProgram({"certutil", "-L", "-d", database, "-h", "all"});
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    EXPECT_NE(listed.output.find("CARD-NSS:CARD-NSS-leaf"), std::string::npos) << listed.output;
+
+    auto request = runProgram({"certutil", "-R", "-d", database, "-h", "CARD-NSS", "-k", hex("CARD-NSS"),
+                               "-s", "CN=Through NSS", "-o", (folder / "request.der").native()});
+    ASSERT_EQ(request.status, 0) << request.output;
+    EXPECT_TRUE(requestIsSignedBy(folder / "request.der", issued.key.get()));
+    EXPECT_EQ(app.requests().size(), 1u);
 }

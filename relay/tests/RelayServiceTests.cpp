@@ -201,6 +201,42 @@ TEST_F(RelayProcess, ReplacedConnectionNeverDropsTheNewestPeer) {
     EXPECT_EQ(countOf(messages(), "error: Cannot sign hash, app connection not found"), 0u);
 }
 
+// Once a token's answer is forwarded the relay lets the token go: an app that registers again at once (before
+// that token has closed) has its ready signal kept for the next token.
+TEST_F(RelayProcess, TokenIsLetGoOnceItsAnswerIsForwarded) {
+    token->connectAndRegister();
+    app->connectAndRegister();
+    ASSERT_TRUE(token->waitForReady(1));
+    token->sendHash(Bytes(32, 5), "CARD");
+    ASSERT_TRUE(token->waitForSignatures(1));
+    ASSERT_TRUE(brokel->waitForMessage("info: Cleaning up connection for token"));
+    EXPECT_TRUE(containsInOrder(messages(), {"info: XPC signature exchange completed with success",
+                                             "info: Cleaning up connection for token"}));
+
+    auto again = std::make_shared<FakeApp>(thread.reactor(), key);
+    again->connectAndRegister();
+    ASSERT_TRUE(brokel->waitForMessage("info: App is ready signal buffered until token client connects"));
+    auto next = std::make_shared<FakeToken>(thread.reactor());
+    next->connectAndRegister();
+    EXPECT_TRUE(next->waitForReady(1));
+    EXPECT_EQ(token->readySignals(), 1);
+    next->disconnect();
+    again->disconnect();
+}
+
+// An answer that comes before the token sent a hash is not that token's: the token keeps its place and still
+// gets the ready signal.
+TEST_F(RelayProcess, TokenWithoutAHashKeepsItsPlaceAfterAnAnswer) {
+    token->connectAndRegister();
+    ASSERT_TRUE(brokel->waitForMessage("info: No app ready signal buffered, doing nothing"));
+    app->connectAndRegister(false);
+    app->sendFailure();
+    ASSERT_TRUE(token->waitForFailures(1));
+    app->sendReady();
+    EXPECT_TRUE(token->waitForReady(1));
+    EXPECT_EQ(countOf(messages(), "info: Cleaning up connection for token"), 0u);
+}
+
 TEST_F(RelayProcess, RegistrationWithAnUnknownRoleIsLoggedAndIgnored) {
     app->connectAndRegister(false, 7);
     ASSERT_TRUE(brokel->waitForMessage("info: Endpoint received for 7"));

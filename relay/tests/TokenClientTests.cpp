@@ -1,5 +1,6 @@
 // The token's relay client and session against the real relay (or none): deadlines, retries, the relay
-// started on demand, and the one error of the session.
+// started on demand, answers that are not this request's, a token displaced by another, and the one error of
+// the session.
 #include <gtest/gtest.h>
 #include <openssl/ec.h>
 
@@ -123,18 +124,81 @@ TEST_F(TokenClient, AppThatNeverGetsReadyEndsTheRequestWithoutTellingTheRelay) {
     EXPECT_TRUE(app->requests().empty());
 }
 
-TEST_F(TokenClient, RelayLostAfterValidationIsLoggedButNotRetried) {
+TEST_F(TokenClient, RelayLostAfterValidationEndsTheRequestAtOnceWithoutRetrying) {
     auto brokel = std::make_unique<BrokelProcess>();
-    auto pending = std::async(std::launch::async, [&] { return request(Bytes(32, 10)); });
+    Timeouts timeouts = fastTimeouts();
+    timeouts.appReady = pellin::Duration(120.0);
+    auto pending = std::async(std::launch::async, [&] { return request(Bytes(32, 10), timeouts); });
     ASSERT_TRUE(brokel->waitForMessage("info: No app ready signal buffered, doing nothing"));
     brokel.reset();
+    ASSERT_EQ(pending.wait_for(30s), std::future_status::ready);  // far from its deadline
     EXPECT_FALSE(pending.get());
     auto lines = tokenMessages(capture);
-    EXPECT_TRUE(containsInOrder(
-        lines, {"info: XPC connection validated", "info: Waiting for UI tool ready signal",
-                "error: XPC connection interrupted", "error: Process timed out and will be interrupted"}));
+    EXPECT_TRUE(
+        containsInOrder(lines, {"info: XPC connection validated", "info: Waiting for UI tool ready signal",
+                                "error: XPC service closed the token connection, the signing request ends"}));
+    EXPECT_EQ(countOf(lines, "error: Process timed out and will be interrupted"), 0u);
     EXPECT_EQ(countOf(lines, "info: Attempting XPC connection"), 1u);
     EXPECT_EQ(countOf(lines, "info: Re-attempting XPC connection after 1 second"), 0u);
+}
+
+// An answer that reaches the token before it sent its hash belongs to another exchange (one that ended by a
+// time-out, say): it is ignored, and the request goes on to get its own signature.
+TEST_F(TokenClient, AnswerThatComesBeforeTheHashIsIgnored) {
+    BrokelProcess brokel;
+    struct Case {
+        bool signature;
+        std::string logLine;
+    };
+    for (const auto& c :
+         {Case{true, "error: Ignored a signature that came before this request sent its hash"},
+          Case{false, "error: Ignored a failure signal that came before this request sent its hash"}}) {
+        capture.clear();
+        auto peer = std::make_shared<FakeApp>(thread.reactor(), key);
+        auto registered = countOf(brokel.messages(), "info: No app ready signal buffered, doing nothing");
+        Bytes digest(32, c.signature ? 11 : 12);
+        auto pending = std::async(std::launch::async, [&] { return request(digest); });
+        ASSERT_TRUE(
+            brokel.waitForMessage("info: No app ready signal buffered, doing nothing", registered + 1));
+
+        peer->connectAndRegister(false);
+        if (c.signature)
+            peer->sendSignature(FakeApp::sign(key.get(), Bytes(32, 13)));
+        else
+            peer->sendFailure();
+        peer->sendReady();
+        auto signature = pending.get();
+        ASSERT_TRUE(signature) << c.logLine;
+        EXPECT_TRUE(verifies(key.get(), digest, *signature));
+        ASSERT_EQ(peer->requests().size(), 1u);
+        EXPECT_EQ(peer->requests()[0].hash, digest);
+        EXPECT_TRUE(containsInOrder(tokenMessages(capture), {"info: Waiting for UI tool ready signal",
+                                                             c.logLine, "info: Received UI tool ready signal",
+                                                             "info: Received UI tool signature"}));
+        peer->disconnect();
+    }
+}
+
+// The relay keeps one token: a token that registers later takes the place, and the earlier one learns it at
+// once from its connection. The app's ready signal then goes to the newer token only.
+TEST_F(TokenClient, DisplacedTokenEndsAtOnceAndNeverSendsItsHash) {
+    BrokelProcess brokel;
+    Timeouts timeouts = fastTimeouts();
+    timeouts.appReady = pellin::Duration(120.0);
+    auto pending = std::async(std::launch::async, [&] { return request(Bytes(32, 14), timeouts); });
+    ASSERT_TRUE(brokel.waitForMessage("info: No app ready signal buffered, doing nothing"));
+    auto newer = std::make_shared<FakeToken>(thread.reactor());
+    newer->connectAndRegister();
+    ASSERT_EQ(pending.wait_for(30s), std::future_status::ready);  // far from its deadline
+    EXPECT_FALSE(pending.get());
+    EXPECT_EQ(tokenMessages(capture).back(),
+              "error: XPC service closed the token connection, the signing request ends");
+
+    app->connectAndRegister();
+    EXPECT_TRUE(newer->waitForReady(1));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(app->requests().empty());
+    newer->disconnect();
 }
 
 TEST_F(TokenClient, SignatureTimeOutIsReportedToTheApp) {
@@ -221,9 +285,9 @@ TEST(TokenSession, TokenTakesTheConfigurationsInstanceID) {
 
 TEST_F(TokenClient, SessionFailsWithTheTokenErrorForFailureAndEmptySignature) {
     BrokelProcess brokel;
-    pellin::QuorvaneTokenDriver driver;
+    pellin::QuorvaneTokenDriver driver(fastTimeouts());
     auto token = driver.tokenForConfiguration(platform::tokens::TokenConfiguration{"CARD-9", {}});
-    pellin::QuorvaneTokenSession session(token, fastTimeouts());
+    pellin::QuorvaneTokenSession session(token);
     for (auto answer : {FakeApp::Answer::failure, FakeApp::Answer::empty}) {
         auto peer = std::make_shared<FakeApp>(thread.reactor(), key);
         peer->setAnswer(answer);

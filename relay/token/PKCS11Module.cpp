@@ -1,14 +1,18 @@
 // Pellin as a PKCS#11 module: every token configuration of the store is a slot with a token holding the
-// certificate and its EC key (paired by CKA_ID), and signing with the key (CKM_ECDSA over a 32-, 48- or
-// 64-byte digest) asks the app for the signature through the relay. No login; the token cannot be written.
+// certificate and its EC key (paired by CKA_ID), and signing with the key (CKM_ECDSA over input of any
+// length) asks the app for the signature through the relay. A signature is returned only once it verifies
+// with the certificate's key. No PIN; the token is write-protected. The module creates no threads: a
+// signature's exchange runs on the calling thread.
 #include <p11-kit/pkcs11.h>
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +24,14 @@
 namespace {
 
 using platform::Bytes;
+
+// The test build's module shortens the relay client's waits (a compile-time definition of that target only);
+// the shipped module reads no setting of the kind.
+#ifdef PELLIN_TEST_TIME_SCALE
+constexpr double timeScale = PELLIN_TEST_TIME_SCALE;
+#else
+constexpr double timeScale = 1.0;
+#endif
 
 // Object handles within a session.
 constexpr CK_OBJECT_HANDLE certificateHandle = 1;
@@ -44,6 +56,7 @@ Bytes boolValue(bool value) {
 struct Session {
     CK_SLOT_ID slot;
     CK_FLAGS flags;
+    bool closed = false;  // guarded by the module's lock
     std::shared_ptr<pellin::QuorvaneTokenSession> tokenSession;
     std::vector<Object> objects;
     std::optional<pellin::ECKeyInfo> key;
@@ -59,12 +72,16 @@ struct Session {
 struct Module {
     std::mutex mutex;
     bool initialized = false;
+    std::uint64_t generation = 0;               // counts C_Finalize calls
     std::map<std::string, CK_SLOT_ID> slotIDs;  // instance id -> slot, stable while the module is loaded
     std::map<CK_SLOT_ID, std::string> instanceIDs;
     CK_SLOT_ID nextSlot = 1;
     std::map<CK_SESSION_HANDLE, std::shared_ptr<Session>> sessions;
     CK_SESSION_HANDLE nextSession = 1;
-    pellin::QuorvaneTokenDriver driver;
+    std::set<CK_SLOT_ID> loggedIn;  // the application's login state, per token
+    int signCalls = 0;              // C_Sign calls inside the module
+    std::condition_variable signCallsEnded;
+    pellin::QuorvaneTokenDriver driver{pellin::Timeouts::scaled(timeScale)};
 
     static Module& shared() {
         static Module* module = new Module;  // never destroyed: the host may call in while it exits
@@ -104,6 +121,34 @@ struct Module {
         auto found = sessions.find(handle);
         return found == sessions.end() ? nullptr : found->second;
     }
+
+    // A signature of the session that is waiting ends at once; the last session of a token logs it out.
+    void closeSession(std::map<CK_SESSION_HANDLE, std::shared_ptr<Session>>::iterator found) {
+        auto session = found->second;
+        session->closed = true;
+        session->tokenSession->close();
+        sessions.erase(found);
+        if (std::none_of(sessions.begin(), sessions.end(),
+                         [&](const auto& entry) { return entry.second->slot == session->slot; }))
+            loggedIn.erase(session->slot);
+    }
+};
+
+// A C_Sign call while it is inside the module, so that C_Finalize can wait for it to leave. Made with the
+// module locked.
+class SignCall {
+  public:
+    explicit SignCall(Module& module) : module_(module) { ++module_.signCalls; }
+    ~SignCall() {
+        std::lock_guard lock(module_.mutex);
+        if (--module_.signCalls == 0)
+            module_.signCallsEnded.notify_all();
+    }
+    SignCall(const SignCall&) = delete;
+    SignCall& operator=(const SignCall&) = delete;
+
+  private:
+    Module& module_;
 };
 
 void padded(CK_UTF8CHAR* field, std::size_t size, const std::string& text) {
@@ -152,6 +197,8 @@ std::vector<Object> objectsFor(const platform::tokens::TokenConfiguration& confi
     auto fields = pellin::certificateFields(*certificate);
     if (!fields)
         return objects;
+    if (!fields->ecKey)
+        LoggerClient("token").error("The certificate gives no signing key: " + fields->keyProblem);
     // Consumers pair a certificate with its key by CKA_ID; the configuration's object ids stay as labels.
     Bytes id = platform::toBytes(configuration.instanceID);
     std::string keyLabel = configuration.instanceID;
@@ -224,17 +271,15 @@ bool matches(const Object& object, CK_ATTRIBUTE_PTR templ, CK_ULONG count) {
     return true;
 }
 
-// The digest algorithm that a CKM_ECDSA input of this length stands for.
+// The digest algorithm that a digest of this length stands for.
 const char* algorithmForDigestLength(std::size_t length) {
     switch (length) {
         case 32:
             return pellin::algorithms::ecdsaSignatureDigestX962SHA256;
         case 48:
             return pellin::algorithms::ecdsaSignatureDigestX962SHA384;
-        case 64:
-            return pellin::algorithms::ecdsaSignatureDigestX962SHA512;
         default:
-            return "";
+            return pellin::algorithms::ecdsaSignatureDigestX962SHA512;
     }
 }
 
@@ -287,11 +332,10 @@ CK_RV initialize(void* args) {
             init->CreateMutex && init->DestroyMutex && init->LockMutex && init->UnlockMutex;
         if (someMutexFunctions && !allMutexFunctions)
             return CKR_ARGUMENTS_BAD;
-        // We lock with the system's primitives; only those are acceptable.
+        // We lock with the system's primitives; only those are acceptable. The module never creates threads,
+        // so CKF_LIBRARY_CANT_CREATE_OS_THREADS asks nothing of it.
         if (allMutexFunctions && !(init->flags & CKF_OS_LOCKING_OK))
             return CKR_CANT_LOCK;
-        if (init->flags & CKF_LIBRARY_CANT_CREATE_OS_THREADS)
-            return CKR_NEED_TO_CREATE_THREADS;
     }
     auto& module = Module::shared();
     std::lock_guard lock(module.mutex);
@@ -304,11 +348,17 @@ CK_RV initialize(void* args) {
 CK_RV finalize(void* reserved) {
     if (reserved)
         return CKR_ARGUMENTS_BAD;
-    return withModule([&](Module& module) -> CK_RV {
-        module.sessions.clear();
-        module.initialized = false;
-        return CKR_OK;
-    });
+    auto& module = Module::shared();
+    std::unique_lock lock(module.mutex);
+    if (!module.initialized)
+        return CKR_CRYPTOKI_NOT_INITIALIZED;
+    module.initialized = false;
+    ++module.generation;
+    while (!module.sessions.empty())
+        module.closeSession(module.sessions.begin());
+    // A signature that was waiting ends at once: let its call leave before the application unloads us.
+    module.signCallsEnded.wait(lock, [&] { return module.signCalls == 0; });
+    return CKR_OK;
 }
 
 CK_RV getInfo(CK_INFO_PTR info) {
@@ -365,11 +415,11 @@ CK_RV getTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info) {
         padded(info->manufacturerID, sizeof info->manufacturerID, "Quorvane");
         padded(info->model, sizeof info->model, "Pellin");
         padded(info->serialNumber, sizeof info->serialNumber, std::to_string(slot));
-        info->flags = CKF_TOKEN_INITIALIZED;
+        info->flags = CKF_TOKEN_INITIALIZED | CKF_WRITE_PROTECTED;
         info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
         info->ulSessionCount = CK_UNAVAILABLE_INFORMATION;
-        info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
-        info->ulRwSessionCount = CK_UNAVAILABLE_INFORMATION;
+        info->ulMaxRwSessionCount = 0;
+        info->ulRwSessionCount = 0;
         info->ulMaxPinLen = 0;
         info->ulMinPinLen = 0;
         info->ulTotalPublicMemory = CK_UNAVAILABLE_INFORMATION;
@@ -400,8 +450,8 @@ CK_RV getMechanismInfo(CK_SLOT_ID slot, CK_MECHANISM_TYPE type, CK_MECHANISM_INF
             return CKR_SLOT_ID_INVALID;
         if (type != CKM_ECDSA)
             return CKR_MECHANISM_INVALID;
-        info->ulMinKeySize = 256;
-        info->ulMaxKeySize = 521;
+        info->ulMinKeySize = pellin::smallestKeyBits;
+        info->ulMaxKeySize = pellin::largestKeyBits;
         info->flags = CKF_SIGN | CKF_EC_F_P | CKF_EC_NAMEDCURVE | CKF_EC_UNCOMPRESS;
         return CKR_OK;
     });
@@ -419,6 +469,8 @@ CK_RV openSession(CK_SLOT_ID slot, CK_FLAGS flags, void*, CK_NOTIFY, CK_SESSION_
         auto configuration = module.configurationOf(slot);
         if (!configuration)
             return CKR_TOKEN_NOT_PRESENT;
+        if (flags & CKF_RW_SESSION)
+            return CKR_TOKEN_WRITE_PROTECTED;
         auto session = std::make_shared<Session>();
         session->slot = slot;
         session->flags = flags;
@@ -432,7 +484,11 @@ CK_RV openSession(CK_SLOT_ID slot, CK_FLAGS flags, void*, CK_NOTIFY, CK_SESSION_
 
 CK_RV closeSession(CK_SESSION_HANDLE handle) {
     return withModule([&](Module& module) -> CK_RV {
-        return module.sessions.erase(handle) ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
+        auto found = module.sessions.find(handle);
+        if (found == module.sessions.end())
+            return CKR_SESSION_HANDLE_INVALID;
+        module.closeSession(found);
+        return CKR_OK;
     });
 }
 
@@ -440,7 +496,12 @@ CK_RV closeAllSessions(CK_SLOT_ID slot) {
     return withModule([&](Module& module) -> CK_RV {
         if (!module.instanceIDs.contains(slot))
             return CKR_SLOT_ID_INVALID;
-        std::erase_if(module.sessions, [slot](const auto& entry) { return entry.second->slot == slot; });
+        for (auto found = module.sessions.begin(); found != module.sessions.end();) {
+            auto next = std::next(found);
+            if (found->second->slot == slot)
+                module.closeSession(found);
+            found = next;
+        }
         return CKR_OK;
     });
 }
@@ -454,23 +515,41 @@ CK_RV getSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO_PTR info) {
             return CKR_SESSION_HANDLE_INVALID;
         info->slotID = session->slot;
         info->flags = session->flags;
-        info->state = (session->flags & CKF_RW_SESSION) ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION;
+        info->state = module.loggedIn.contains(session->slot) ? CKS_RO_USER_FUNCTIONS : CKS_RO_PUBLIC_SESSION;
         info->ulDeviceError = 0;
         return CKR_OK;
     });
 }
 
-// Nothing to log in to: a login or a logout is accepted and changes nothing.
-CK_RV acceptForOpenSession(CK_SESSION_HANDLE handle) {
-    return withSession(handle, [](const std::shared_ptr<Session>&) -> CK_RV { return CKR_OK; });
-}
-
-CK_RV login(CK_SESSION_HANDLE handle, CK_USER_TYPE, CK_UTF8CHAR_PTR, CK_ULONG) {
-    return acceptForOpenSession(handle);
+// The token has no PIN and every session is read-only: logging in as the user only changes the state that
+// the sessions report.
+CK_RV login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, CK_UTF8CHAR_PTR, CK_ULONG) {
+    return withModule([&](Module& module) -> CK_RV {
+        auto session = module.session(handle);
+        if (!session)
+            return CKR_SESSION_HANDLE_INVALID;
+        switch (userType) {
+            case CKU_USER:
+                return module.loggedIn.insert(session->slot).second ? CKR_OK : CKR_USER_ALREADY_LOGGED_IN;
+            case CKU_SO:
+                return CKR_SESSION_READ_ONLY_EXISTS;
+            case CKU_CONTEXT_SPECIFIC: {
+                std::lock_guard lock(session->mutex);
+                return session->signActive ? CKR_OK : CKR_OPERATION_NOT_INITIALIZED;
+            }
+            default:
+                return CKR_USER_TYPE_INVALID;
+        }
+    });
 }
 
 CK_RV logout(CK_SESSION_HANDLE handle) {
-    return acceptForOpenSession(handle);
+    return withModule([&](Module& module) -> CK_RV {
+        auto session = module.session(handle);
+        if (!session)
+            return CKR_SESSION_HANDLE_INVALID;
+        return module.loggedIn.erase(session->slot) ? CKR_OK : CKR_USER_NOT_LOGGED_IN;
+    });
 }
 
 CK_RV getAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHandle, CK_ATTRIBUTE_PTR templ,
@@ -574,55 +653,74 @@ CK_RV signInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_H
     });
 }
 
+// One exchange with the app per signature. The session's module lock is not held meanwhile: C_CloseSession
+// and C_Finalize end a signature that is waiting.
 CK_RV sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
            CK_ULONG_PTR signatureLength) {
-    return withSession(handle, [&](const std::shared_ptr<Session>& session) -> CK_RV {
-        std::size_t size;
-        const char* algorithm = algorithmForDigestLength(dataLength);
-        {
-            std::lock_guard lock(session->mutex);
-            if (!session->signActive)
-                return CKR_OPERATION_NOT_INITIALIZED;
-            if (!signatureLength || (!data && dataLength)) {
-                session->signActive = false;
-                return CKR_ARGUMENTS_BAD;
-            }
-            size = session->key->signatureSize();
-            // The size query is answered from the key alone: it must never start an exchange with the app.
-            if (!signature) {
-                *signatureLength = size;
-                return CKR_OK;
-            }
-            if (*signatureLength < size) {
-                *signatureLength = size;
-                return CKR_BUFFER_TOO_SMALL;
-            }
+    auto& module = Module::shared();
+    std::shared_ptr<Session> session;
+    std::optional<SignCall> call;
+    std::uint64_t generation;
+    {
+        std::lock_guard lock(module.mutex);
+        if (!module.initialized)
+            return CKR_CRYPTOKI_NOT_INITIALIZED;
+        session = module.session(handle);
+        if (!session)
+            return CKR_SESSION_HANDLE_INVALID;
+        call.emplace(module);
+        generation = module.generation;
+    }
+    Bytes digest;
+    const char* algorithm;
+    {
+        std::lock_guard lock(session->mutex);
+        if (!session->signActive)
+            return CKR_OPERATION_NOT_INITIALIZED;
+        if (!signatureLength || (!data && dataLength)) {
             session->signActive = false;
-            if (!session->tokenSession->supportsOperation(pellin::TokenOperation::signData, "", algorithm))
-                return CKR_DATA_LEN_RANGE;
-            session->signRunning = true;
+            return CKR_ARGUMENTS_BAD;
         }
-        Bytes digest(data, data + dataLength);
-        std::optional<Bytes> raw;
-        try {
-            Bytes answer = session->tokenSession->signData(digest, "", algorithm);
-            raw = pellin::rawSignature(answer, session->key->fieldSize);
-            if (!raw)
-                LoggerClient("token").error(
-                    "The signature from the app is not an ECDSA signature of this key");
-        } catch (const pellin::TokenError& error) {
-            LoggerClient("token").error(error.what());
-        } catch (const std::exception& error) {
-            LoggerClient("token").error(error.what());
+        std::size_t size = session->key->signatureSize();
+        // The size query is answered from the key alone: it must never start an exchange with the app.
+        if (!signature) {
+            *signatureLength = size;
+            return CKR_OK;
         }
+        if (*signatureLength < size) {
+            *signatureLength = size;
+            return CKR_BUFFER_TOO_SMALL;
+        }
+        session->signActive = false;
+        // The request carries the number that ECDSA signs as a digest of the key's size.
+        digest = session->key->digestFor(data, dataLength);
+        algorithm = algorithmForDigestLength(digest.size());
+        session->signRunning = true;
+    }
+    std::optional<Bytes> raw;
+    try {
+        Bytes answer = session->tokenSession->signData(digest, "", algorithm);
+        raw = session->key->verifiedSignature(answer, digest);
+        if (!raw)
+            LoggerClient("token").error(
+                "The signature from the app does not verify with the certificate's key");
+    } catch (const std::exception& error) {
+        LoggerClient("token").error(error.what());
+    }
+    {
         std::lock_guard lock(session->mutex);
         session->signRunning = false;
-        if (!raw)
-            return CKR_FUNCTION_FAILED;
-        std::memcpy(signature, raw->data(), raw->size());
-        *signatureLength = raw->size();
-        return CKR_OK;
-    });
+    }
+    std::lock_guard lock(module.mutex);
+    if (module.generation != generation)
+        return CKR_CRYPTOKI_NOT_INITIALIZED;
+    if (session->closed)
+        return CKR_SESSION_CLOSED;
+    if (!raw)
+        return CKR_FUNCTION_FAILED;
+    std::memcpy(signature, raw->data(), raw->size());
+    *signatureLength = raw->size();
+    return CKR_OK;
 }
 
 template <class F>

@@ -1,13 +1,14 @@
 #include "relay/token/QuorvaneToken.h"
 
 #include "outside/Logger/LoggerClient.h"
-#include "relay/common/XPCProtocols.h"
 
 namespace pellin {
 
-QuorvaneToken::QuorvaneToken(const QuorvaneTokenDriver&, std::string instanceID,
+QuorvaneToken::QuorvaneToken(const QuorvaneTokenDriver& driver, std::string instanceID,
                              std::optional<platform::tokens::TokenConfiguration> configuration)
-    : instanceID_(std::move(instanceID)), configuration_(std::move(configuration)) {}
+    : instanceID_(std::move(instanceID)),
+      configuration_(std::move(configuration)),
+      timeouts_(driver.timeouts()) {}
 
 std::shared_ptr<QuorvaneTokenSession> QuorvaneToken::createSession() {
     return std::make_shared<QuorvaneTokenSession>(shared_from_this());
@@ -19,9 +20,7 @@ std::shared_ptr<QuorvaneToken> QuorvaneTokenDriver::tokenForConfiguration(
                                            configuration);
 }
 
-QuorvaneTokenSession::QuorvaneTokenSession(std::shared_ptr<QuorvaneToken> token,
-                                           std::optional<Timeouts> timeouts)
-    : token_(std::move(token)), timeouts_(timeouts) {}
+QuorvaneTokenSession::QuorvaneTokenSession(std::shared_ptr<QuorvaneToken> token) : token_(std::move(token)) {}
 
 bool QuorvaneTokenSession::supportsOperation(TokenOperation operation, const std::string&,
                                              const std::string& algorithm) const {
@@ -35,12 +34,31 @@ bool QuorvaneTokenSession::supportsOperation(TokenOperation operation, const std
     return false;
 }
 
+void QuorvaneTokenSession::close() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    if (signing_)
+        signing_->cancel();
+}
+
 platform::Bytes QuorvaneTokenSession::signData(const platform::Bytes& data, const std::string&,
-                                               const std::string&) const {
+                                               const std::string&) {
     LoggerClient logger("token");
-    XPCClientLive client(logger, timeouts_ ? *timeouts_ : Timeouts::scaled(relay::timeScale()));
+    auto cancellation = std::make_shared<Cancellation>();
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_)
+            cancellation->cancel();
+        signing_ = cancellation;
+    }
+    XPCClientLive client(logger, token_->timeouts(), cancellation);
     const std::string& instanceID = token_->instanceID();
     auto signature = client.requestSignature(data, instanceID);
+    {
+        std::lock_guard lock(mutex_);
+        if (signing_ == cancellation)
+            signing_.reset();
+    }
     // An empty answer is no signature: the asking application must get the error, not a zero-length result.
     if (!signature || signature->empty()) {
         logger.error("Error fetching signature");

@@ -4,6 +4,7 @@
 // relay.
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -54,26 +55,37 @@ class QuorvaneToken : public std::enable_shared_from_this<QuorvaneToken> {
         return configuration_;
     }
 
+    // The waits of the relay client, as the driver has them.
+    const Timeouts& timeouts() const { return timeouts_; }
+
     std::shared_ptr<QuorvaneTokenSession> createSession();
 
   private:
     std::string instanceID_;
     std::optional<platform::tokens::TokenConfiguration> configuration_;
+    Timeouts timeouts_;
 };
 
 class QuorvaneTokenDriver {
   public:
+    // The relay client's waits of every token of this driver (the real ones unless a test build shrinks
+    // them).
+    explicit QuorvaneTokenDriver(Timeouts timeouts = {}) : timeouts_(timeouts) {}
+
     // The token of a configuration; its instance id is the configuration's (empty when it has none). Never
     // fails.
     std::shared_ptr<QuorvaneToken> tokenForConfiguration(
         const std::optional<platform::tokens::TokenConfiguration>& configuration) const;
+
+    const Timeouts& timeouts() const { return timeouts_; }
+
+  private:
+    Timeouts timeouts_;
 };
 
 class QuorvaneTokenSession {
   public:
-    // The waits of the relay client; by default the real ones times the QUORVANE_TIME_SCALE factor.
-    explicit QuorvaneTokenSession(std::shared_ptr<QuorvaneToken> token,
-                                  std::optional<Timeouts> timeouts = {});
+    explicit QuorvaneTokenSession(std::shared_ptr<QuorvaneToken> token);
 
     const std::shared_ptr<QuorvaneToken>& token() const { return token_; }
 
@@ -82,13 +94,19 @@ class QuorvaneTokenSession {
     bool supportsOperation(TokenOperation operation, const std::string& keyObjectID,
                            const std::string& algorithm) const;
     // Blocks for the whole exchange with the app. The data goes to the app unchanged and the signature comes
-    // back as the app sent it. Throws TokenError when no signature arrives (an empty one included).
+    // back as the app sent it. Throws TokenError when no signature arrives (an empty one included), also when
+    // the session is closed meanwhile.
     platform::Bytes signData(const platform::Bytes& data, const std::string& keyObjectID,
-                             const std::string& algorithm) const;
+                             const std::string& algorithm);
+    // The session is going away: a signature that is waiting ends at once, and later ones fail at once.
+    // Callable from any thread.
+    void close();
 
   private:
     std::shared_ptr<QuorvaneToken> token_;
-    std::optional<Timeouts> timeouts_;
+    std::mutex mutex_;  // guards the two below
+    bool closed_ = false;
+    std::shared_ptr<Cancellation> signing_;  // of the signature that is waiting
 };
 
 }  // namespace pellin

@@ -1,10 +1,7 @@
 #include "relay/token/XPCClientLive.h"
 
-#include <deque>
-#include <thread>
-
 #include "platform/Workspace.h"
-#include "relay/common/XPCProtocols.h"
+#include "relay/token/ExchangeTurn.h"
 
 namespace pellin {
 
@@ -12,6 +9,16 @@ namespace {
 
 Clock::time_point after(Duration duration) {
     return Clock::now() + std::chrono::duration_cast<Clock::duration>(duration);
+}
+
+// A timer delay that ends at or after the time point (timers count whole milliseconds).
+std::chrono::milliseconds until(Clock::time_point time) {
+    return std::max(std::chrono::milliseconds(0),
+                    std::chrono::ceil<std::chrono::milliseconds>(time - Clock::now()));
+}
+
+std::chrono::milliseconds milliseconds(Duration duration) {
+    return std::chrono::ceil<std::chrono::milliseconds>(duration);
 }
 
 }  // namespace
@@ -26,85 +33,6 @@ Timeouts Timeouts::scaled(double factor) {
     return t;
 }
 
-void WaitCancellation::cancel() {
-    {
-        std::lock_guard lock(mutex_);
-        cancelled_ = true;
-    }
-    changed_.notify_all();
-}
-
-bool WaitCancellation::isCancelled() const {
-    std::lock_guard lock(mutex_);
-    return cancelled_;
-}
-
-bool WaitCancellation::waitUntil(Clock::time_point endDate) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_until(lock, endDate, [&] { return cancelled_; });
-    return !cancelled_;
-}
-
-RunLoopTimer::RunLoopTimer(Clock::time_point endDate, std::function<void()> callback,
-                           std::shared_ptr<WaitCancellation> cancellation)
-    : endDate(endDate), callback(std::move(callback)), cancellation_(std::move(cancellation)) {}
-
-void RunLoopTimer::run() {
-    if (cancellation_->waitUntil(endDate) && callback)
-        callback();
-}
-
-// The queue on which the retry after an invalidation waits and connects again, so that the XPC thread stays
-// free to see the new connection's fate meanwhile.
-class XPCClientLive::SerialQueue {
-  public:
-    SerialQueue() : thread_([this] { loop(); }) {}
-    ~SerialQueue() { stop(); }
-
-    // Drops queued work and waits for the running one; later work is ignored.
-    void stop() {
-        {
-            std::lock_guard lock(mutex_);
-            stopped_ = true;
-        }
-        changed_.notify_all();
-        if (thread_.joinable())
-            thread_.join();
-    }
-
-    void async(std::function<void()> work) {
-        {
-            std::lock_guard lock(mutex_);
-            if (stopped_)
-                return;
-            work_.push_back(std::move(work));
-        }
-        changed_.notify_all();
-    }
-
-  private:
-    void loop() {
-        for (;;) {
-            std::function<void()> work;
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return stopped_ || !work_.empty(); });
-                if (stopped_)
-                    return;
-                work = std::move(work_.front());
-                work_.pop_front();
-            }
-            work();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<std::function<void()>> work_;
-    bool stopped_ = false;
-    std::thread thread_;
-};
-
 class XPCClientLive::ExportedObject : public relay::XPCClientToken {
   public:
     explicit ExportedObject(XPCClientLive* client) : client_(client) {}
@@ -118,198 +46,197 @@ class XPCClientLive::ExportedObject : public relay::XPCClientToken {
     XPCClientLive* client_;
 };
 
-XPCClientLive::XPCClientLive(LoggerClient logger, Timeouts timeouts)
+XPCClientLive::XPCClientLive(LoggerClient logger, Timeouts timeouts,
+                             std::shared_ptr<Cancellation> cancellation)
     : logger(std::move(logger)),
       timeouts_(timeouts),
-      retryQueue_(std::make_unique<SerialQueue>()),
-      exported_(std::make_shared<ExportedObject>(this)) {
-    xpcThread_.emplace();
-}
+      cancellation_(cancellation ? std::move(cancellation) : std::make_shared<Cancellation>()),
+      exported_(std::make_shared<ExportedObject>(this)) {}
 
-XPCClientLive::~XPCClientLive() {
-    // Stop the retry queue first (its waits end at once), then close the connections; the barrier on the XPC
-    // thread lets every handler that is running finish before the fields they use go away. The stopped queue
-    // stays until the XPC thread has ended, since a late invalidation handler may still hand it work.
-    cancellation_->cancel();
-    retryQueue_->stop();
-    {
-        std::lock_guard lock(mutex_);
-        connection.reset();
-        tokenListener.reset();
-    }
-    xpcThread_->runSync([] {});
-    exported_.reset();
-    xpcThread_.reset();
-    retryQueue_.reset();
-}
-
-bool XPCClientLive::waitWhile(bool XPCClientLive::*flag, Clock::time_point deadline) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_until(lock, deadline, [&] { return !(this->*flag); });
-}
+XPCClientLive::~XPCClientLive() = default;
 
 std::optional<platform::Bytes> XPCClientLive::requestSignature(const platform::Bytes& data,
                                                                const std::string& instanceID) {
     logger.info("--------------- New signing request ---------------");
     const std::string url = "quorvane://sign";
 
-    Clock::time_point deadline = after(timeouts_.appReady);
-    {
-        std::lock_guard lock(mutex_);
-        timeoutDate = deadline;
-        waitingForXPCConnection = true;
-        waitingForApp = true;
-        waitingForSignature = true;
-        receivedSignature.reset();
+    ExchangeTurn turn;
+    switch (turn.take(after(timeouts_.turn()), *cancellation_,
+                      [this] { logger.info("Waiting for the signing request in progress to end"); })) {
+        case ExchangeTurn::Outcome::taken:
+            break;
+        case ExchangeTurn::Outcome::timedOut:
+            logger.error("Process timed out and will be interrupted");
+            return std::nullopt;
+        case ExchangeTurn::Outcome::cancelled:
+            logger.error("Signing request cancelled");
+            return std::nullopt;
     }
+
+    auto loop = std::make_unique<xpc::PollReactor>();
+    loop_ = loop.get();
+    data_ = data;
+    instanceID_ = instanceID;
+    step_ = Step::connecting;
+    timeoutDate = after(timeouts_.appReady);
+    waitingForXPCConnection = true;
+    waitingForApp = true;
+    waitingForSignature = true;
+    receivedSignature.reset();
 
     logger.info("Opening UI tool in sign mode");
     platform::Workspace::open(url);
 
-    logger.info("Waiting for XPC connection validation");
-    connectToService();
-    if (!waitWhile(&XPCClientLive::waitingForXPCConnection, deadline)) {
-        logger.error("Process timed out and will be interrupted");
-        return std::nullopt;
+    loop_->post([this] {
+        cancellationWatch_ = loop_->watch(cancellation_->descriptor(), xpc::Reactor::readable,
+                                          [this](unsigned) { cancelled(); });
+        logger.info("Waiting for XPC connection validation");
+        connectToService();
+        waitUntil(timeoutDate);
+    });
+    try {
+        loop->run();
+    } catch (const std::exception& error) {
+        logger.error(std::string("The signing request's event loop failed: ") + error.what());
+        // What is attached to the loop cannot be closed without it running: leave both to the process.
+        [[maybe_unused]] auto* abandoned = loop.release();
+        step_ = Step::ended;
+        receivedSignature.reset();
     }
-
-    registerAsTokenClient();
-
-    std::optional<relay::XPCServiceProxy> proxy;
-    {
-        std::lock_guard lock(mutex_);
-        proxy = relay::XPCServiceProxy::remoteObjectProxy(connection);
-    }
-    if (!proxy)
-        return std::nullopt;
-
-    logger.info("Waiting for UI tool ready signal");
-    if (!waitWhile(&XPCClientLive::waitingForApp, deadline)) {
-        logger.error("Process timed out and will be interrupted");
-        return std::nullopt;
-    }
-
-    logger.info("Sending sign request to XPC service and waiting for signature");
-    deadline = after(timeouts_.signature);
-    {
-        std::lock_guard lock(mutex_);
-        timeoutDate = deadline;
-    }
-    proxy->sendSignHashRequest(data, instanceID);
-
-    if (!waitWhile(&XPCClientLive::waitingForSignature, deadline)) {
-        logger.error("Process timed out and will be interrupted");
-        logger.error("Signature request timed out");
-        proxy->sendSignRequestTimeout();
-        return std::nullopt;
-    }
-
-    closeConnection();
-    std::lock_guard lock(mutex_);
+    // end() has closed the connection and the listener on the loop; what is left of them goes with it.
+    connection.reset();
+    tokenListener.reset();
+    service_.reset();
+    relayConnection_.reset();
+    loop_ = nullptr;
     return receivedSignature;
+}
+
+void XPCClientLive::waitUntil(Clock::time_point deadline) {
+    if (deadlineTimer_)
+        loop_->cancelTimer(*deadlineTimer_);
+    deadlineTimer_ = loop_->startTimer(until(deadline), [this] {
+        deadlineTimer_.reset();
+        proceed();
+    });
+}
+
+void XPCClientLive::proceed() {
+    if (step_ == Step::connecting) {
+        if (waitingForXPCConnection) {
+            if (Clock::now() >= timeoutDate) {
+                logger.error("Process timed out and will be interrupted");
+                end();
+            }
+            return;
+        }
+        registerAsTokenClient();
+        service_ = relay::XPCServiceProxy::remoteObjectProxy(connection);
+        if (!service_) {
+            end();
+            return;
+        }
+        logger.info("Waiting for UI tool ready signal");
+        step_ = Step::waitingForApp;
+    }
+    if (step_ == Step::waitingForApp) {
+        if (waitingForApp) {
+            if (Clock::now() >= timeoutDate) {
+                logger.error("Process timed out and will be interrupted");
+                end();
+            }
+            return;
+        }
+        logger.info("Sending sign request to XPC service and waiting for signature");
+        timeoutDate = after(timeouts_.signature);
+        waitUntil(timeoutDate);
+        service_->sendSignHashRequest(data_, instanceID_);
+        step_ = Step::waitingForSignature;
+    }
+    if (step_ == Step::waitingForSignature) {
+        if (waitingForSignature) {
+            if (Clock::now() >= timeoutDate) {
+                logger.error("Process timed out and will be interrupted");
+                logger.error("Signature request timed out");
+                service_->sendSignRequestTimeout();
+                end();
+            }
+            return;
+        }
+        end();
+    }
 }
 
 void XPCClientLive::connectToService() {
     logger.info("Attempting XPC connection");
-    auto newConnection = xpc::Connection::toService(xpcThread_->reactor(), relay::machServiceName);
+    xpcConnectionInvalidated = false;
+    auto newConnection = xpc::Connection::toService(*loop_, relay::machServiceName);
     newConnection->setRemoteInterface(relay::xpcServiceInterface());
-    newConnection->setLaunchWaitLimit(
-        std::chrono::duration_cast<std::chrono::milliseconds>(timeouts_.launchWait));
+    newConnection->setLaunchWaitLimit(milliseconds(timeouts_.launchWait));
     newConnection->setInterruptionHandler([this] { logger.error("XPC connection interrupted"); });
     newConnection->setInvalidationHandler([this] {
-        bool retry;
-        {
-            std::lock_guard lock(mutex_);
-            xpcConnectionInvalidated = true;
-            retry = waitingForXPCConnection;
-        }
+        xpcConnectionInvalidated = true;
         logger.error("XPC connection invalidated");
-        if (!retry)
+        if (!waitingForXPCConnection || step_ != Step::connecting)
             return;
         logger.info("Re-attempting XPC connection after 1 second");
-        retryQueue_->async([this] {
-            auto timer = std::make_shared<RunLoopTimer>(
-                after(timeouts_.retry), [this] { connectToService(); }, cancellation_);
-            {
-                std::lock_guard lock(mutex_);
-                retryConnectionTimer = timer;
-            }
-            timer->run();
+        retryTimer_ = loop_->startTimer(milliseconds(timeouts_.retry), [this] {
+            retryTimer_.reset();
+            connectToService();
         });
     });
-    {
-        std::lock_guard lock(mutex_);
-        xpcConnectionInvalidated = false;
-        connection = newConnection;  // an earlier connection is closed when dropped
-    }
-    newConnection->resume();
+    connection = newConnection;  // an earlier connection is closed when dropped
+    connection->resume();
 
-    auto validation = std::make_shared<RunLoopTimer>(
-        after(timeouts_.validation),
-        [this] {
-            bool invalidated;
-            {
-                std::lock_guard lock(mutex_);
-                invalidated = xpcConnectionInvalidated;
-            }
-            if (!invalidated) {
-                logger.info("XPC connection validated");
-                {
-                    std::lock_guard lock(mutex_);
-                    waitingForXPCConnection = false;
-                }
-                changed_.notify_all();
-            } else {
-                logger.info("Could not validate connection, it was invalidated in the meantime");
-            }
-        },
-        cancellation_);
-    {
-        std::lock_guard lock(mutex_);
-        connectionValidationTimer = validation;
-    }
-    validation->run();
+    // Valid when it has not been invalidated by the end of the validation wait.
+    if (validationTimer_)
+        loop_->cancelTimer(*validationTimer_);
+    validationTimer_ = loop_->startTimer(milliseconds(timeouts_.validation), [this] {
+        validationTimer_.reset();
+        if (xpcConnectionInvalidated) {
+            logger.info("Could not validate connection, it was invalidated in the meantime");
+            return;
+        }
+        logger.info("XPC connection validated");
+        waitingForXPCConnection = false;
+        proceed();
+    });
 }
 
 void XPCClientLive::registerAsTokenClient() {
-    std::optional<relay::XPCServiceProxy> proxy;
-    {
-        std::lock_guard lock(mutex_);
-        proxy = relay::XPCServiceProxy::remoteObjectProxy(connection);
-    }
+    auto service = relay::XPCServiceProxy::remoteObjectProxy(connection);
     std::shared_ptr<xpc::Listener> listener;
-    if (proxy) {
+    if (service) {
         try {
-            listener = xpc::Listener::anonymous(xpcThread_->reactor());
+            listener = xpc::Listener::anonymous(*loop_);
         } catch (const xpc::XPCError&) {
-            proxy.reset();
+            service.reset();
         }
     }
-    if (!proxy) {
+    if (!service) {
         logger.error("Cannot register to service, no valid object proxy");
         return;
     }
     logger.info("Registering to XPC service as token client");
-    {
-        std::lock_guard lock(mutex_);
-        tokenListener = listener;
-    }
-    listener->setDelegate([this](const std::shared_ptr<xpc::Connection>& accepted) {
+    tokenListener = listener;
+    tokenListener->setDelegate([this](const std::shared_ptr<xpc::Connection>& accepted) {
         return listenerShouldAcceptNewConnection(accepted);
     });
-    listener->resume();
-    proxy->registerFor(listener->endpoint(), static_cast<std::int64_t>(relay::XPCClientRole::token));
+    tokenListener->resume();
+    service->registerFor(tokenListener->endpoint(), static_cast<std::int64_t>(relay::XPCClientRole::token));
 }
 
 bool XPCClientLive::listenerShouldAcceptNewConnection(const std::shared_ptr<xpc::Connection>& accepted) {
     relay::exportObject(*accepted, std::weak_ptr<relay::XPCClientToken>(exported_));
     accepted->setPeerRequirement(relay::peerRequirement());
+    std::weak_ptr<xpc::Connection> weak = accepted;
+    accepted->setInvalidationHandler([this, weak] { relayConnectionEnded(weak.lock()); });
+    relayConnection_ = accepted;
     accepted->resume();
     return true;
 }
 
 void XPCClientLive::closeConnection() {
-    std::lock_guard lock(mutex_);
     if (connection)
         connection->suspend();
     connection.reset();
@@ -319,31 +246,72 @@ void XPCClientLive::closeConnection() {
 }
 
 void XPCClientLive::appIsReady() {
+    if (step_ == Step::ended)
+        return;
     logger.info("Received UI tool ready signal");
-    {
-        std::lock_guard lock(mutex_);
-        waitingForApp = false;
-    }
-    changed_.notify_all();
+    waitingForApp = false;
+    proceed();
 }
 
 void XPCClientLive::signatureReadyWithSignature(const platform::Bytes& signature) {
-    logger.info("Received UI tool signature");
-    {
-        std::lock_guard lock(mutex_);
-        receivedSignature = signature;
-        waitingForSignature = false;
+    if (step_ == Step::ended)
+        return;
+    if (step_ != Step::waitingForSignature) {
+        logger.error("Ignored a signature that came before this request sent its hash");
+        return;
     }
-    changed_.notify_all();
+    logger.info("Received UI tool signature");
+    receivedSignature = signature;
+    waitingForSignature = false;
+    proceed();
 }
 
 void XPCClientLive::signatureFailed() {
-    logger.error("Received signature failure signal from UI tool");
-    {
-        std::lock_guard lock(mutex_);
-        waitingForSignature = false;
+    if (step_ == Step::ended)
+        return;
+    if (step_ != Step::waitingForSignature) {
+        logger.error("Ignored a failure signal that came before this request sent its hash");
+        return;
     }
-    changed_.notify_all();
+    logger.error("Received signature failure signal from UI tool");
+    waitingForSignature = false;
+    proceed();
+}
+
+// The relay closes its connection back when another token registers in this one's place, or when it stops:
+// either way nothing more comes for this request.
+void XPCClientLive::relayConnectionEnded(const std::shared_ptr<xpc::Connection>& ended) {
+    if (step_ == Step::ended || !ended || ended != relayConnection_)
+        return;
+    logger.error("XPC service closed the token connection, the signing request ends");
+    end();
+}
+
+void XPCClientLive::cancelled() {
+    if (step_ == Step::ended)
+        return;
+    logger.error("Signing request cancelled");
+    // The app works on this hash: tell it that nobody waits for the signature any more.
+    if (step_ == Step::waitingForSignature)
+        service_->sendSignRequestTimeout();
+    end();
+}
+
+void XPCClientLive::end() {
+    step_ = Step::ended;
+    for (auto* timer : {&deadlineTimer_, &validationTimer_, &retryTimer_}) {
+        if (*timer)
+            loop_->cancelTimer(**timer);
+        timer->reset();
+    }
+    if (cancellationWatch_)
+        loop_->unwatch(*cancellationWatch_);
+    cancellationWatch_.reset();
+    closeConnection();
+    service_.reset();
+    relayConnection_.reset();
+    // After the work that closing has posted, so that the sockets are closed before the request returns.
+    loop_->post([loop = loop_] { loop->stop(); });
 }
 
 }  // namespace pellin

@@ -1,14 +1,15 @@
 #pragma once
-// The token's relay client: carries one signing request to the app and back. It opens the app with its sign
-// deep link, connects to the relay, registers as the token client, waits for the app's ready signal, sends
-// the hash and waits for the signature. The request blocks its calling thread; the relay's messages arrive on
-// the client's own XPC thread and only set flags, which the caller waits for on a condition variable with
-// deadlines. A new client is made for every request.
+// The token's relay client: carries one signing request to the app and back. It waits for its turn (one
+// exchange at a time for the user), opens the app with its sign deep link, connects to the relay, registers
+// as the token client, waits for the app's ready signal, sends the hash and waits for the signature.
+//
+// The request runs wholly on its calling thread, without threads of its own (applications may forbid them):
+// its connections and listener live on an event loop that the request runs until it ends, and the waits of
+// the exchange are timers on that loop. The relay's messages set the flags of the request and take it on as
+// far as the flags allow, as a loop that tests the flags between waits would. A new client is made for every
+// request.
 #include <chrono>
-#include <condition_variable>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,8 @@
 #include "platform/Bytes.h"
 #include "platform/xpc/Connection.h"
 #include "platform/xpc/Reactor.h"
+#include "relay/common/XPCProtocols.h"
+#include "relay/token/Cancellation.h"
 
 namespace pellin {
 
@@ -34,52 +37,32 @@ struct Timeouts {
 
     // These values multiplied by the factor.
     static Timeouts scaled(double factor);
-};
-
-// Lets the waits of RunLoopTimers end early when their client goes away.
-class WaitCancellation {
-  public:
-    void cancel();
-    bool isCancelled() const;
-    // Waits until the time or the cancellation; true when the time was reached.
-    bool waitUntil(Clock::time_point endDate);
-
-  private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    bool cancelled_ = false;
-};
-
-// A blocking wait: run() waits until endDate, then calls the callback (not when cancelled meanwhile).
-class RunLoopTimer {
-  public:
-    RunLoopTimer(Clock::time_point endDate, std::function<void()> callback,
-                 std::shared_ptr<WaitCancellation> cancellation);
-    void run();
-
-    Clock::time_point endDate;
-    std::function<void()> callback;
-
-  private:
-    std::shared_ptr<WaitCancellation> cancellation_;
+    // The longest a request waits for the exchange ahead of it: as long as one exchange may last.
+    Duration turn() const { return appReady + signature; }
 };
 
 class XPCClientLive {
   public:
-    explicit XPCClientLive(LoggerClient logger, Timeouts timeouts = Timeouts::scaled(1.0));
+    // Another thread ends a waiting request through the cancellation; it then returns nothing.
+    explicit XPCClientLive(LoggerClient logger, Timeouts timeouts = {},
+                           std::shared_ptr<Cancellation> cancellation = nullptr);
     ~XPCClientLive();
     XPCClientLive(const XPCClientLive&) = delete;
     XPCClientLive& operator=(const XPCClientLive&) = delete;
 
-    // The whole exchange; nothing when no signature arrived (time-out, failure signal, no relay).
+    // The whole exchange; nothing when no signature arrived (time-out, failure signal, no relay, the relay
+    // gave the token's place to another request, cancelled). Connection and listener are closed when it
+    // returns.
     std::optional<platform::Bytes> requestSignature(const platform::Bytes& data,
                                                     const std::string& instanceID);
 
+    // Steps of the exchange; they run on the request's loop.
     void connectToService();
     void registerAsTokenClient();
     void closeConnection();
 
-    // Messages from the relay (XPCClientToken).
+    // Messages from the relay (XPCClientToken). A signature or a failure counts only once this request has
+    // sent its hash: one that comes before is another exchange's, and is ignored.
     void appIsReady();
     void signatureReadyWithSignature(const platform::Bytes& signature);
     void signatureFailed();
@@ -87,18 +70,20 @@ class XPCClientLive {
     bool listenerShouldAcceptNewConnection(const std::shared_ptr<xpc::Connection>& connection);
 
   private:
-    class SerialQueue;
     class ExportedObject;
+    enum class Step { connecting, waitingForApp, waitingForSignature, ended };
 
-    // Waits until the flag is cleared or the deadline passes; true when it was cleared.
-    bool waitWhile(bool XPCClientLive::*flag, Clock::time_point deadline);
+    // Takes the request on from the step it is in, as far as its flags and deadline allow.
+    void proceed();
+    // Takes the request on again when the deadline is reached (one deadline timer at a time).
+    void waitUntil(Clock::time_point deadline);
+    void relayConnectionEnded(const std::shared_ptr<xpc::Connection>& ended);
+    void cancelled();
+    // Closes the connection and the listener, then stops the loop.
+    void end();
 
-    std::mutex mutex_;  // guards the fields below
-    std::condition_variable changed_;
     std::shared_ptr<xpc::Connection> connection;
     std::shared_ptr<xpc::Listener> tokenListener;
-    std::shared_ptr<RunLoopTimer> connectionValidationTimer;
-    std::shared_ptr<RunLoopTimer> retryConnectionTimer;
     Clock::time_point timeoutDate = Clock::now();
     bool xpcConnectionInvalidated = false;
     bool waitingForXPCConnection = false;
@@ -108,10 +93,19 @@ class XPCClientLive {
     LoggerClient logger;
 
     Timeouts timeouts_;
-    std::shared_ptr<WaitCancellation> cancellation_ = std::make_shared<WaitCancellation>();
-    std::optional<xpc::ReactorThread> xpcThread_;
-    std::unique_ptr<SerialQueue> retryQueue_;
+    std::shared_ptr<Cancellation> cancellation_;
     std::shared_ptr<ExportedObject> exported_;
+    // While a request runs, all below is used on its loop only.
+    xpc::PollReactor* loop_ = nullptr;
+    Step step_ = Step::ended;
+    platform::Bytes data_;
+    std::string instanceID_;
+    std::optional<relay::XPCServiceProxy> service_;
+    std::shared_ptr<xpc::Connection> relayConnection_;  // the relay's connection back to the listener
+    std::optional<xpc::Reactor::TimerID> deadlineTimer_;
+    std::optional<xpc::Reactor::TimerID> validationTimer_;
+    std::optional<xpc::Reactor::TimerID> retryTimer_;
+    std::optional<xpc::Reactor::WatchID> cancellationWatch_;
 };
 
 }  // namespace pellin

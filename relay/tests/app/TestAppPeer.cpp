@@ -1,6 +1,6 @@
-// A test app peer as a program of its own, for end-to-end runs where every party must run as one user:
-// registers with the relay as the app, answers each sign request with an ECDSA signature made by its key, and
-// appends each hash (hex) to a file.
+// A test app peer as a program of its own, for end-to-end runs where every party must run as one user: serves
+// sign requests one after another with ECDSA signatures made by its key, and appends each hash (hex) to a
+// file.
 //   relay_test_app <private key PEM> <number of requests> <record file>
 #include <openssl/pem.h>
 
@@ -20,22 +20,18 @@ int main(int argc, char** argv) {
     std::fclose(file);
     if (!key)
         return 3;
-    int count = std::atoi(argv[2]);
-    xpc::ReactorThread thread;
-    for (int i = 0; i < count; ++i) {
-        auto app = std::make_shared<relaytest::FakeApp>(thread.reactor(), key);
-        app->connectAndRegister();
-        if (!app->waitForRequests(1, std::chrono::seconds(30)))
-            return 4;
-        std::ofstream record(argv[3], std::ios::app);
-        auto requests = app->requests();
-        for (auto byte : requests[0].hash) {
+    auto count = static_cast<std::size_t>(std::atoi(argv[2]));
+    relaytest::ServingApp app(key);
+    if (!app.waitForRequests(count, std::chrono::seconds(30)))
+        return 4;
+    std::ofstream record(argv[3], std::ios::app);
+    for (const auto& request : app.requests()) {
+        for (auto byte : request.hash) {
             char hex[3];
             std::snprintf(hex, sizeof hex, "%02x", byte);
             record << hex;
         }
         record << "\n";
-        thread.runSync([] {});
     }
     return 0;
 }
