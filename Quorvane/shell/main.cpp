@@ -12,6 +12,8 @@
 #include "KelvPCSigningSceneDelegate.h"
 #include "MainWindow.h"
 #include "PlaceholderScreen.h"
+#include "Quorvane/shell/views/AppSettingsView.h"
+#include "Quorvane/shell/views/MenuView.h"
 #include "SharedApplicationQt.h"
 #include "SingleInstance.h"
 #include "platform/qt/Localizable.h"
@@ -60,6 +62,20 @@ void handleTerminationSignals(std::function<void()> quit) {
     sigaction(SIGINT, &action, nullptr);
 }
 
+// The window's screen for a mode: the main menu and the settings; the flows that authenticate and sign show a
+// placeholder until their screens exist.
+QWidget* makeContent(const AppOpenMode& mode) {
+    auto scheduler = platform::Scheduler::live();
+    if (mode.is<AppOpenMode::Menu>())
+        return new MenuView(std::make_shared<MenuViewModel>([scheduler](AppOpenMode chosen) {
+            scheduler->post([chosen] { MainWindowController::shared().show(chosen); });
+        }));
+    if (mode.is<AppOpenMode::Settings>())
+        return new AppSettingsView(AppSettingsViewModel::make(
+            [scheduler] { scheduler->post([] { MainWindowController::shared().close(false); }); }));
+    return new PlaceholderScreen(mode);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,11 +112,7 @@ int main(int argc, char** argv) {
     auto application = std::make_shared<SharedApplicationQt>();
     auto& controller = MainWindowController::shared();
     controller.application = application;
-    // Until the navigation screens are wired, each mode shows a placeholder.
-    controller.makeWindow = [] {
-        return std::make_shared<MainWindow>(
-            [](const AppOpenMode& mode) { return new PlaceholderScreen(mode); });
-    };
+    controller.makeWindow = [] { return std::make_shared<MainWindow>(makeContent); };
 
     auto delegate = std::make_shared<KelvPCSigningSceneDelegate>(application);
     std::weak_ptr<KelvPCSigningSceneDelegate> weakDelegate = delegate;
