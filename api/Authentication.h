@@ -86,7 +86,7 @@ class AuthenticateRequest {
     std::optional<Wallet> wallet_;
 };
 
-// The log copy: the session id, and "eid" as "Redacted" whatever the proof.
+// The log copy: the session id (as its tag, like every log copy) and "eid" as "Redacted" whatever the proof.
 struct AuthenticateRequest::Redacted {
     AuthenticateRequest base;
 };

@@ -64,8 +64,7 @@ std::optional<platform::Date> DateFormatter::date(std::string_view text) const {
     if (!ymd.ok() || hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
     auto local = sys_days(ymd) + hours(hour) + minutes(minute) + seconds(second) + milliseconds(millis);
-    return platform::Date(
-        duration_cast<platform::Date::duration>((local - seconds(offsetSeconds)).time_since_epoch()));
+    return platform::clampedDate((local - seconds(offsetSeconds)).time_since_epoch());
 }
 
 std::string DateFormatter::string(platform::Date date) const {

@@ -2,6 +2,7 @@
 
 #include <dbus/dbus.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -231,6 +232,7 @@ void DarwinNotifyObserver::start(std::vector<std::string> names, bool all, Callb
 
         state->running = true;
         thread_ = std::thread(&DarwinNotifyObserver::run, state);
+        ::pthread_setname_np(thread_.native_handle(), threadName);
     } catch (...) {
         if (state_)
             state_->running = false;

@@ -50,6 +50,8 @@ class DarwinNotifyObserver {
     using Callback = std::function<void(const std::string& name)>;
     struct AllNames {};
     static constexpr AllNames allNames{};
+    // The name of each observer's thread, as tools (and /proc) show it.
+    static constexpr const char* threadName = "quorvane-notify";
 
     // Observes the given names (invalid ones are ignored). The callback may be empty; an exception it throws
     // is dropped. It may stop its own observer, and should return promptly: deliveries wait for it.

@@ -10,5 +10,6 @@ CardMock::CardMock(std::string firstName, std::string lastName, std::string nati
 platform::AsyncStream<pindle::CardSigningEvent> CardMock::sign(const platform::Bytes&) {
     auto [stream, continuation] = platform::AsyncStream<pindle::CardSigningEvent>::make();
     continuation.yield(pindle::CardSigningEvent::failed("000", "Mock error"));
+    openStreams_.push_back(continuation);
     return stream;
 }

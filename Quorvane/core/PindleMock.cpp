@@ -21,6 +21,7 @@ QCoro::Task<std::vector<std::shared_ptr<Card>>> PindleMock::onlyCurrentCards() {
 
 platform::AsyncStream<CardFetchingEvent> PindleMock::currentCards() {
     auto [stream, continuation] = platform::AsyncStream<CardFetchingEvent>::make();
+    openStreams_.push_back(continuation);
     // Posted, so the event arrives after the caller has its stream, and the cycle moves when the task runs.
     scheduler_->post([self = shared_from_this(), continuation] {
         continuation.yield({CardFetchingEvent::Kind::finished, self->cardsOfCurrentMode()});

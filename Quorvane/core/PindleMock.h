@@ -37,8 +37,8 @@ class PindleMock final : public pindle::PindleClient, public std::enable_shared_
 
     // The cards of the current mode, at once.
     QCoro::Task<std::vector<std::shared_ptr<pindle::Card>>> onlyCurrentCards() override;
-    // A new stream that receives one finished event from a task posted to the main thread; it is never
-    // finished.
+    // A new stream that receives one finished event from a task posted to the main thread; it is not finished
+    // while the mock lives.
     platform::AsyncStream<pindle::CardFetchingEvent> currentCards() override;
     // The first card of a currentCards() reading with that identifier, or nothing.
     QCoro::Task<std::shared_ptr<pindle::Card>> getCard(std::string withId) override;
@@ -57,4 +57,5 @@ class PindleMock final : public pindle::PindleClient, public std::enable_shared_
     std::vector<std::shared_ptr<pindle::Card>> cardsOf(const Mode& mode) const;
 
     std::shared_ptr<platform::Scheduler> scheduler_;
+    std::vector<platform::AsyncStream<pindle::CardFetchingEvent>::Continuation> openStreams_;
 };

@@ -182,7 +182,7 @@ std::optional<SigningSession> SigningSessionDatabase::activeSession(const Signin
     if (session.expirationDate() - margin > scheduler_->now()) {
         if (forSigning)
             logInfo("Active signing session found for identifier " + id + ": " +
-                    session.orchestratorSessionId + " - " + session.internalSessionId);
+                    sessionTag(session.orchestratorSessionId) + " - " + session.internalSessionId);
         return session;
     }
     logInfo("Active session about to expire for identifier " + id +
@@ -238,9 +238,9 @@ SigningSession SigningSessionDatabase::registerSession(const SigningSessionConte
                                                        platform::Date expirationDate) {
     const bool wallet = context.kind() == SigningSessionContext::Kind::wallet;
     if (wallet)
-        logInfo("Registering wallet session " + context.sessionId());
+        logInfo("Registering wallet session " + sessionTag(context.sessionId()));
     else
-        logInfo("Registering session " + context.sessionId() +
+        logInfo("Registering session " + sessionTag(context.sessionId()) +
                 " for card: " + context.card()->uniqueIdentifier());
     if (wallet && privacyModeEnabled()) {
         logInfo("Privacy mode enabled, starting privacy mode purge timer for new registered wallet session");

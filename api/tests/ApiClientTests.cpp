@@ -956,7 +956,7 @@ TEST_F(ApiAgainstServer, DebugLinesOfEachOutcome) {
               "Sending request to /auth/getMeans:\n{\"clientData\":\"CLIENTDATA000007\",\"level\":\"high\"}");
     EXPECT_EQ(
         lines[1].message,
-        "Received result: \n{\"sessionId\":\"" + methods.sessionId +
+        "Received result: \n{\"sessionId\":\"" + sessionTag(methods.sessionId) +
             "\",\"means\":[{\"mean\":\"eid\",\"disabled\":false},{\"mean\":\"wallet\",\"disabled\":false}]}");
 
     capture.clear();
@@ -977,7 +977,7 @@ TEST_F(ApiAgainstServer, DebugLinesOfEachOutcome) {
     }
 }
 
-// Identity data, proofs, documents and images reach the debug log only redacted.
+// Identity data, proofs, documents and images reach the debug log only redacted, session ids only as tags.
 TEST_F(ApiAgainstServer, DebugLinesHoldNothingSecret) {
     LogCapture capture;
     auto card = issueCitizenCard("Griet", "Claes", "66120800111");
@@ -1013,6 +1013,10 @@ TEST_F(ApiAgainstServer, DebugLinesHoldNothingSecret) {
         {"signing certificate", platform::base64URLEncoded(info.signingCertificate).substr(0, 40)},
         {"PDF document", "JVBERi0"},
         {"PNG image", "iVBORw0"},
+        {"authenticated session id", session},
+        {"authentication session id", methods.sessionId},
+        {"wallet poll session id", data.wallet->pollSessionId},
+        {"consent session id", consent.consentSessionId},
     };
     auto messages = capture.messages();
     ASSERT_GE(messages.size(), 20u);
@@ -1027,6 +1031,8 @@ TEST_F(ApiAgainstServer, DebugLinesHoldNothingSecret) {
     EXPECT_EQ(count("\"eid\":\"Redacted\""), 3);
     EXPECT_EQ(count("{\"bytes\":\"Redacted\"}"), 3);
     EXPECT_EQ(count("\"rrnr\":\"Redacted\""), 1);
+    EXPECT_GE(count("\"authSessionId\":\"" + sessionTag(session) + "\""), 5);
+    EXPECT_EQ(count("\"consentSessionId\":\"" + sessionTag(consent.consentSessionId) + "\""), 2);
 }
 
 }  // namespace

@@ -173,20 +173,21 @@ TEST(PollResponseDecoding, StrictNumbers) {
     EXPECT_FALSE(decode(R"({"type":7})"));
 }
 
-// What the debug log shows of each wire type that carries identity data, proofs, documents or images.
+// What the debug log shows of each wire type that carries identity data, proofs, documents, images or session
+// ids.
 TEST(RedactedCopies, LogOnlyWhatIsHarmless) {
     GetAccountStatusResponse status{"ACTIVE", "Peeters", "Jan", "85073003328", std::nullopt, std::nullopt};
     GetAccountStatusResponse::CannotSignReason reason{"3", {"a", "b", "c", "d"}};
     GetAccountStatusResponse withReason{"DELETED", "Peeters", "Jan", "85073003328", false, reason};
-    const std::pair<std::optional<std::string>, const char*> cases[] = {
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
         {redactedJSONString(AuthenticateRequest("S1", AuthenticateRequest::Wallet{"P1"})),
-         R"({"sessionId":"S1","eid":"Redacted"})"},
+         R"({"sessionId":")" + sessionTag("S1") + R"(","eid":"Redacted"})"},
         {redactedJSONString(AuthenticateRequest("S1", AuthenticateRequest::EID{"CERT", "SIG"})),
-         R"({"sessionId":"S1","eid":"Redacted"})"},
+         R"({"sessionId":")" + sessionTag("S1") + R"(","eid":"Redacted"})"},
         {redactedJSONString(ConsentAndSignHashesRequest("C1", ConsentAndSignHashesRequest::Wallet{"P2"})),
-         R"({"consentSessionId":"C1","eid":"Redacted"})"},
+         R"({"consentSessionId":")" + sessionTag("C1") + R"(","eid":"Redacted"})"},
         {redactedJSONString(SignAgreementRequest("O1", SignAgreementRequest::EID{"CERT", "SIG"})),
-         R"({"onboardingSessionId":"O1","eid":"Redacted"})"},
+         R"({"onboardingSessionId":")" + sessionTag("O1") + R"(","eid":"Redacted"})"},
         {redactedJSONString(FileResponse{std::string(100000, 'A')}), R"({"bytes":"Redacted"})"},
         {redactedJSONString(status),
          R"({"status":"ACTIVE","lastName":"Redacted","firstName":"Redacted","rrnr":"Redacted","canSign":null,"reason":null})"},

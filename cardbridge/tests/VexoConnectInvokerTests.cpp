@@ -168,6 +168,9 @@ std::size_t peakResidentBytes() {
 }  // namespace
 
 TEST(VexoConnectInvoker, OutputAfterARefusedReplyIsNotKept) {
+#ifdef QUORVANE_SANITIZED
+    GTEST_SKIP() << "the sanitizer holds freed memory back: the peak says nothing of what the client keeps";
+#endif
     Bridge guard;  // restores the bridge location afterwards
     auto dir = testsupport::makeTempDir("flood");
     // Announces 4 GiB, ignores the terminate request and floods its output with 64 MiB.

@@ -260,7 +260,8 @@ TEST_F(Client, UndecodableRepliesGiveDecodingError) {
         sender->answer = [body](const vastel::URLRequest& r) {
             return FakeRequestSender::reply(200, body, r.url);
         };
-        auto error = run(client().send(NetworkRequest<Greeting>(HTTPMethod::get, "/"))).errorAs<vastel::VastelError>();
+        auto error =
+            run(client().send(NetworkRequest<Greeting>(HTTPMethod::get, "/"))).errorAs<vastel::VastelError>();
         ASSERT_TRUE(error);
         EXPECT_EQ(error->kind(), VastelError::Kind::decodingError);
         EXPECT_TRUE(httptest::underlying<platform::json::DecodingError>(*error));
@@ -282,7 +283,8 @@ TEST_F(Client, TransportFailureIsANetworkErrorCarryingIt) {
     sender->answer = [](const vastel::URLRequest&) -> vastel::RequestSenderResult {
         throw vastel::TransportError(99, "connection refused");
     };
-    auto error = run(client().send(NetworkRequest<platform::Bytes>(HTTPMethod::get, "/"))).errorAs<vastel::VastelError>();
+    auto error = run(client().send(NetworkRequest<platform::Bytes>(HTTPMethod::get, "/")))
+                     .errorAs<vastel::VastelError>();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), VastelError::Kind::networkError);
     auto transport = httptest::underlying<vastel::TransportError>(*error);
@@ -321,6 +323,11 @@ TEST(MidDateFormats, ReadsOnlyTheExactFormat) {
         {"2024-02-29t13:05:09.120Z", std::nullopt},
         {"2024-02-29T13:05:09.120Z ", std::nullopt},
         {"", std::nullopt},
+        // Beyond what the clock holds: its first or last point, never a wrapped-around date.
+        {"9999-12-31T23:59:59.999Z", platform::clampedDate(std::chrono::milliseconds::max())},
+        {"2262-04-12T00:00:00.000+00:00", platform::clampedDate(std::chrono::milliseconds::max())},
+        {"0000-01-01T00:00:00.000Z", platform::clampedDate(std::chrono::milliseconds::min())},
+        {"1677-09-21T00:00:00.000+00:00", platform::clampedDate(std::chrono::milliseconds::min())},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(formatter.date(text), expected) << text;

@@ -30,6 +30,20 @@ std::string UUIDProvider::newUUIDString() {
 
 namespace {
 
+// The first `count` bytes as hex digits of the given alphabet.
+std::string hex(const platform::Bytes& bytes, std::size_t count, const char (&digits)[17]) {
+    std::string out;
+    for (std::size_t i = 0; i < count && i < bytes.size(); ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 0x0F];
+    }
+    return out;
+}
+
+bool namesSessionId(std::string_view key) {
+    return key == "sessionId" || key.ends_with("SessionId");
+}
+
 std::optional<std::string> subjectAttribute(const platform::Certificate& certificate, int nid) {
     X509* x509 = certificate.x509();
     if (!x509)
@@ -63,16 +77,29 @@ std::optional<platform::Date> toDate(const ASN1_TIME* time) {
 
 }  // namespace
 
+std::string sessionTag(std::string_view sessionId) {
+    return hex(platform::sha256(platform::toBytes(sessionId)), 4, "0123456789abcdef");
+}
+
+void tagSessionIds(platform::json::Json& json) {
+    if (json.is_object()) {
+        for (auto& [key, value] : json.items()) {
+            if (namesSessionId(key) && value.is_string())
+                value = sessionTag(value.get_ref<const std::string&>());
+            else
+                tagSessionIds(value);
+        }
+    } else if (json.is_array()) {
+        for (auto& element : json)
+            tagSessionIds(element);
+    }
+}
+
 std::optional<std::string> uniqueId(const platform::Certificate& certificate) {
     if (certificate.data().empty())
         return std::nullopt;
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (auto byte : platform::sha256(certificate.data())) {
-        out += digits[byte >> 4];
-        out += digits[byte & 0x0F];
-    }
-    return out;
+    const auto digest = platform::sha256(certificate.data());
+    return hex(digest, digest.size(), "0123456789ABCDEF");
 }
 
 std::optional<std::string> subjectFirstName(const platform::Certificate& certificate) {

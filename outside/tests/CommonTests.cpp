@@ -54,6 +54,24 @@ TEST(RedactedJSONStringTest, RendersTheValueOrItsRedactedStandIn) {
     EXPECT_EQ(redactedJSONString(std::vector<int>{1, 2}), "[1,2]");
 }
 
+TEST(SessionTagTest, IsTheStartOfTheIdsSHA256) {
+    EXPECT_EQ(sessionTag("abc"), "ba7816bf");  // SHA-256("abc") = ba7816bf 8f01cfea …
+    EXPECT_EQ(sessionTag(""), "e3b0c442");
+}
+
+// Log copies name every session id by its tag, at any depth; other members, and ids that are not texts, stay.
+TEST(RedactedJSONStringTest, ShowsSessionIdsAsTheirTags) {
+    platform::json::Json value = {
+        {"sessionId", "abc"},
+        {"session", "abc"},
+        {"outer", {{"authSessionId", "abc"}, {"list", {{{"pollSessionId", "abc"}}}}}},
+        {"consentSessionId", 7},
+        {"sessionIdentifier", "abc"}};
+    EXPECT_EQ(redactedJSONString(value),
+              R"({"sessionId":"ba7816bf","session":"abc","outer":{"authSessionId":"ba7816bf",)"
+              R"("list":[{"pollSessionId":"ba7816bf"}]},"consentSessionId":7,"sessionIdentifier":"abc"})");
+}
+
 TEST(CertificateFieldsTest, ReadsSubjectAttributesNotTheCertificateSerial) {
     testsupport::CertificateRequest request;
     request.commonName = "Zoë Peeters (Signature)";

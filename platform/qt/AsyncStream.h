@@ -2,7 +2,9 @@
 // An unbounded stream of values between a producer and one consumer coroutine on the main thread.
 // yield() never blocks and may be called from any thread; values after finish() are dropped. The consumer's
 // `co_await stream.next()` resumes on the main thread with the next value, or with nothing once the stream is
-// finished and drained. Copies of the stream and of its continuation share one state.
+// finished and drained. Copies of the stream and of its continuation share one state. Once every copy of the
+// continuation is gone nothing can feed the stream any more, and it finishes: a consumer never waits for ever
+// on a stream without a producer (its coroutine frame would never be resumed, nor destroyed).
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -28,11 +30,33 @@ class AsyncStream {
     // Resumes the waiting consumer through the main event loop, never inline: a producer on the main thread
     // must not run the consumer in the middle of its own work.
     static void wake(std::coroutine_handle<> waiter) {
-        if (!waiter)
+        auto* application = QCoreApplication::instance();
+        if (!waiter || !application)
             return;
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [waiter] { waiter.resume(); }, Qt::QueuedConnection);
+            application, [waiter] { waiter.resume(); }, Qt::QueuedConnection);
     }
+
+    static void finish(State& state) {
+        std::coroutine_handle<> waiter;
+        {
+            std::lock_guard lock(state.mutex);
+            if (state.finished)
+                return;
+            state.finished = true;
+            waiter = std::exchange(state.waiter, nullptr);
+        }
+        wake(waiter);
+    }
+
+    // Shared by every copy of a continuation; the last one to go finishes the stream.
+    struct Producer {
+        explicit Producer(std::shared_ptr<State> state) : state(std::move(state)) {}
+        ~Producer() { finish(*state); }
+        Producer(const Producer&) = delete;
+        Producer& operator=(const Producer&) = delete;
+        std::shared_ptr<State> state;
+    };
 
     // Holds a plain pointer (next() keeps the state alive) and has a constructor: GCC 12 destroys an
     // aggregate awaiter temporary of a co_await twice, which would release a shared_ptr member one time too
@@ -58,36 +82,28 @@ class AsyncStream {
     class Continuation {
       public:
         void yield(T value) const {
+            State& state = *producer_->state;
             std::coroutine_handle<> waiter;
             {
-                std::lock_guard lock(state_->mutex);
-                if (state_->finished)
+                std::lock_guard lock(state.mutex);
+                if (state.finished)
                     return;
-                state_->buffer.push_back(std::move(value));
-                waiter = std::exchange(state_->waiter, nullptr);
+                state.buffer.push_back(std::move(value));
+                waiter = std::exchange(state.waiter, nullptr);
             }
             wake(waiter);
         }
-        void finish() const {
-            std::coroutine_handle<> waiter;
-            {
-                std::lock_guard lock(state_->mutex);
-                if (state_->finished)
-                    return;
-                state_->finished = true;
-                waiter = std::exchange(state_->waiter, nullptr);
-            }
-            wake(waiter);
-        }
+        void finish() const { AsyncStream::finish(*producer_->state); }
         bool isFinished() const {
-            std::lock_guard lock(state_->mutex);
-            return state_->finished;
+            std::lock_guard lock(producer_->state->mutex);
+            return producer_->state->finished;
         }
 
       private:
         friend class AsyncStream;
-        explicit Continuation(std::shared_ptr<State> state) : state_(std::move(state)) {}
-        std::shared_ptr<State> state_;
+        explicit Continuation(std::shared_ptr<State> state)
+            : producer_(std::make_shared<Producer>(std::move(state))) {}
+        std::shared_ptr<Producer> producer_;
     };
 
     // A new stream and the continuation that feeds it.

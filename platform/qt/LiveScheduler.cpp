@@ -46,7 +46,9 @@ class LiveTimer : public Timer, public std::enable_shared_from_this<LiveTimer> {
     void start(Scheduler::Duration interval, bool repeating, std::function<void()> action) {
         if (!valid_.load())
             return;  // invalidated before it could start
-        auto* timer = new QTimer;
+        // The application owns it: one still pending when the application ends goes with it, and so do its
+        // action and this handle.
+        auto* timer = new QTimer(QCoreApplication::instance());
         // A coarse timer may fire up to 5 % early, which would cut a 900 s rule short by 45 s.
         timer->setTimerType(Qt::PreciseTimer);
         timer->setSingleShot(!repeating);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/qt/AsyncStream.h"
+#include "platform/testing/Eventually.h"
 
 namespace {
 
@@ -72,6 +73,35 @@ TEST(AsyncStream, FinishWakesAWaitingConsumerWithTheEnd) {
     continuation.finish();
     QCoro::waitFor(task);
     EXPECT_FALSE(received->has_value());
+}
+
+// Nothing can feed a stream once every copy of its continuation is gone: it ends, after the values given
+// before. A consumer left waiting is resumed with the end, whether its task is still held or was dropped by
+// its owner (such a coroutine was otherwise never resumed nor destroyed: the sanitizer build's leak check
+// sees it).
+TEST(AsyncStream, EndsOnceTheLastCopyOfItsContinuationIsGone) {
+    for (bool consumerTaskKept : {true, false}) {
+        SCOPED_TRACE(consumerTaskKept ? "consumer's task kept" : "consumer's task dropped");
+        auto made = AsyncStream<std::string>::make();
+        auto stream = made.first;
+        std::optional<AsyncStream<std::string>::Continuation> producer(made.second);
+        std::optional<AsyncStream<std::string>::Continuation> copy(made.second);
+        made = AsyncStream<std::string>::make();  // lets go of the pair's copy
+        producer->yield("before");
+
+        auto received = std::make_shared<std::optional<std::string>>("untouched");
+        EXPECT_EQ(QCoro::waitFor(stream.next()), "before");
+        std::optional<QCoro::Task<void>> consumer(takeOne(stream, received));
+        if (!consumerTaskKept)
+            consumer.reset();
+
+        producer.reset();  // another copy still feeds it
+        testsupport::runPendingEvents();
+        EXPECT_EQ(*received, "untouched");
+
+        copy.reset();
+        EXPECT_TRUE(testsupport::eventually([&] { return !received->has_value(); }));
+    }
 }
 
 // Values from several threads: each producer's values keep their order, none is lost, and the consumer only

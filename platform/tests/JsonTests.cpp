@@ -107,3 +107,32 @@ TEST(JsonTest, NestingIsBoundedSoHostileInputCannotExhaustTheStack) {
     // Deep enough to overflow the stack when copied: refused, not crashed on.
     EXPECT_THROW(json::parse(R"({"a":)" + std::string(200000, '[') + R"(,"b":1})"), DecodingError);
 }
+
+TEST(JsonTest, ParsedValuesAreThoseOfTheTextWhateverTheirNesting) {
+    const std::string text =
+        R"({"z":[1,-2,18446744073709551615,2.5,"s",true,null,{"b":{},"a":[]}],"a":{"y":"\u00e9","x":false},)"
+        R"("dup":1,"m":"","dup":"last"})";
+    const auto parsed = json::parse(text);
+    // nlohmann::json compares objects by their members, whatever their order.
+    EXPECT_EQ(nlohmann::json(parsed), nlohmann::json::parse(text));
+    EXPECT_EQ(json::required<std::string>(parsed, "dup"), "last");
+    EXPECT_EQ(parsed["z"][2].get<std::uint64_t>(), UINT64_MAX);
+}
+
+// Outside input may hold an object of very many members. Parsed into an insertion-ordered object that finds
+// each key by walking the members, this one took minutes: a return of that shows as the CTest time-out.
+TEST(JsonTest, AnObjectOfHalfAMillionMembersParsesWhole) {
+    constexpr int members = 500'000;
+    std::string text = R"({"wide":{)";
+    for (int i = 0; i < members; ++i)
+        text += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":" + std::to_string(i);
+    text += R"(,"k7":"again"},"after":true})";
+
+    const auto document = json::parse(text);
+    const auto& wide = document["wide"];
+    ASSERT_EQ(wide.size(), std::size_t(members));
+    EXPECT_EQ(json::required<int>(wide, "k0"), 0);
+    EXPECT_EQ(json::required<int>(wide, "k499999"), 499999);
+    EXPECT_EQ(json::required<std::string>(wide, "k7"), "again");
+    EXPECT_TRUE(json::required<bool>(document, "after"));
+}

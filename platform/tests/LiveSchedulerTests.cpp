@@ -167,6 +167,18 @@ TEST(LiveScheduler, PostsFromOtherThreadsRunOnTheMainThreadInOrder) {
         EXPECT_EQ(received[i], i);
 }
 
+// Timers still pending when the test program ends, with their actions: the application takes them along
+// when it goes. The sanitizer build's leak check at exit is what sees one left behind.
+TEST(LiveScheduler, TimersStillPendingAtExitGoWithTheApplication) {
+    auto token = std::make_shared<int>(0);
+    auto once = Scheduler::live()->scheduleOnce(24h, [token] {});
+    auto repeating = Scheduler::live()->scheduleRepeating(24h, [token] {});
+    std::thread([token] { Scheduler::live()->scheduleOnce(24h, [token] {}); }).join();
+    EXPECT_TRUE(runUntil([&] { return token.use_count() == 4; }));
+    EXPECT_TRUE(once->isValid());
+    EXPECT_TRUE(repeating->isValid());
+}
+
 TEST(LiveScheduler, NowIsTheSystemClock) {
     const auto before = std::chrono::system_clock::now();
     const auto now = Scheduler::live()->now();

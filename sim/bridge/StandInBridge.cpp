@@ -584,7 +584,9 @@ int run() {
     } else if (run.step.contains("replyText")) {
         payload = run.step["replyText"].get<std::string>();
     } else {
-        Json request = Json::parse(input.begin() + 4, input.begin() + 4 + length, nullptr, false);
+        // Through std::map objects: ordered_json's key search would make a wide request quadratic.
+        Json request =
+            Json(nlohmann::json::parse(input.begin() + 4, input.begin() + 4 + length, nullptr, false));
         Json answer;
         if (!request.is_object()) {
             answer = refusal("malformed request", "", "VERSION");

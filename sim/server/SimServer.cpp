@@ -269,14 +269,16 @@ std::string formatTime(Clock::time_point time) {
 }
 
 Json parseBody(const std::string& text) {
-    Json::parser_callback_t limit = [](int depth, Json::parse_event_t, Json&) {
+    // Parsed into std::map objects: ordered_json finds each key by walking its members, so a body of many
+    // members would take time with the square of their count.
+    nlohmann::json::parser_callback_t limit = [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
         if (depth > kMaxJsonDepth)
             throw ApiError{"BAD_REQUEST", "nested too deeply"};
         return true;
     };
     Json body;
     try {
-        body = Json::parse(text, limit);
+        body = Json(nlohmann::json::parse(text, limit));
     } catch (const Json::exception&) {
         fail("BAD_REQUEST", "the body is not JSON");
     }

@@ -257,7 +257,7 @@ TEST_F(DependencyKeysTest, TheSessionStoreReadsItsSettingsAndLoggerOnEachUse) {
         store->registerSession(wallet, platform::Scheduler::live()->now() + std::chrono::hours(1));
         EXPECT_EQ(lines(capture),
                   (std::vector<std::string>{
-                      "assigned: Registering wallet session SESSION",
+                      "assigned: Registering wallet session " + sessionTag("SESSION"),
                       "assigned: Privacy mode enabled, starting privacy mode purge timer for new registered "
                       "wallet session",
                       "assigned: Privacy cleanup timer started"}));

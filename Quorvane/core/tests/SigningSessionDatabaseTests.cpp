@@ -116,10 +116,35 @@ TEST(SigningSessionDatabase, RegisteringStoresAFreshSessionUnderTheTokenIdentifi
     EXPECT_EQ(rig.sessionIds(), (std::set<std::string>{"CARD-1", wallet}));
     for (const auto& stored : rig.db->authenticatedSessions())
         EXPECT_EQ(stored.orchestratorSessionId, stored.internalSessionId == wallet ? "W2" : "S2");
-    EXPECT_EQ(rig.log.messages(),
-              (Lines{"Registering session S1 for card: CARD-1", "Registering session S2 for card: CARD-1",
-                     "Registering wallet session W1", "Registering wallet session W2"}));
+    EXPECT_EQ(rig.log.messages(), (Lines{"Registering session " + sessionTag("S1") + " for card: CARD-1",
+                                         "Registering session " + sessionTag("S2") + " for card: CARD-1",
+                                         "Registering wallet session " + sessionTag("W1"),
+                                         "Registering wallet session " + sessionTag("W2")}));
     EXPECT_FALSE(rig.hasToken("CARD-1"));  // registering a session installs no token
+}
+
+// A session id alone authorises account calls: the log follows a session by its tag, never shows the id.
+TEST(SigningSessionDatabase, LogLinesNameSessionsByTheirTagsNeverByTheirIds) {
+    Rig rig;
+    const std::string cardSession = "4dd3e9a7-5d0e-4b8f-9a43-0c9e1f7b2a61";
+    const std::string walletSession = "W-9f86d081884c7d659a2feaa0c55ad015";
+    const auto card = rig.cardContext("CARD-1", cardSession);
+    const auto walletLogin = rig.walletContext(walletSession);
+    rig.db->registerSession(card, rig.now() + 3600s);
+    rig.db->registerSession(walletLogin, rig.now() + 3600s);
+    ASSERT_TRUE(rig.db->activeSession(card, true));
+    ASSERT_TRUE(rig.db->activeSession(walletLogin, true));
+    rig.db->purgeSession(card);
+    rig.db->purgeSession(walletLogin);
+
+    const auto lines = rig.log.messages();
+    ASSERT_GE(lines.size(), 4u);
+    for (const auto& line : lines)
+        for (const auto& id : {cardSession, walletSession})
+            EXPECT_EQ(line.find(id), std::string::npos) << line;
+    EXPECT_EQ(lines[0], "Registering session " + sessionTag(cardSession) + " for card: CARD-1");
+    EXPECT_EQ(lines[3], "Active signing session found for identifier " + wallet + ": " +
+                            sessionTag(walletSession) + " - " + wallet);
 }
 
 TEST(SigningSessionDatabase, UpdatingTheHolderFillsInTheNamesOfAStoredSessionOnly) {
@@ -164,8 +189,8 @@ TEST(SigningSessionDatabase, ActiveSessionNeedsMoreThanItsMarginLeft) {
         EXPECT_EQ(session.has_value(), c.found);
         EXPECT_EQ(rig.sessionIds().size(), c.found ? 1u : 0u);
         if (c.found && c.forSigning)
-            EXPECT_EQ(rig.log.messages(),
-                      Lines{"Active signing session found for identifier CARD-1: S1 - CARD-1"});
+            EXPECT_EQ(rig.log.messages(), Lines{"Active signing session found for identifier CARD-1: " +
+                                                sessionTag("S1") + " - CARD-1"});
         else if (c.found)
             EXPECT_TRUE(rig.log.messages().empty());
         else
@@ -183,11 +208,12 @@ TEST(SigningSessionDatabase, ASessionAboutToExpireIsDroppedWithItsDateLoggedButI
     EXPECT_TRUE(rig.db->activeSession(context, true));
     EXPECT_FALSE(rig.db->activeSession(context, false));
     EXPECT_FALSE(rig.db->activeSession(context, true));
-    EXPECT_EQ(rig.log.messages(),
-              (Lines{"Active signing session found for identifier CARD-1: S-card - CARD-1",
-                     "Active session about to expire for identifier CARD-1, expiration date: 2027-01-15 "
-                     "08:10:00 +0000",
-                     "Active session not found for identifier CARD-1"}));
+    EXPECT_EQ(
+        rig.log.messages(),
+        (Lines{"Active signing session found for identifier CARD-1: " + sessionTag("S-card") + " - CARD-1",
+               "Active session about to expire for identifier CARD-1, expiration date: 2027-01-15 "
+               "08:10:00 +0000",
+               "Active session not found for identifier CARD-1"}));
     EXPECT_TRUE(rig.hasToken("CARD-1"));
 }
 
@@ -412,7 +438,7 @@ TEST(SigningSessionDatabase, WithPrivacyModeOffNothingIsTimedOrPurged) {
     rig.db->cleanUpSessions();
     EXPECT_EQ(rig.scheduler->activeTimerCount(), 0u);
     rig.scheduler->advance(1000s);
-    EXPECT_EQ(rig.log.messages(), Lines{"Registering wallet session S-wallet"});
+    EXPECT_EQ(rig.log.messages(), Lines{"Registering wallet session " + sessionTag("S-wallet")});
     EXPECT_EQ(rig.sessionIds(), std::set<std::string>{wallet});
 }
 
@@ -448,12 +474,12 @@ TEST(SigningSessionDatabase, AWalletRegistrationInPrivacyModeStartsTheTimerOnce)
     rig.db->registerSession(rig.cardContext("CARD-1"), rig.now() + 7200s);
     EXPECT_EQ(
         rig.log.messages(),
-        (Lines{"Registering wallet session W1",
+        (Lines{"Registering wallet session " + sessionTag("W1"),
                "Privacy mode enabled, starting privacy mode purge timer for new registered wallet session",
-               "Privacy cleanup timer started", "Registering wallet session W2",
+               "Privacy cleanup timer started", "Registering wallet session " + sessionTag("W2"),
                "Privacy mode enabled, starting privacy mode purge timer for new registered wallet session",
                "Privacy cleanup timer already running, aborting timer start request",
-               "Registering session S-card for card: CARD-1"}));
+               "Registering session " + sessionTag("S-card") + " for card: CARD-1"}));
     rig.scheduler->advance(300s);  // 900 s after the first registration: W2 goes too
     EXPECT_EQ(rig.sessionIds(), std::set<std::string>{"CARD-1"});
 }
