@@ -2,10 +2,10 @@
 // Fetches the signing certificate of the user's remote-signing account from the server and installs it in the
 // token of the context, so that other applications can sign with it; then, depending on the mode, shows it
 // until the user confirms. The screen that needs a certificate makes the model with an authenticated context
-// and removes the retrieval screen once `completed` has told it the outcome:
-//   "201"  no session that lasts another 900 s (nothing asked of the server);
-//   "02"   the server refused or could not be reached (backend, certificate retrieval, with the server
-//   error); "202"  the token does not hold the certificate the server sent, read back after installing it.
+// and removes the retrieval screen once `completed` has told it the outcome. The failures:
+// - "201": no session that lasts another 900 s (nothing is asked of the server);
+// - "02": the server refused or could not be reached (backend, certificate retrieval, with the server error);
+// - "202": the token does not hold the certificate the server sent, read back after installing it.
 //
 // Main thread only. Make it with std::make_shared: the fetch holds the model until it has ended.
 #include <functional>
