@@ -96,6 +96,9 @@ QColor colorAsset(const QString& name, const QPalette& palette) {
     // Text on a disc in the text colour: the opposite of the text colour.
     if (name == "DynamicWhite")
         return dark ? QColor(0x1E, 0x1E, 0x1E) : QColor(0xFF, 0xFF, 0xFF);
+    // A valid certificate's badge, with white drawn on it.
+    if (name == "ValidGreen")
+        return dark ? QColor(0x2A, 0x96, 0x46) : QColor(0x1F, 0x8A, 0x3B);
     return palette.color(QPalette::Text);
 }
 
