@@ -4,7 +4,7 @@
 #include <QVBoxLayout>
 
 #include "Quorvane/shell/views/FontStyle.h"
-#include "Quorvane/shell/views/SigningCertificateCardView.h"
+#include "Quorvane/shell/views/SigningCertificateInfoView.h"
 #include "Quorvane/shell/views/StyledButton.h"
 #include "Quorvane/shell/views/ViewModifiers.h"
 #include "platform/qt/Localizable.h"
@@ -28,7 +28,7 @@ CertificateRetrievalResultView::CertificateRetrievalResultView(
       text_(wrapping(
           L("Here you'll find your active signing certificate that enables you to sign with your eID "
             "information."))),
-      card_(new SigningCertificateCardView(model_->signingCertificateInfo)),
+      card_(new SigningCertificateInfoView(model_->signingCertificateInfo)),
       doneButton_(new StyledButton(QString::fromStdString(L("Done")), StyledButton::Style::borderedProminent,
                                    StyledButton::ControlSize::large)) {
     applyFontStyle(title_, FontStyle::title, QFont::DemiBold);

@@ -7,7 +7,7 @@
 #include "CertificateRetrievalResultViewModel.h"
 
 class QLabel;
-class SigningCertificateCardView;
+class SigningCertificateInfoView;
 class StyledButton;
 
 class CertificateRetrievalResultView : public QWidget {
@@ -17,7 +17,7 @@ class CertificateRetrievalResultView : public QWidget {
 
     QLabel* titleLabel() const { return title_; }
     QLabel* textLabel() const { return text_; }
-    SigningCertificateCardView* card() const { return card_; }
+    SigningCertificateInfoView* card() const { return card_; }
     StyledButton* doneButton() const { return doneButton_; }
 
   protected:
@@ -27,6 +27,6 @@ class CertificateRetrievalResultView : public QWidget {
     std::shared_ptr<CertificateRetrievalResultViewModel> model_;
     QLabel* title_;
     QLabel* text_;
-    SigningCertificateCardView* card_;
+    SigningCertificateInfoView* card_;
     StyledButton* doneButton_;
 };

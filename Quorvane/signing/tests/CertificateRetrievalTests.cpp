@@ -17,7 +17,7 @@
 #include "Quorvane/core/SigningSessionDatabase.h"
 #include "Quorvane/core/TokenDriverConfiguration.h"
 #include "Quorvane/shell/views/InfoView.h"
-#include "Quorvane/shell/views/SigningCertificateCardView.h"
+#include "Quorvane/shell/views/SigningCertificateInfoView.h"
 #include "Quorvane/shell/views/StyledButton.h"
 #include "Quorvane/signing/CertificateRetrievalResultView.h"
 #include "Quorvane/signing/CertificateRetrievalView.h"

@@ -2,7 +2,7 @@
 // the light and the dark palette.
 #include <gtest/gtest.h>
 
-#include "Quorvane/shell/views/SigningCertificateCardView.h"
+#include "Quorvane/shell/views/SigningCertificateInfoView.h"
 #include "Quorvane/testing/Screenshot.h"
 #include "Quorvane/testing/ViewTestSupport.h"
 
@@ -16,7 +16,7 @@ TEST(SigningCertificateCardScreens, NarrowWithALongName) {
     info.notValidBefore = platform::Date(std::chrono::seconds(1'765'000'000));
     info.notValidAfter = platform::Date(std::chrono::seconds(1'891'230'367));
     for (bool dark : {false, true}) {
-        SigningCertificateCardView card(info);
+        SigningCertificateInfoView card(info);
         if (dark)
             card.setPalette(testsupport::darkPalette());
         const int width = 320;

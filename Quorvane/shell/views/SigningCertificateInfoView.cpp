@@ -1,4 +1,4 @@
-#include "SigningCertificateCardView.h"
+#include "SigningCertificateInfoView.h"
 
 #include <QDateTime>
 #include <QGraphicsOpacityEffect>
@@ -95,7 +95,7 @@ std::string shortDateMediumTimeText(platform::Date date) {
         .toStdString();
 }
 
-SigningCertificateCardView::SigningCertificateCardView(SigningCertificateInfo info, QWidget* parent)
+SigningCertificateInfoView::SigningCertificateInfoView(SigningCertificateInfo info, QWidget* parent)
     : QWidget(parent),
       info_(std::move(info)),
       fullName_(textLabel(info_.fullName)),
@@ -134,11 +134,11 @@ SigningCertificateCardView::SigningCertificateCardView(SigningCertificateInfo in
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
 }
 
-std::string SigningCertificateCardView::createdWithText() const {
+std::string SigningCertificateInfoView::createdWithText() const {
     return info_.methodCreatedWith == halcyra::AuthenticationMethod::wallet ? L("Created with Civaro")
                                                                             : L("Created with eID");
 }
 
-ViewImage SigningCertificateCardView::methodImage(halcyra::AuthenticationMethod method) {
+ViewImage SigningCertificateInfoView::methodImage(halcyra::AuthenticationMethod method) {
     return ViewImage::asset(method == halcyra::AuthenticationMethod::wallet ? "CivaroLogo" : "Pindle");
 }

@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QLocale>
 
-#include "Quorvane/shell/views/SigningCertificateCardView.h"
+#include "Quorvane/shell/views/SigningCertificateInfoView.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ class ScopedLocale {
     QLocale previous_;
 };
 
-TEST(SigningCertificateCardView, ShowsTheHolderTheEndOfValidityAndTheMethodOfTheAccount) {
+TEST(SigningCertificateInfoView, ShowsTheHolderTheEndOfValidityAndTheMethodOfTheAccount) {
     ScopedLocale english(QLocale(QLocale::English, QLocale::UnitedStates));
     struct Case {
         AuthenticationMethod method;
@@ -46,17 +46,17 @@ TEST(SigningCertificateCardView, ShowsTheHolderTheEndOfValidityAndTheMethodOfThe
     for (const Case& c : {Case{AuthenticationMethod::wallet, "Created with Civaro", "CivaroLogo"},
                           Case{AuthenticationMethod::eid, "Created with eID", "Pindle"}}) {
         SCOPED_TRACE(c.createdWith);
-        SigningCertificateCardView card(certificate(c.method, localDate(2027, 3, 4, 15, 6, 7)));
+        SigningCertificateInfoView card(certificate(c.method, localDate(2027, 3, 4, 15, 6, 7)));
         EXPECT_EQ(card.fullNameLabel()->text().toStdString(), "Marie-Thérèse Van den Broeck-d'Oultremont");
         EXPECT_EQ(card.nationalNumberLabel()->text().toStdString(), "National number: 85073003328");
         EXPECT_EQ(card.expiryLabel()->text().toStdString(), "Active - Expires on 3/4/27, 3:06:07 PM");
         EXPECT_EQ(card.createdWithLabel()->text().toStdString(), c.createdWith);
         EXPECT_EQ(card.createdWithText(), c.createdWith);
-        EXPECT_EQ(SigningCertificateCardView::methodImage(c.method), ViewImage::asset(c.image));
+        EXPECT_EQ(SigningCertificateInfoView::methodImage(c.method), ViewImage::asset(c.image));
     }
 }
 
-TEST(SigningCertificateCardView, TheEndOfValidityFollowsTheLocaleKeepsItsSecondsAndIsShownWhenPast) {
+TEST(SigningCertificateInfoView, TheEndOfValidityFollowsTheLocaleKeepsItsSecondsAndIsShownWhenPast) {
     struct Case {
         QLocale locale;
         platform::Date end;
@@ -76,7 +76,7 @@ TEST(SigningCertificateCardView, TheEndOfValidityFollowsTheLocaleKeepsItsSeconds
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         ScopedLocale locale(c.locale);
-        SigningCertificateCardView card(certificate(AuthenticationMethod::eid, c.end));
+        SigningCertificateInfoView card(certificate(AuthenticationMethod::eid, c.end));
         EXPECT_EQ(card.expiryLabel()->text().toStdString(), c.text);
     }
 }

@@ -11,9 +11,9 @@
 
 class QLabel;
 
-class SigningCertificateCardView : public QWidget {
+class SigningCertificateInfoView : public QWidget {
   public:
-    explicit SigningCertificateCardView(SigningCertificateInfo info, QWidget* parent = nullptr);
+    explicit SigningCertificateInfoView(SigningCertificateInfo info, QWidget* parent = nullptr);
 
     const SigningCertificateInfo& info() const { return info_; }
     // "Created with Civaro" or "Created with eID", translated.
