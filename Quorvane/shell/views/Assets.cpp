@@ -96,6 +96,10 @@ QColor colorAsset(const QString& name, const QPalette& palette) {
     // Text on a disc in the text colour: the opposite of the text colour.
     if (name == "DynamicWhite")
         return dark ? QColor(0x1E, 0x1E, 0x1E) : QColor(0xFF, 0xFF, 0xFF);
+    // Warnings and unavailable notes: a red that keeps a contrast of 4.5 on the text background and on
+    // "WalletButtonBackground" in either appearance.
+    if (name == "SystemRed")
+        return dark ? QColor(0xFF, 0x9E, 0x96) : QColor(0xC4, 0x16, 0x1C);
     return palette.color(QPalette::Text);
 }
 

@@ -39,7 +39,8 @@ class ViewColor {
 
 // A dark palette is one whose window colour is dark.
 bool isDarkPalette(const QPalette& palette);
-// "WalletButtonBackground" and "DynamicWhite"; an unknown name resolves to the palette's text colour.
+// "WalletButtonBackground", "DynamicWhite" and "SystemRed"; an unknown name resolves to the palette's text
+// colour.
 QColor colorAsset(const QString& name, const QPalette& palette);
 
 // The contrast ratio of two colours (1 to 21), as accessibility guidelines define it.
