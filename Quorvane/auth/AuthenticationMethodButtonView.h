@@ -12,6 +12,7 @@ class AuthenticationMethodButtonView : public MenuButtonView {
 
     // The method's title, then " (", the localized "Temporarily unavailable" and ")" in red when disabled.
     static AttributedText buttonText(halcyra::AuthenticationMethod method, bool disabled);
+    using MenuButtonView::buttonText;
 
     const halcyra::AuthenticationMethod method;
 };

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "AuthenticationMethodButtonView.h"
+#include "LinkLabel.h"
 #include "Quorvane/core/HalcyraEnvironment.h"
 #include "Quorvane/core/MainWindowController.h"
 #include "Quorvane/shell/views/AppSettingsView.h"
@@ -19,7 +20,6 @@
 #include "Quorvane/shell/views/Sheet.h"
 #include "Quorvane/shell/views/StyledButton.h"
 #include "Quorvane/shell/views/ViewModifiers.h"
-#include "platform/Workspace.h"
 #include "platform/qt/Localizable.h"
 
 namespace {
@@ -171,6 +171,20 @@ void AuthenticationMethodSelectionView::render() {
         else
             state_ = makeSelection();
         stateArea_->addWidget(state_);
+        // The screen's own controls first, then the row below them.
+        QWidget* previous = nullptr;
+        for (QWidget* next : std::initializer_list<QWidget*>{
+                 methodButtons_.empty() ? nullptr : methodButtons_.front(), terms_, settings_, done_}) {
+            if (!next)
+                continue;
+            if (previous)
+                setTabOrder(previous, next);
+            previous = next;
+        }
+        for (std::size_t i = 1; i < methodButtons_.size(); ++i)
+            setTabOrder(methodButtons_[i - 1], methodButtons_[i]);
+        if (!methodButtons_.empty() && terms_)
+            setTabOrder(methodButtons_.back(), terms_);
     }
     renderSheet();
 }
@@ -232,13 +246,7 @@ QWidget* AuthenticationMethodSelectionView::makeSelection() {
     }
     layout->addWidget(buttons);
 
-    terms_ = new QLabel(termsText(palette()));
-    terms_->setTextFormat(Qt::RichText);
-    terms_->setWordWrap(true);
-    terms_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    terms_->setOpenExternalLinks(false);
-    connect(terms_, &QLabel::linkActivated, this,
-            [](const QString& url) { platform::Workspace::open(url.toStdString()); });
+    terms_ = new LinkLabel(termsText(palette()));
     layout->addWidget(padded(terms_, defaultPadding, 0, defaultPadding, 0));
     layout->addStretch(1);
 
@@ -246,6 +254,8 @@ QWidget* AuthenticationMethodSelectionView::makeSelection() {
     scroll->setWidget(content);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // Tab reaches the controls inside, and the area follows them; a click beside them keeps the focus.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);

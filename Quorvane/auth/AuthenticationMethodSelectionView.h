@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "AuthenticationMethodSelectionViewModel.h"
+#include "Quorvane/shell/views/Sheet.h"
 
 class AuthenticationMethodButtonView;
 class QLabel;
 class QVBoxLayout;
-class Sheet;
 class StyledButton;
 
 class AuthenticationMethodSelectionView : public QWidget {

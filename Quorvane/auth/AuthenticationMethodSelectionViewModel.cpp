@@ -72,8 +72,11 @@ void AuthenticationMethodSelectionViewModel::complete(AuthenticationMethodSelect
 }
 
 QCoro::Task<> AuthenticationMethodSelectionViewModel::run(Self self, bool withUpdateCheck) {
-    if (withUpdateCheck && co_await checkForUpdate(self) == UpdateCheck::stop)
-        co_return;
+    if (withUpdateCheck) {
+        const UpdateCheck check = co_await checkForUpdate(self);
+        if (check == UpdateCheck::stop)
+            co_return;
+    }
     if (self->validateAuthenticatedAccounts)
         co_await validateAuthenticatedSessions(self);
     co_await fetchAuthenticationMethods(self);
@@ -114,7 +117,9 @@ QCoro::Task<> AuthenticationMethodSelectionViewModel::validateAuthenticatedSessi
         auto client = self->_remoteSigningAPIClient.get();
         std::optional<halcyra::AccountStatus> status;
         try {
-            status = (co_await client->getAccountStatus(session.orchestratorSessionId)).status;
+            const halcyra::AccountStatusDetails details =
+                co_await client->getAccountStatus(session.orchestratorSessionId);
+            status = details.status;
         } catch (const std::exception&) {
             // The server could not tell: the session is kept.
             continue;

@@ -7,13 +7,13 @@
 #include <QVBoxLayout>
 
 #include "CardView.h"
+#include "LinkLabel.h"
 #include "Quorvane/core/MainWindowController.h"
 #include "Quorvane/shell/views/FontStyle.h"
 #include "Quorvane/shell/views/ImageView.h"
 #include "Quorvane/shell/views/InfoView.h"
 #include "Quorvane/shell/views/StyledButton.h"
 #include "Quorvane/shell/views/ViewModifiers.h"
-#include "platform/Workspace.h"
 #include "platform/qt/Localizable.h"
 
 namespace {
@@ -136,15 +136,10 @@ QWidget* CardSelectionView::makeNoCards() {
     QFont semibold = help->font();
     semibold.setWeight(QFont::DemiBold);
     help->setFont(semibold);
-    helpLink_ = new QLabel(QString("<a href=\"%1\">%2</a>")
-                               .arg(QString(cardReaderHelpURL).toHtmlEscaped(),
-                                    qtext(L("eID Card reader website")).toHtmlEscaped()));
-    helpLink_->setTextFormat(Qt::RichText);
+    helpLink_ = new LinkLabel(QString("<a href=\"%1\">%2</a>")
+                                  .arg(QString(cardReaderHelpURL).toHtmlEscaped(),
+                                       qtext(L("eID Card reader website")).toHtmlEscaped()));
     helpLink_->setAlignment(Qt::AlignCenter);
-    helpLink_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    helpLink_->setOpenExternalLinks(false);
-    connect(helpLink_, &QLabel::linkActivated, this,
-            [](const QString& url) { platform::Workspace::open(url.toStdString()); });
     auto* helpBlock = new QVBoxLayout;
     helpBlock->setSpacing(2);
     helpBlock->addWidget(help);
@@ -183,6 +178,8 @@ QWidget* CardSelectionView::makeCardList(const std::vector<std::shared_ptr<pindl
     scroll->setWidget(list);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // Tab reaches the controls inside, and the area follows them; a click beside them keeps the focus.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     scroll->viewport()->setAutoFillBackground(false);

@@ -5,7 +5,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "ColoredLabel.h"
 #include "Quorvane/core/QuorvaneAPI.h"
 #include "Quorvane/shell/views/ContentDivider.h"
 #include "Quorvane/shell/views/FontStyle.h"
@@ -22,7 +24,14 @@ constexpr int initialsDiameter = 32;
 class InitialsView : public QWidget {
   public:
     explicit InitialsView(QString initials) : initials_(std::move(initials)) {
-        setFixedSize(initialsDiameter, initialsDiameter);
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    }
+
+    // 32 points, or more where a large font needs it.
+    QSize sizeHint() const override {
+        const int diameter = std::max(
+            {initialsDiameter, fontMetrics().horizontalAdvance(initials_) + 8, fontMetrics().height() + 8});
+        return {diameter, diameter};
     }
 
   protected:
@@ -59,7 +68,7 @@ CardView::CardView(std::shared_ptr<pindle::Card> card, std::function<void()> sel
                                StyledButton::Style::borderedProminent, StyledButton::ControlSize::large)) {
     auto* layout = new QHBoxLayout(this);
     // Room for the plate's shadow below and right of it.
-    layout->setContentsMargins(defaultPadding, defaultPadding, defaultPadding + 1, defaultPadding + 1);
+    layout->setContentsMargins(defaultPadding, defaultPadding, defaultPadding + 2, defaultPadding + 2);
     layout->setSpacing(0);
     layout->addWidget(new InitialsView(QString::fromStdString(initials(*card_))), 0, Qt::AlignTop);
 
@@ -70,13 +79,9 @@ CardView::CardView(std::shared_ptr<pindle::Card> card, std::function<void()> sel
     applyFontStyle(name, FontStyle::title2, QFont::DemiBold);
     details->addWidget(name);
 
-    auto* number = text(QString::fromStdString(L("National number: %@", card_->nationalRegisterNumber())));
-    QPalette faded = number->palette();
-    QColor textColor = faded.color(QPalette::WindowText);
-    textColor.setAlphaF(0.8f);
-    faded.setColor(QPalette::WindowText, textColor);
-    number->setPalette(faded);
-    details->addWidget(number);
+    details->addWidget(
+        new ColoredLabel(QString::fromStdString(L("National number: %@", card_->nationalRegisterNumber())),
+                         ColoredLabel::faded));
 
     auto* validity = new QHBoxLayout;
     auto* calendar = new ImageView(ViewImage::asset("Calendar"), QSize(16, 16), {});
@@ -103,12 +108,14 @@ CardView::CardView(std::shared_ptr<pindle::Card> card, std::function<void()> sel
 void CardView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF plate = QRectF(rect()).adjusted(0, 0, -1, -1);
+    const QRectF plate = QRectF(rect()).adjusted(0, 0, -2, -2);
     QPainterPath path;
     path.addRoundedRect(plate, 5, 5);
-    // A crisp shadow one point right and down, as a 1-point blur leaves it.
+    // The shadow one point right and down: black at 80 %, spread by a 1-point blur over two points at about
+    // half of that.
     QColor shadow(Qt::black);
-    shadow.setAlphaF(0.8f);
-    painter.fillPath(path.translated(1, 1), shadow);
+    shadow.setAlphaF(0.25f);
+    painter.fillPath(path.translated(1.5, 1.5), shadow);
+    painter.fillPath(path.translated(0.5, 0.5), shadow);
     painter.fillPath(path, palette().color(QPalette::Base));
 }

@@ -10,6 +10,7 @@
 #include <QVariantAnimation>
 #include <cmath>
 
+#include "ColoredLabel.h"
 #include "PinDialogTexts.h"
 #include "Quorvane/shell/views/FontStyle.h"
 #include "Quorvane/shell/views/ImageView.h"
@@ -36,42 +37,6 @@ QLabel* label(const QString& text, FontStyle style = FontStyle::body, QFont::Wei
     label->setWordWrap(true);
     applyFontStyle(label, style, weight);
     return label;
-}
-
-// A text in a colour of its own that follows the palette.
-class ColoredLabel : public QLabel {
-  public:
-    ColoredLabel(const QString& text, std::function<QColor(const QPalette&)> color)
-        : QLabel(text), color_(std::move(color)) {
-        setTextFormat(Qt::PlainText);
-        setWordWrap(true);
-        recolor();
-    }
-
-  protected:
-    void changeEvent(QEvent* event) override {
-        QLabel::changeEvent(event);
-        if (event->type() == QEvent::PaletteChange && !recoloring_)
-            recolor();
-    }
-
-  private:
-    void recolor() {
-        recoloring_ = true;
-        QPalette colors = palette();
-        colors.setColor(QPalette::WindowText, color_(colors));
-        setPalette(colors);
-        recoloring_ = false;
-    }
-    std::function<QColor(const QPalette&)> color_;
-    bool recoloring_ = false;
-};
-
-// Secondary text: between the text and its background, readable on either.
-QColor grey(const QPalette& palette) {
-    const QColor text = palette.color(QPalette::Text), base = palette.color(QPalette::Base);
-    return QColor::fromRgbF(text.redF() * 0.6 + base.redF() * 0.4, text.greenF() * 0.6 + base.greenF() * 0.4,
-                            text.blueF() * 0.6 + base.blueF() * 0.4);
 }
 
 QVBoxLayout* column(QWidget* host, int spacing) {
@@ -108,12 +73,19 @@ PinInputView::PinInputView(std::shared_ptr<PinInputViewModel> model, QWidget* pa
 
     shake_->setDuration(shakeMilliseconds);
     shake_->setEasingCurve(QEasingCurve::InOutQuad);
+    // The field moves from where the layout put it and goes back there; the layout is not involved.
     connect(shake_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-        if (!field_ || !fieldSlot_)
+        if (!field_)
             return;
         const ShakeEffect effect{travelDistance, shakesPerUnit, value.toDouble()};
-        const QRect rest = fieldSlot_->geometry();
-        field_->move(rest.x() + static_cast<int>(std::lround(effect.offset())), field_->y());
+        const int offset = static_cast<int>(std::lround(effect.offset()));
+        field_->move(field_->x() - shakeOffset_ + offset, field_->y());
+        shakeOffset_ = offset;
+    });
+    connect(shake_, &QVariantAnimation::finished, this, [this] {
+        if (field_ && shakeOffset_ != 0)
+            field_->move(field_->x() - shakeOffset_, field_->y());
+        shakeOffset_ = 0;
     });
 
     formKind_ = currentForm();
@@ -124,12 +96,6 @@ PinInputView::PinInputView(std::shared_ptr<PinInputViewModel> model, QWidget* pa
 
 Sheet* PinInputView::makeSheet(QWidget* owner) {
     return new Sheet(this, owner, [this] { cancel(); });
-}
-
-int PinInputView::shakeOffset() const {
-    if (!field_ || !fieldSlot_)
-        return 0;
-    return field_->x() - fieldSlot_->geometry().x();
 }
 
 PinInputView::Form PinInputView::currentForm() const {
@@ -151,7 +117,8 @@ void PinInputView::buildForm() {
         form_->deleteLater();
     subtitle_ = nullptr;
     field_ = nullptr;
-    fieldSlot_ = nullptr;
+    shake_->stop();
+    shakeOffset_ = 0;
     confirm_ = cancel_ = retry_ = nullptr;
     progress_ = nullptr;
     wrongPin_ = nullptr;
@@ -203,7 +170,6 @@ QWidget* PinInputView::makeKeyboardForm() {
     connect(field_, &QLineEdit::textEdited, this,
             [this](const QString& text) { model_->setPinValue(text.toStdString()); });
     row->addWidget(field_);
-    fieldSlot_ = row->itemAt(0);
     row->addSpacing(5);
     row->addWidget(makeCountdown());
     row->addWidget(time_);
@@ -217,7 +183,8 @@ QWidget* PinInputView::makeKeyboardForm() {
             qtext(L(key, *tries)), [](const QPalette& palette) { return colorAsset("SystemRed", palette); });
         boxLayout->addWidget(wrongPin_);
     }
-    boxLayout->addWidget(new ColoredLabel(qtext(L("Format: Between 4 and 12 digits")), grey));
+    boxLayout->addWidget(
+        new ColoredLabel(qtext(L("Format: Between 4 and 12 digits")), ColoredLabel::secondary));
 
     auto* buttons = new QHBoxLayout;
     buttons->setContentsMargins(0, 10, 0, 0);

@@ -14,7 +14,6 @@
 #include "PinInputViewModel.h"
 
 class QLabel;
-class QLayoutItem;
 class QLineEdit;
 class QProgressBar;
 class QVariantAnimation;
@@ -48,7 +47,7 @@ class PinInputView : public QWidget {
     RemainingTimeClockView* clock() const { return clock_; }
     QLabel* timeLabel() const { return time_; }
     // The PIN field's sideways displacement by the shake; 0 at rest.
-    int shakeOffset() const;
+    int shakeOffset() const { return shakeOffset_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -76,7 +75,6 @@ class PinInputView : public QWidget {
     QWidget* form_ = nullptr;
     Form formKind_ = Form::keyboard;
     QLabel* subtitle_ = nullptr;
-    QLayoutItem* fieldSlot_ = nullptr;  // where the layout puts the field at rest
     QLineEdit* field_ = nullptr;
     StyledButton* confirm_ = nullptr;
     StyledButton* cancel_ = nullptr;
@@ -86,6 +84,7 @@ class PinInputView : public QWidget {
     RemainingTimeClockView* clock_ = nullptr;
     QLabel* time_ = nullptr;
     QVariantAnimation* shake_;
+    int shakeOffset_ = 0;
     double shownErrorFeedback_;
     int shownFocusTrigger_;
     bool focusPending_ = false;
