@@ -161,8 +161,12 @@ void AuthenticationMethodSelectionView::render() {
     const auto& state = model_->viewState();
     if (shownState_ != state) {
         shownState_ = state;
-        if (state_)
+        if (state_) {
+            // Out of sight at once; deleted once the event that replaced it is over.
+            state_->hide();
+            stateArea_->removeWidget(state_);
             state_->deleteLater();
+        }
         methodButtons_.clear();
         title_ = nullptr;
         terms_ = nullptr;

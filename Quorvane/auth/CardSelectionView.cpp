@@ -80,8 +80,12 @@ void CardSelectionView::render() {
     shownGuidance_ = model_->guidanceText();
 
     const bool focusInside = state_ && state_->isAncestorOf(QApplication::focusWidget());
-    if (state_)
+    if (state_) {
+        // Out of sight at once; deleted once the event that replaced it is over.
+        state_->hide();
+        stateArea_->removeWidget(state_);
         state_->deleteLater();
+    }
     guidance_ = nullptr;
     helpLink_ = nullptr;
     cardViews_.clear();

@@ -113,8 +113,12 @@ PinInputView::Form PinInputView::currentForm() const {
 }
 
 void PinInputView::buildForm() {
-    if (form_)
+    if (form_) {
+        // Out of sight at once; deleted once the event that replaced it is over.
+        form_->hide();
+        formHost_->layout()->removeWidget(form_);
         form_->deleteLater();
+    }
     subtitle_ = nullptr;
     field_ = nullptr;
     shake_->stop();
