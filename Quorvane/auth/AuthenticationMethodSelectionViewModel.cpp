@@ -88,7 +88,7 @@ AuthenticationMethodSelectionViewModel::checkForUpdate(Self self) {
     const auto release = co_await appVersions->fetchRelease();
     if (!release || !release->autoUpgrade)
         co_return UpdateCheck::proceed;
-    switch (updateKind(*release, AppVersions::currentAppVersion())) {
+    switch (updateKind(*release)) {
         case AppUpdateKind::forced:
             break;
         case AppUpdateKind::suggested: {

@@ -29,7 +29,6 @@ class CardSelectionView : public QWidget {
     QLabel* guidanceLabel() const { return guidance_; }
     QLabel* helpLink() const { return helpLink_; }
     const std::vector<CardView*>& cardViews() const { return cardViews_; }
-    QWidget* stateContent() const { return state_; }
 
   protected:
     void showEvent(QShowEvent* event) override;

@@ -7,7 +7,6 @@
 // Esc and the sheet window's close button do what the form's Cancel does, and nothing where the form offers
 // no Cancel (a pinpad reader is cancelled on the reader; a submitted PIN waits for the card), so the sheet
 // never goes away without its owner being told.
-#include <QPointer>
 #include <QWidget>
 #include <memory>
 
@@ -34,7 +33,6 @@ class PinInputView : public QWidget {
     // current form shows no usable Cancel.
     void cancel();
 
-    const std::shared_ptr<PinInputViewModel>& model() const { return model_; }
     QLabel* titleLabel() const { return title_; }
     QLabel* subtitleLabel() const { return subtitle_; }
     // Absent where the current form has no such part.
