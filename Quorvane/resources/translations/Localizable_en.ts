@@ -1,9 +1,22 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
-<!-- English texts of the "Localizable" keys that are names rather than the English sentence itself. A key
-     that is its own English text needs no entry: the lookup falls back to the key. -->
+<!-- English texts of the "Localizable" keys that are names rather than the English sentence itself, or whose
+     English sentence reads differently from the key. A key that is its own English text needs no entry: the
+     lookup falls back to the key. -->
 <TS version="2.1" language="en">
 <context>
     <name>Localizable</name>
+    <message>
+        <source>accountCreationAuthentication</source>
+        <translation>Log in to create your account</translation>
+    </message>
+    <message>
+        <source>Subscriber agreement PIN dialog subtitle</source>
+        <translation>Enter your PIN to sign the subscriber agreement</translation>
+    </message>
+    <message>
+        <source>Inset your eID card into the card reader to sign digitally.</source>
+        <translation>Insert your eID card into the card reader to sign digitally.</translation>
+    </message>
 </context>
 </TS>

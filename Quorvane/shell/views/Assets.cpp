@@ -99,6 +99,10 @@ QColor colorAsset(const QString& name, const QPalette& palette) {
     // A valid certificate's badge, with white drawn on it.
     if (name == "ValidGreen")
         return dark ? QColor(0x2A, 0x96, 0x46) : QColor(0x1F, 0x8A, 0x3B);
+    // Warnings and unavailable notes: a red that keeps a contrast of 4.5 on the text background and on
+    // "WalletButtonBackground" in either appearance.
+    if (name == "SystemRed")
+        return dark ? QColor(0xFF, 0x9E, 0x96) : QColor(0xC4, 0x16, 0x1C);
     return palette.color(QPalette::Text);
 }
 

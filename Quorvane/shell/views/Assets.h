@@ -39,8 +39,8 @@ class ViewColor {
 
 // A dark palette is one whose window colour is dark.
 bool isDarkPalette(const QPalette& palette);
-// "WalletButtonBackground", "DynamicWhite" and "ValidGreen"; an unknown name resolves to the palette's text
-// colour.
+// "WalletButtonBackground", "DynamicWhite", "ValidGreen" and "SystemRed"; an unknown name resolves to the
+// palette's text colour.
 QColor colorAsset(const QString& name, const QPalette& palette);
 
 // The contrast ratio of two colours (1 to 21), as accessibility guidelines define it.

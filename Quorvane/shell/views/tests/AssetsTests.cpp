@@ -70,6 +70,11 @@ TEST(AssetsTest, ColourAssetsKeepTextReadableInLightAndDark) {
         EXPECT_GE(contrastRatio(colorAsset("WalletButtonBackground", palette), text), 4.5);
         EXPECT_GE(contrastRatio(colorAsset("DynamicWhite", palette), palette.color(QPalette::WindowText)),
                   4.5);
+        // Red notes on the text background and on the button asset.
+        for (const QColor& background : {palette.color(QPalette::Base), palette.color(QPalette::Window),
+                                         colorAsset("WalletButtonBackground", palette)})
+            EXPECT_GE(contrastRatio(colorAsset("SystemRed", palette), background), 4.5)
+                << background.name().toStdString();
         // The accent fill of the main buttons under their text.
         const QColor buttonText = palette.color(QPalette::HighlightedText);
         EXPECT_GE(
