@@ -780,6 +780,40 @@ TEST(XpcQtReactor, PendingCloseFinishesOnTheEventLoopAndEndsWithTheReactor) {
     expectNoHandlerRan(events);
 }
 
+// What goes with a reactor's queued work may post more while it goes (a connection's last handle closes it
+// through its reactor). That work is dropped too, at once: left queued, it would outlive the reactor (a Qt
+// event for a deleted object, or an element of a queue being destroyed).
+TEST(XpcReactors, WorkPostedWhileTheReactorIsDestroyedIsDroppedWithIt) {
+    struct PostsWhenDropped {
+        xpc::Reactor& reactor;
+        std::shared_ptr<int> held;
+        bool* ran;
+        ~PostsWhenDropped() {
+            reactor.post([held = held, ran = ran] { *ran = true; });
+        }
+    };
+    auto check = [](std::unique_ptr<xpc::Reactor> reactor) {
+        bool ran = false;
+        auto held = std::make_shared<int>(0);
+        std::weak_ptr<int> watched = held;
+        auto dropped = std::make_shared<PostsWhenDropped>(PostsWhenDropped{*reactor, std::move(held), &ran});
+        reactor->post([dropped] {});
+        dropped.reset();
+        reactor.reset();
+        EXPECT_TRUE(watched.expired());
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(ran);
+    };
+    {
+        SCOPED_TRACE("PollReactor");
+        check(std::make_unique<xpc::PollReactor>());
+    }
+    {
+        SCOPED_TRACE("QtReactor");
+        check(std::make_unique<xpc::QtReactor>());
+    }
+}
+
 TEST(XpcReactorThread, StoppingItWhileACloseWaitsClosesTheSocket) {
     RawService service;
     Events events;
