@@ -64,8 +64,6 @@ class SubreaperScope {
     SubreaperScope();
     ~SubreaperScope();
 };
-// Ends a process and reaps it.
-void killAndReap(pid_t pid);
 
 // Runs a program to its end (killed after the limit) with extra environment variables, optionally as another
 // user; its exit status (-1 when killed) and its standard output and error together.
