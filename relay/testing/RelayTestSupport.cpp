@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "outside/Logger/LoggerClient.h"
 #include "platform/testing/ChildProcess.h"
 #include "platform/testing/TestEnvironment.h"
 
@@ -30,24 +31,32 @@ std::filesystem::path testModulePath() {
     return testsupport::binaryDir().parent_path() / "lib" / "libpellin-pkcs11-testing.so";
 }
 
-std::vector<std::string> tokenLogMessages() {
-    const char* state = std::getenv("XDG_STATE_HOME");
+namespace {
+
+// The messages of a log's lines as "info: <message>" or "error: <message>"; a line's level shows as the
+// marker (of the log's format) in front of its message.
+std::vector<std::string> messagesOf(const std::string& log, const std::string& infoMarker,
+                                    const std::string& errorMarker) {
     std::vector<std::string> messages;
-    if (!state)
-        return messages;
-    std::istringstream lines(readFile(std::filesystem::path(state) / "quorvane" / "logs" / "token.log"));
+    std::istringstream lines(log);
     std::string line;
     while (std::getline(lines, line)) {
-        for (const char* level : {" INFO ", " ERROR "}) {
-            auto at = line.find(level);
+        for (const auto& [marker, level] :
+             {std::pair{&infoMarker, "info: "}, std::pair{&errorMarker, "error: "}}) {
+            auto at = line.find(*marker);
             if (at == std::string::npos)
                 continue;
-            std::string name = level[1] == 'I' ? "info: " : "error: ";
-            messages.push_back(name + line.substr(at + std::string(level).size()));
+            messages.push_back(level + line.substr(at + marker->size()));
             break;
         }
     }
     return messages;
+}
+
+}  // namespace
+
+std::vector<std::string> tokenLogMessages() {
+    return messagesOf(readFile(LoggerClient::logFolder() / "token.log"), " INFO ", " ERROR ");
 }
 
 std::string readFile(const std::filesystem::path& path) {
@@ -58,19 +67,7 @@ std::string readFile(const std::filesystem::path& path) {
 }
 
 std::vector<std::string> logMessages(const std::string& log) {
-    std::vector<std::string> messages;
-    std::istringstream lines(log);
-    std::string line;
-    while (std::getline(lines, line)) {
-        for (const char* level : {" - info: ", " - error: "}) {
-            auto at = line.find(level);
-            if (at == std::string::npos)
-                continue;
-            messages.push_back(line.substr(at + 3));
-            break;
-        }
-    }
-    return messages;
+    return messagesOf(log, " - info: ", " - error: ");
 }
 
 bool containsInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected) {
@@ -583,12 +580,13 @@ void FakeToken::signatureFailed() {
     changed_.notify_all();
 }
 
-OtherUserPrograms copyProgramsForOtherUsers(const std::filesystem::path& folder) {
+OtherUserPrograms copyProgramsForOtherUsers(const std::filesystem::path& folder,
+                                            const std::filesystem::path& module) {
     namespace fs = std::filesystem;
     fs::create_directories(folder);
     auto bin = testsupport::binaryDir();
-    OtherUserPrograms copies{folder / "libpellin-pkcs11.so", folder / "brokel", folder / "relay_test_app"};
-    fs::copy_file(bin.parent_path() / "lib" / "libpellin-pkcs11.so", copies.module);
+    OtherUserPrograms copies{folder / module.filename(), folder / "brokel", folder / "relay_test_app"};
+    fs::copy_file(module, copies.module);
     fs::copy_file(bin / "brokel", copies.brokel);
     fs::copy_file(bin / "relay_test_app", copies.app);
     for (const auto& path : {folder, copies.module, copies.brokel, copies.app})
