@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 namespace platform {
 
@@ -52,6 +53,32 @@ void syncFolder(const std::filesystem::path& folder) {
     }
 }
 
+// Gives the temporary file `fd` (at `temp`) mode 0600, writes the contents, flushes it, renames it over
+// `target` and closes it. On failure the temporary file is removed and errno holds the error of the step that
+// failed.
+bool replaceWithTemporaryFile(int fd, const std::string& temp, const std::filesystem::path& target,
+                              std::string_view contents) {
+    bool ok = ::fchmod(fd, 0600) == 0;
+    for (std::size_t done = 0; ok && done < contents.size();) {
+        ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<std::size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    // Renamed while still open, so that a lock on the file lasts as long as its temporary name. Once fsync
+    // has succeeded, closing cannot lose the contents.
+    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    int code = errno;
+    if (!ok)
+        ::unlink(temp.c_str());
+    ::close(fd);
+    errno = code;
+    return ok;
+}
+
 }  // namespace
 
 void removeAbandonedTemporaryFiles(const std::filesystem::path& folder, std::string_view temporaryPrefix) {
@@ -87,29 +114,6 @@ bool replaceFileAtomically(const std::filesystem::path& target, std::string_view
         return false;
     syncFolder(folder);
     return true;
-}
-
-bool replaceWithTemporaryFile(int fd, const std::string& temp, const std::filesystem::path& target,
-                              std::string_view contents) {
-    bool ok = ::fchmod(fd, 0600) == 0;
-    for (std::size_t done = 0; ok && done < contents.size();) {
-        ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<std::size_t>(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    // Renamed while still open, so that a lock on the file lasts as long as its temporary name. Once fsync
-    // has succeeded, closing cannot lose the contents.
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    int code = errno;
-    if (!ok)
-        ::unlink(temp.c_str());
-    ::close(fd);
-    errno = code;
-    return ok;
 }
 
 }  // namespace platform

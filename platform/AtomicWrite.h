@@ -7,7 +7,6 @@
 // was abandoned (nobody holds it) from one that another process is writing at that moment, and removes only
 // the abandoned ones.
 #include <filesystem>
-#include <string>
 #include <string_view>
 
 namespace platform {
@@ -22,11 +21,5 @@ bool replaceFileAtomically(const std::filesystem::path& target, std::string_view
 // Removes from `folder` the temporary files of replaceFileAtomically with this prefix that no writer holds.
 // Nothing else is touched: other names, folders, links and other users' files stay.
 void removeAbandonedTemporaryFiles(const std::filesystem::path& folder, std::string_view temporaryPrefix);
-
-// Gives the temporary file `fd` (at `temp`, made with mkstemp by the caller, who picks its name) mode 0600,
-// writes the contents, flushes it, renames it over `target` and closes it. On failure the temporary file is
-// removed and errno holds the error of the step that failed.
-bool replaceWithTemporaryFile(int fd, const std::string& temp, const std::filesystem::path& target,
-                              std::string_view contents);
 
 }  // namespace platform

@@ -109,17 +109,6 @@ std::optional<std::string> readFile(const std::filesystem::path& path) {
     return text.str();
 }
 
-// Writes the whole file or nothing: a temporary file, flushed to disk, renamed over the old one.
-bool writeFileAtomically(const std::filesystem::path& path, const std::string& contents) {
-    std::error_code error;
-    std::filesystem::create_directories(path.parent_path(), error);
-    std::string temp = (path.parent_path() / ("." + path.filename().native() + ".XXXXXX")).native();
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return false;
-    return replaceWithTemporaryFile(fd, temp, path, contents);
-}
-
 // Closes every descriptor from 3 up except the two kept ones (-1: none), so the program inherits nothing of
 // the caller's but what it is meant to (the caller may be a large application holding sockets and files
 // without close-on-exec). Runs between fork() and exec(): async-signal-safe calls only, no allocation.
@@ -421,7 +410,11 @@ void LaunchAgent::writeRegistry(const std::map<std::string, LaunchAgentDefinitio
     for (const auto& [name, definition] : agents)
         list[name] = toJson(definition);
     Json json = {{"agents", list}};
-    if (!writeFileAtomically(registryPath_, json.dump(2) + "\n"))
+    std::error_code ignored;
+    std::filesystem::create_directories(registryPath_.parent_path(), ignored);
+    // Whole or not at all; temporary files are named "." + the registry's name + "." + six letters or digits.
+    if (!replaceFileAtomically(registryPath_, "." + registryPath_.filename().native() + ".",
+                               json.dump(2) + "\n"))
         throw LaunchAgentError(LaunchAgentError::Code::registryUnavailable,
                                "cannot write the launch-agent registry " + registryPath_.native());
 }

@@ -38,6 +38,11 @@ std::filesystem::path configHome() {
     return folder.empty() ? homeFolder() / ".config" : folder;
 }
 
+std::filesystem::path dataHome() {
+    auto folder = absoluteVariable("XDG_DATA_HOME");
+    return folder.empty() ? homeFolder() / ".local" / "share" : folder;
+}
+
 std::filesystem::path stateHome() {
     auto folder = absoluteVariable("XDG_STATE_HOME");
     return folder.empty() ? homeFolder() / ".local" / "state" : folder;

@@ -7,8 +7,10 @@ namespace platform {
 
 // $HOME, else the password database's entry for the user.
 std::filesystem::path homeFolder();
-// $XDG_CONFIG_HOME and $XDG_STATE_HOME when they hold an absolute path, else ~/.config and ~/.local/state.
+// $XDG_CONFIG_HOME, $XDG_DATA_HOME and $XDG_STATE_HOME when they hold an absolute path, else ~/.config,
+// ~/.local/share and ~/.local/state.
 std::filesystem::path configHome();
+std::filesystem::path dataHome();
 std::filesystem::path stateHome();
 // Where the user's sockets and locks live: $XDG_RUNTIME_DIR when it holds an absolute path, else the login
 // manager's /run/user/<uid> when that is the user's own folder, else <state home>/quorvane/runtime.

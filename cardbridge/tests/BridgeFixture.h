@@ -14,6 +14,7 @@
 
 #include "cardbridge/VexoConnectInvoker.h"
 #include "platform/Codecs.h"
+#include "platform/SHA256.h"
 #include "platform/testing/Await.h"
 #include "platform/testing/Eventually.h"
 #include "platform/testing/TestEnvironment.h"
@@ -59,6 +60,11 @@ inline bool allRunsGone(const Bridge& bridge) {
         if (!processGone(record.value("pid", 0L)))
             return false;
     return true;
+}
+
+// The SHA-256 digest of the text's bytes.
+inline platform::Bytes sha256Of(const std::string& text) {
+    return platform::sha256(platform::Bytes(text.begin(), text.end()));
 }
 
 // Verifies a signature over a SHA-256 digest with the certificate's public key, with OpenSSL.

@@ -1,7 +1,6 @@
 // The stand-in bridge refuses what a bridge refuses, so that a fault of the client shows in the tests:
 // requests are checked before any card or PIN is touched, and a right PIN restores the card's own number of
 // tries.
-#include <openssl/evp.h>
 
 #include "BridgeFixture.h"
 #include "cardbridge/BridgeMessages.h"
@@ -16,13 +15,6 @@ using pindle::VexoConnectError;
 using Kind = CardSigningEvent::Kind;
 
 namespace {
-
-platform::Bytes sha256(const std::string& text) {
-    platform::Bytes digest(32);
-    unsigned int length = 0;
-    EVP_Digest(text.data(), text.size(), digest.data(), &length, EVP_sha256(), nullptr);
-    return digest;
-}
 
 class StandInBridge : public ::testing::Test {
   protected:
@@ -80,7 +72,7 @@ TEST_F(StandInBridge, RefusesWhatABridgeRefuses) {
     to_json(certs, pindle::UserCertsRequest{});
     pindle::SignRequest signature;
     signature.cert = platform::base64Encoded(cardCertificate.der());
-    signature.digest = platform::base64Encoded(sha256("the document"));
+    signature.digest = platform::base64Encoded(sha256Of("the document"));
     signature.pin = "0000";
     Json sign;
     to_json(sign, signature);
@@ -136,7 +128,7 @@ TEST_F(StandInBridge, TheClientsFaultsShowAsFailures) {
     bridge.install();
     auto client = pindle::PindleClientProvider::keychainClient({});
     EXPECT_TRUE(await(client->onlyCurrentCards()).empty());
-    events = sign(sha256("the document"), {"1234"});
+    events = sign(sha256Of("the document"), {"1234"});
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].errorCode, "001");
     EXPECT_EQ(events[0].errorValue, "general_error");
@@ -145,7 +137,7 @@ TEST_F(StandInBridge, TheClientsFaultsShowAsFailures) {
     bridge.setup()["origins"] = Json::array({"https://example.org", std::string(pindle::bridgeOrigin)});
     bridge.install();
     EXPECT_EQ(await(client->onlyCurrentCards()).size(), 1u);
-    events = sign(sha256("the document"), {"1234"});
+    events = sign(sha256Of("the document"), {"1234"});
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].kind, Kind::finished);
     EXPECT_TRUE(allRunsGone(bridge));
@@ -174,7 +166,7 @@ TEST_F(StandInBridge, ARightPinRestoresTheCardsTries) {
         bridge.addReader(reader("standard", card));
         bridge.install();
 
-        auto events = sign(sha256("the document"), row.pins);
+        auto events = sign(sha256Of("the document"), row.pins);
         ASSERT_EQ(events.size(), row.pins.size());
         std::vector<int> attemptsLeft;
         for (std::size_t i = 0; i + 1 < events.size(); ++i) {

@@ -1,6 +1,5 @@
 // Card signatures against the stand-in bridge: PIN sequences, pinpad readers, removal, the result codes, and
 // one PIN attempt at a time.
-#include <openssl/evp.h>
 
 #include <regex>
 
@@ -17,13 +16,6 @@ using Kind = CardSigningEvent::Kind;
 using Stream = platform::AsyncStream<CardSigningEvent>;
 
 namespace {
-
-platform::Bytes sha256(const std::string& text) {
-    platform::Bytes digest(32);
-    unsigned int length = 0;
-    EVP_Digest(text.data(), text.size(), digest.data(), &length, EVP_sha256(), nullptr);
-    return digest;
-}
 
 std::optional<CardSigningEvent> next(Stream& stream) {
     return await(stream.next());
@@ -63,7 +55,7 @@ class CardSigning : public ::testing::Test {
 
     Bridge bridge;
     testsupport::Issued cardCertificate = makeCardCertificate();
-    platform::Bytes digest = sha256("the document");
+    platform::Bytes digest = sha256Of("the document");
 };
 
 }  // namespace

@@ -25,9 +25,11 @@ TEST(UserFolders, ComeFromTheirVariablesOrTheHomeFolder) {
     ScopedVariable homeVariable("HOME", home.native());
     {
         ScopedVariable config("XDG_CONFIG_HOME", "/somewhere/config");
+        ScopedVariable data("XDG_DATA_HOME", "/somewhere/data");
         ScopedVariable state("XDG_STATE_HOME", "/somewhere/state");
         ScopedVariable runtime("XDG_RUNTIME_DIR", "/somewhere/run");
         EXPECT_EQ(platform::configHome(), "/somewhere/config");
+        EXPECT_EQ(platform::dataHome(), "/somewhere/data");
         EXPECT_EQ(platform::stateHome(), "/somewhere/state");
         EXPECT_EQ(platform::runtimeFolder(), "/somewhere/run");
     }
@@ -36,9 +38,11 @@ TEST(UserFolders, ComeFromTheirVariablesOrTheHomeFolder) {
     for (const char* value : {static_cast<const char*>(nullptr), "relative/path"}) {
         std::optional<std::string> set = value ? std::optional<std::string>(value) : std::nullopt;
         ScopedVariable config("XDG_CONFIG_HOME", set);
+        ScopedVariable data("XDG_DATA_HOME", set);
         ScopedVariable state("XDG_STATE_HOME", set);
         ScopedVariable runtime("XDG_RUNTIME_DIR", set);
         EXPECT_EQ(platform::configHome(), home / ".config");
+        EXPECT_EQ(platform::dataHome(), home / ".local" / "share");
         EXPECT_EQ(platform::stateHome(), home / ".local" / "state");
         auto login = std::filesystem::path("/run/user") / std::to_string(::geteuid());
         struct stat info {};

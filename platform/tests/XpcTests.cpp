@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "platform/testing/Eventually.h"
+#include "platform/testing/RawSocket.h"
 #include "platform/testing/TestEnvironment.h"
 #include "platform/xpc/Connection.h"
 #include "platform/xpc/Message.h"
@@ -91,18 +92,6 @@ std::shared_ptr<xpc::Listener> echoListener(xpc::Reactor& reactor, std::shared_p
     (void)reactor;
     listener->resume();
     return listener;
-}
-
-int rawConnect(const std::string& path) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // True when the peer closes the socket within the limit.
@@ -276,7 +265,7 @@ TEST_F(XpcConnections, MalformedFramesAndForeignMethodsCloseTheConnection) {
     Bytes oversized{0x00, 0x10, 0x00, 0x01};  // announces more than a frame may hold
     Bytes garbage{0, 0, 0, 3, 0xFF, 0xFF, 0xFF};
     for (const auto& bytes : {unknownMethod, wrongTypes, oversized, garbage}) {
-        int fd = rawConnect(path);
+        int fd = testsupport::connectRawSocket(path);
         ASSERT_GE(fd, 0);
         ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
         EXPECT_TRUE(closedByPeer(fd));
@@ -320,7 +309,7 @@ TEST_F(XpcConnections, PeerOfAnotherUserIsRefused) {
     if (child == 0) {
         if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
             ::_exit(2);
-        int fd = rawConnect((folder / "s").native());
+        int fd = testsupport::connectRawSocket((folder / "s").native());
         if (fd < 0)
             ::_exit(3);
         ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
@@ -780,6 +769,40 @@ TEST(XpcQtReactor, PendingCloseFinishesOnTheEventLoopAndEndsWithTheReactor) {
     expectNoHandlerRan(events);
 }
 
+// What goes with a reactor's queued work may post more while it goes (a connection's last handle closes it
+// through its reactor). That work is dropped too, at once: left queued, it would outlive the reactor (a Qt
+// event for a deleted object, or an element of a queue being destroyed).
+TEST(XpcReactors, WorkPostedWhileTheReactorIsDestroyedIsDroppedWithIt) {
+    struct PostsWhenDropped {
+        xpc::Reactor& reactor;
+        std::shared_ptr<int> held;
+        bool* ran;
+        ~PostsWhenDropped() {
+            reactor.post([held = held, ran = ran] { *ran = true; });
+        }
+    };
+    auto check = [](std::unique_ptr<xpc::Reactor> reactor) {
+        bool ran = false;
+        auto held = std::make_shared<int>(0);
+        std::weak_ptr<int> watched = held;
+        auto dropped = std::make_shared<PostsWhenDropped>(PostsWhenDropped{*reactor, std::move(held), &ran});
+        reactor->post([dropped] {});
+        dropped.reset();
+        reactor.reset();
+        EXPECT_TRUE(watched.expired());
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(ran);
+    };
+    {
+        SCOPED_TRACE("PollReactor");
+        check(std::make_unique<xpc::PollReactor>());
+    }
+    {
+        SCOPED_TRACE("QtReactor");
+        check(std::make_unique<xpc::QtReactor>());
+    }
+}
+
 TEST(XpcReactorThread, StoppingItWhileACloseWaitsClosesTheSocket) {
     RawService service;
     Events events;
@@ -866,7 +889,7 @@ void expectListenerWaitsOutDescriptorShortage(xpc::Reactor& reactor,
     };
     std::vector<int> clients;
     for (int i = 0; i < clientCount; ++i) {
-        clients.push_back(rawConnect(listener->endpoint().path));
+        clients.push_back(testsupport::connectRawSocket(listener->endpoint().path));
         ASSERT_GE(clients.back(), 0);
     }
     {
@@ -932,8 +955,8 @@ TEST_F(XpcConnections, PeerThatKeepsSendingDoesNotKeepTheOthersWaiting) {
         return true;
     });
     listener->resume();
-    int quiet = rawConnect(listener->endpoint().path);
-    int flooder = rawConnect(listener->endpoint().path);
+    int quiet = testsupport::connectRawSocket(listener->endpoint().path);
+    int flooder = testsupport::connectRawSocket(listener->endpoint().path);
     ASSERT_TRUE(testsupport::eventually([&] { return accepted == 2; }));
 
     // The smallest frames, written from a thread of its own as fast as the socket takes them, until the end.
@@ -1012,10 +1035,10 @@ TEST_F(XpcConnections, ListenerClosesClientsBeyondItsLimitAtOnceAndTakesNewOnesW
         return ::send(fd, ping.data(), ping.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(ping.size());
     };
 
-    int first = rawConnect(path);
-    int second = rawConnect(path);
+    int first = testsupport::connectRawSocket(path);
+    int second = testsupport::connectRawSocket(path);
     ASSERT_TRUE(server.waitFor([](Events& e) { return e.accepted == 2; }));
-    int refused = rawConnect(path);
+    int refused = testsupport::connectRawSocket(path);
     ASSERT_GE(refused, 0);
     EXPECT_TRUE(closedByPeer(refused));
     ::close(refused);
@@ -1025,7 +1048,7 @@ TEST_F(XpcConnections, ListenerClosesClientsBeyondItsLimitAtOnceAndTakesNewOnesW
     ASSERT_TRUE(server.waitFor([](Events& e) { return e.messages.size() == 1; }));
     ::close(first);
     ASSERT_TRUE(server.waitFor([](Events& e) { return e.invalidations == 1; }));
-    int next = rawConnect(path);
+    int next = testsupport::connectRawSocket(path);
     ASSERT_TRUE(sendPing(next));
     EXPECT_TRUE(server.waitFor([](Events& e) { return e.accepted == 3 && e.messages.size() == 2; }));
     ::close(second);
@@ -1039,9 +1062,9 @@ TEST_F(XpcConnections, AcceptedConnectionThatSendsNothingInTimeIsInvalidated) {
     Bytes ping = xpc::encodeFrame({"ping", {}});
 
     // Accepted first, so its time would be up first too.
-    int talker = rawConnect(listener->endpoint().path);
+    int talker = testsupport::connectRawSocket(listener->endpoint().path);
     ASSERT_EQ(::send(talker, ping.data(), ping.size(), MSG_NOSIGNAL), static_cast<ssize_t>(ping.size()));
-    int silent = rawConnect(listener->endpoint().path);
+    int silent = testsupport::connectRawSocket(listener->endpoint().path);
     ASSERT_TRUE(server.waitFor([](Events& e) { return e.accepted == 2 && e.messages.size() == 1; }));
 
     EXPECT_TRUE(closedByPeer(silent, 5s));

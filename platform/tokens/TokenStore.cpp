@@ -1,12 +1,9 @@
 #include "platform/tokens/TokenStore.h"
 
-#include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -15,6 +12,7 @@
 
 #include "platform/AtomicWrite.h"
 #include "platform/Codecs.h"
+#include "platform/UserFolders.h"
 
 namespace platform::tokens {
 
@@ -25,16 +23,6 @@ constexpr std::uintmax_t maxFileSize = 1024 * 1024;
 // Temporary files of a write: ".write-" and six letters or digits. Readers pass over them (configuration
 // files start with "t"); the next write removes those that an interrupted write left.
 constexpr std::string_view temporaryPrefix = ".write-";
-
-std::filesystem::path dataHome() {
-    if (const char* value = std::getenv("XDG_DATA_HOME"); value && *value == '/')
-        return value;
-    if (const char* home = std::getenv("HOME"); home && *home == '/')
-        return std::filesystem::path(home) / ".local" / "share";
-    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
-        return std::filesystem::path(entry->pw_dir) / ".local" / "share";
-    return "/nonexistent";
-}
 
 Json toJson(const TokenConfiguration& configuration) {
     Json items = Json::array();
@@ -128,7 +116,7 @@ TokenStore::TokenStore() : TokenStore(defaultDriverFolder()) {}
 TokenStore::TokenStore(std::filesystem::path driverFolder) : folder_(std::move(driverFolder)) {}
 
 std::filesystem::path TokenStore::defaultDriverFolder() {
-    return dataHome() / "quorvane" / "tokens" / driverClassID;
+    return platform::dataHome() / "quorvane" / "tokens" / driverClassID;
 }
 
 std::string TokenStore::fileName(const std::string& instanceID) {
@@ -144,19 +132,11 @@ bool TokenStore::isDriverInstalled() const {
 }
 
 void TokenStore::installDriver() const {
-    std::error_code error;
-    std::filesystem::create_directories(folder_.parent_path(), error);
-    if (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST)
-        throw TokenStoreError(TokenStoreError::Code::writeFailed,
-                              "cannot make " + folder_.native() + ": " + std::strerror(errno));
     // A folder found there must be this user's own: the token module serves whatever it holds.
-    struct stat info {};
-    if (::lstat(folder_.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
-        throw TokenStoreError(TokenStoreError::Code::writeFailed,
-                              folder_.native() + " is not a folder of this user's");
-    if ((info.st_mode & 07777) != 0700 && ::chmod(folder_.c_str(), 0700) != 0)
-        throw TokenStoreError(TokenStoreError::Code::writeFailed,
-                              "cannot make " + folder_.native() + " private: " + std::strerror(errno));
+    if (!makePrivateFolder(folder_))
+        throw TokenStoreError(
+            TokenStoreError::Code::writeFailed,
+            folder_.native() + " cannot be made, or is not a private folder of this user's");
 }
 
 std::vector<TokenConfiguration> TokenStore::configurations() const {

@@ -78,8 +78,9 @@ class TokenStore {
     const std::filesystem::path& driverFolder() const { return folder_; }
 
     bool isDriverInstalled() const;
-    // Makes the driver folder (mode 0700) unless it exists; one that exists must be a folder of this user's
-    // (made private when it is not). Throws TokenStoreError.
+    // Makes the driver folder, and any missing folder above it, with mode 0700 (platform/UserFolders); one
+    // that exists must be a folder of this user's, not a link (made private when it is not). Throws
+    // TokenStoreError.
     void installDriver() const;
 
     // Every configuration, ordered by instance id.

@@ -20,6 +20,22 @@ PollReactor::PollReactor() {
 }
 
 PollReactor::~PollReactor() {
+    // What the dropped work, watches and timers hold may post more as it goes (a connection's last handle
+    // closes it through its reactor): from here on that is dropped at once, never queued into what is being
+    // destroyed.
+    std::deque<std::function<void()>> work;
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        work.swap(posted_);
+    }
+    work.clear();
+    std::map<WatchID, Watch> watches;
+    watches.swap(watches_);
+    watches.clear();
+    std::map<TimerID, Timer> timers;
+    timers.swap(timers_);
+    timers.clear();
     ::close(wakeRead_);
     ::close(wakeWrite_);
 }
@@ -31,8 +47,13 @@ void PollReactor::wake() {
 }
 
 void PollReactor::post(std::function<void()> work) {
+    std::function<void()> dropped;  // destroyed outside the lock: what it holds may post again
     {
         std::lock_guard lock(mutex_);
+        if (closed_) {
+            dropped = std::move(work);
+            return;
+        }
         posted_.push_back(std::move(work));
     }
     wake();

@@ -23,7 +23,9 @@ class Reactor {
 
     virtual ~Reactor() = default;
 
-    // Runs the work on the reactor's thread, after what is already queued. Callable from any thread.
+    // Runs the work on the reactor's thread, after what is already queued. Callable from any thread. Work
+    // still queued when the reactor is destroyed is dropped, and so is work posted while it is being
+    // destroyed.
     virtual void post(std::function<void()> work) = 0;
 
     // The calls below are made on the reactor's thread only.
@@ -73,9 +75,10 @@ class PollReactor : public Reactor {
 
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
-    std::mutex mutex_;  // guards posted_, stopped_, thread_
+    std::mutex mutex_;  // guards posted_, stopped_, closed_, thread_
     std::deque<std::function<void()>> posted_;
     bool stopped_ = false;
+    bool closed_ = false;  // being destroyed: work posted now is dropped
     std::thread::id thread_;
     std::map<WatchID, Watch> watches_;
     std::map<TimerID, Timer> timers_;

@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include "outside/Logger/LoggerClient.h"
+#include "platform/testing/ChildProcess.h"
 #include "platform/testing/TestEnvironment.h"
 
 namespace relaytest {
@@ -29,24 +31,32 @@ std::filesystem::path testModulePath() {
     return testsupport::binaryDir().parent_path() / "lib" / "libpellin-pkcs11-testing.so";
 }
 
-std::vector<std::string> tokenLogMessages() {
-    const char* state = std::getenv("XDG_STATE_HOME");
+namespace {
+
+// The messages of a log's lines as "info: <message>" or "error: <message>"; a line's level shows as the
+// marker (of the log's format) in front of its message.
+std::vector<std::string> messagesOf(const std::string& log, const std::string& infoMarker,
+                                    const std::string& errorMarker) {
     std::vector<std::string> messages;
-    if (!state)
-        return messages;
-    std::istringstream lines(readFile(std::filesystem::path(state) / "quorvane" / "logs" / "token.log"));
+    std::istringstream lines(log);
     std::string line;
     while (std::getline(lines, line)) {
-        for (const char* level : {" INFO ", " ERROR "}) {
-            auto at = line.find(level);
+        for (const auto& [marker, level] :
+             {std::pair{&infoMarker, "info: "}, std::pair{&errorMarker, "error: "}}) {
+            auto at = line.find(*marker);
             if (at == std::string::npos)
                 continue;
-            std::string name = level[1] == 'I' ? "info: " : "error: ";
-            messages.push_back(name + line.substr(at + std::string(level).size()));
+            messages.push_back(level + line.substr(at + marker->size()));
             break;
         }
     }
     return messages;
+}
+
+}  // namespace
+
+std::vector<std::string> tokenLogMessages() {
+    return messagesOf(readFile(LoggerClient::logFolder() / "token.log"), " INFO ", " ERROR ");
 }
 
 std::string readFile(const std::filesystem::path& path) {
@@ -57,19 +67,7 @@ std::string readFile(const std::filesystem::path& path) {
 }
 
 std::vector<std::string> logMessages(const std::string& log) {
-    std::vector<std::string> messages;
-    std::istringstream lines(log);
-    std::string line;
-    while (std::getline(lines, line)) {
-        for (const char* level : {" - info: ", " - error: "}) {
-            auto at = line.find(level);
-            if (at == std::string::npos)
-                continue;
-            messages.push_back(line.substr(at + 3));
-            break;
-        }
-    }
-    return messages;
+    return messagesOf(log, " - info: ", " - error: ");
 }
 
 bool containsInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected) {
@@ -133,45 +131,29 @@ class ReapDetachedPrograms : public ::testing::Environment {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
-// The argument vector for exec, built before the fork: the child allocates as little as it can.
-std::vector<char*> execArguments(std::vector<std::string>& arguments) {
-    std::vector<char*> raw;
-    for (auto& argument : arguments)
-        raw.push_back(argument.data());
-    raw.push_back(nullptr);
-    return raw;
-}
-
-// In a forked child: adds the environment and becomes the user; false when the user cannot be taken on.
-bool prepareChild(const Environment& environment, std::optional<uid_t> user) {
+// In the child that runs the program: adds the environment and becomes the user; false when the user cannot
+// be taken on.
+bool prepareChild([[maybe_unused]] const char* program, const Environment& environment,
+                  std::optional<uid_t> user) {
     for (const auto& [name, value] : environment)
         ::setenv(name.c_str(), value.c_str(), 1);
-    return !user || (::setresgid(*user, *user, *user) == 0 && ::setresuid(*user, *user, *user) == 0);
-}
-
-[[noreturn]] void execChild(const std::vector<char*>& raw, const Environment& environment,
-                            std::optional<uid_t> user) {
-    if (!prepareChild(environment, user))
-        ::_exit(126);
 #ifdef QUORVANE_SANITIZED
     // A program of the system (named without a path) is not instrumented, yet may load our module, which is:
     // the sanitizer's runtime then comes with the module, not first. Preloading it instead hangs every
     // program linked with libp11-kit (p11-kit, p11tool) in glibc's locale lock. The program's own leaks are
     // not ours.
-    if (!std::strchr(raw[0], '/'))
+    if (!std::strchr(program, '/'))
         ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0", 1);
 #endif
-    ::execvp(raw[0], raw.data());
-    ::_exit(127);
+    return !user || (::setresgid(*user, *user, *user) == 0 && ::setresuid(*user, *user, *user) == 0);
 }
 
-// Waits for the child to exit and reaps it; its exit status (-1 when killed), or nothing past the limit.
-std::optional<int> waitForChildExit(pid_t& pid, std::chrono::milliseconds limit) {
-    int status = 0;
-    if (!eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit))
-        return std::nullopt;
-    pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Reaps the child once it has ended within the limit (it is then forgotten): its exit status.
+std::optional<int> reapChild(pid_t& pid, std::chrono::milliseconds limit) {
+    auto status = testsupport::reapWithin(pid, limit);
+    if (status)
+        pid = -1;
+    return status;
 }
 
 }  // namespace
@@ -181,21 +163,6 @@ SubreaperScope::~SubreaperScope() {
     // Give the detached helpers (the fake xdg-open) a moment to finish, then reap them.
     eventually([&] { return ::waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD; }, 2s);
     ::prctl(PR_SET_CHILD_SUBREAPER, 0);
-}
-
-void killAndReap(pid_t pid) {
-    if (pid <= 0)
-        return;
-    ::kill(pid, SIGTERM);
-    int status;
-    for (int i = 0; i < 200; ++i) {
-        pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid || (done < 0 && errno == ECHILD))
-            return;
-        std::this_thread::sleep_for(10ms);
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
 }
 
 void letOtherUsersPass(const std::filesystem::path& folder) {
@@ -216,14 +183,11 @@ ProgramResult runProgram(const std::vector<std::string>& argv,
     int output[2];
     if (::pipe2(output, O_CLOEXEC) != 0)
         return {};
-    std::vector<std::string> arguments = argv;
-    auto raw = execArguments(arguments);
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::dup2(output[1], 1);
-        ::dup2(output[1], 2);
-        execChild(raw, environment, user);
-    }
+    int out = output[1];
+    const char* program = argv.front().c_str();
+    pid_t child = testsupport::spawnTiedToParent(argv, [&] {
+        return ::dup2(out, 1) >= 0 && ::dup2(out, 2) >= 0 && prepareChild(program, environment, user);
+    });
     ::close(output[1]);
     ProgramResult result;
     std::atomic<bool> done{false};
@@ -255,19 +219,16 @@ ProgramResult runProgram(const std::vector<std::string>& argv,
 BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv,
                                      const std::vector<std::pair<std::string, std::string>>& environment,
                                      std::optional<uid_t> user) {
-    std::vector<std::string> arguments = argv;
-    auto raw = execArguments(arguments);
-    pid_ = ::fork();
-    if (pid_ == 0)
-        execChild(raw, environment, user);
+    const char* program = argv.front().c_str();
+    pid_ = testsupport::spawnTiedToParent(argv, [&] { return prepareChild(program, environment, user); });
 }
 
 BackgroundProgram::~BackgroundProgram() {
-    killAndReap(pid_);
+    testsupport::killAndReap(pid_);
 }
 
 std::optional<int> BackgroundProgram::waitForExit(std::chrono::milliseconds limit) {
-    return waitForChildExit(pid_, limit);
+    return reapChild(pid_, limit);
 }
 
 BrokelProcess::BrokelProcess() : BrokelProcess(Options{}) {}
@@ -279,26 +240,22 @@ BrokelProcess::BrokelProcess(Options options) {
         (options.program.empty() ? testsupport::binaryDir() / "brokel" : options.program).native();
     std::string scale = std::to_string(options.timeScale);
     std::string logPath = log_.native();
-    pid_ = ::fork();
-    if (pid_ == 0) {
+    pid_ = testsupport::spawnTiedToParent({program}, [&] {
+        // Opened before the user is taken on: the test's folders may be closed to that user.
         int out = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        if (out < 0)
-            ::_exit(126);
-        ::dup2(out, 1);
+        if (out < 0 || ::dup2(out, 1) < 0)
+            return false;
         ::setenv("QUORVANE_TIME_SCALE", scale.c_str(), 1);
         ::setenv("QUORVANE_BROKEL_LOG_PATH", logPath.c_str(), 1);
         ::setenv("LC_ALL", "C", 1);
-        if (!prepareChild(options.environment, options.user))
-            ::_exit(126);
-        ::execl(program.c_str(), "brokel", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+        return prepareChild(program.c_str(), options.environment, options.user);
+    });
     if (options.waitUntilListening)
         waitForMessage("info: Listener resumed");
 }
 
 BrokelProcess::~BrokelProcess() {
-    killAndReap(pid_);
+    testsupport::killAndReap(pid_);
 }
 
 bool BrokelProcess::waitForMessage(const std::string& message, std::size_t count,
@@ -307,7 +264,7 @@ bool BrokelProcess::waitForMessage(const std::string& message, std::size_t count
 }
 
 std::optional<int> BrokelProcess::waitForExit(std::chrono::milliseconds limit) {
-    return waitForChildExit(pid_, limit);
+    return reapChild(pid_, limit);
 }
 
 // --- FakeApp
@@ -623,12 +580,13 @@ void FakeToken::signatureFailed() {
     changed_.notify_all();
 }
 
-OtherUserPrograms copyProgramsForOtherUsers(const std::filesystem::path& folder) {
+OtherUserPrograms copyProgramsForOtherUsers(const std::filesystem::path& folder,
+                                            const std::filesystem::path& module) {
     namespace fs = std::filesystem;
     fs::create_directories(folder);
     auto bin = testsupport::binaryDir();
-    OtherUserPrograms copies{folder / "libpellin-pkcs11.so", folder / "brokel", folder / "relay_test_app"};
-    fs::copy_file(bin.parent_path() / "lib" / "libpellin-pkcs11.so", copies.module);
+    OtherUserPrograms copies{folder / module.filename(), folder / "brokel", folder / "relay_test_app"};
+    fs::copy_file(module, copies.module);
     fs::copy_file(bin / "brokel", copies.brokel);
     fs::copy_file(bin / "relay_test_app", copies.app);
     for (const auto& path : {folder, copies.module, copies.brokel, copies.app})

@@ -64,8 +64,6 @@ class SubreaperScope {
     SubreaperScope();
     ~SubreaperScope();
 };
-// Ends a process and reaps it.
-void killAndReap(pid_t pid);
 
 // Runs a program to its end (killed after the limit) with extra environment variables, optionally as another
 // user; its exit status (-1 when killed) and its standard output and error together.
@@ -238,12 +236,13 @@ class FakeToken : public relay::XPCClientToken, public std::enable_shared_from_t
     std::shared_ptr<xpc::Listener> listener_;
 };
 
-// Copies of the build's relay, token module and test app peer in `folder`, which other users may read and run
-// (the build folder may be private to root).
+// Copies of the build's relay, a token module (the shipped one unless given) and the test app peer in
+// `folder`, which other users may read and run (the build folder may be private to root).
 struct OtherUserPrograms {
     std::filesystem::path module, brokel, app;
 };
-OtherUserPrograms copyProgramsForOtherUsers(const std::filesystem::path& folder);
+OtherUserPrograms copyProgramsForOtherUsers(const std::filesystem::path& folder,
+                                            const std::filesystem::path& module = shippedModulePath());
 
 // Lower-case hexadecimal of the bytes of the text.
 std::string toHex(std::string_view text);

@@ -21,35 +21,6 @@ using platform::tokens::TokenStore;
 
 namespace {
 
-std::string hex(const std::string& text) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : text) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
-// The build folder may be private to root (a clone in a 0700 folder): programs that run as another user are
-// copied to `folder` first. Returns the copies of the module, the relay and the test app.
-struct SharedPrograms {
-    std::filesystem::path module, brokel, app;
-};
-SharedPrograms copyProgramsFor(const std::filesystem::path& folder, const std::filesystem::path& module) {
-    std::filesystem::create_directories(folder);
-    SharedPrograms copies{folder / module.filename(), folder / "brokel", folder / "relay_test_app"};
-    std::filesystem::copy_file(module, copies.module);
-    std::filesystem::copy_file(testsupport::binaryDir() / "brokel", copies.brokel);
-    std::filesystem::copy_file(testsupport::binaryDir() / "relay_test_app", copies.app);
-    for (const auto& path : {folder, copies.module, copies.brokel, copies.app})
-        std::filesystem::permissions(
-            path, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
-                      std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
-                      std::filesystem::perms::others_exec);
-    return copies;
-}
-
 // The build's p11-kit registration, pointing at `module`.
 void writeRegistration(const std::filesystem::path& destination, const std::filesystem::path& module) {
     std::string text =
@@ -125,7 +96,7 @@ TEST(Pkcs11Tool, SignsADigestThatVerifiesWithOneExchange) {
     app->connectAndRegister();
     auto signed_ =
         runProgram({"pkcs11-tool", "--module", modulePath, "--token-label", "CARD-E2E", "--sign",
-                    "--mechanism", "ECDSA", "--id", hex("CARD-E2E"), "--input-file",
+                    "--mechanism", "ECDSA", "--id", toHex("CARD-E2E"), "--input-file",
                     (folder / "digest").native(), "--output-file", (folder / "signature").native()});
     ASSERT_EQ(signed_.status, 0) << signed_.output;
     Bytes signature;
@@ -148,7 +119,7 @@ TEST(Pkcs11Tool, P11KitListsTheRegisteredModuleAndItsToken) {
         user = 65534;
     auto home = testsupport::makeTempDir("p11-home");
     std::filesystem::create_directories(home / ".config" / "pkcs11" / "modules");
-    auto programs = copyProgramsFor(home / "programs", shippedModulePath());
+    auto programs = copyProgramsForOtherUsers(home / "programs");
     writeRegistration(home / ".config" / "pkcs11" / "modules" / "pellin.module", programs.module);
     auto data = home / "data";
     TokenStore store(data / "quorvane" / "tokens" / platform::tokens::driverClassID);
@@ -157,17 +128,9 @@ TEST(Pkcs11Tool, P11KitListsTheRegisteredModuleAndItsToken) {
     store.writeConfiguration(
         TokenConfiguration::forCertificate("CARD-P11KIT", testsupport::makeSelfSigned(request).der()));
     if (user) {
-        // The other user must be able to read the registration and the store.
-        for (auto path = home; path != path.root_path(); path = path.parent_path())
-            std::filesystem::permissions(path, std::filesystem::perms::others_exec,
-                                         std::filesystem::perm_options::add);
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(home))
-            std::filesystem::permissions(
-                entry.path(),
-                entry.is_directory() ? std::filesystem::perms::all : std::filesystem::perms::others_read,
-                std::filesystem::perm_options::add);
-        std::filesystem::permissions(home, std::filesystem::perms::others_read,
-                                     std::filesystem::perm_options::add);
+        // The registration and the store are the other user's own.
+        letOtherUsersPass(home);
+        giveToUser(home, *user);
     }
     auto result = runProgram({"p11-kit", "list-modules"},
                              {{"HOME", home.native()},
@@ -192,13 +155,11 @@ TEST(Pkcs11Tool, SignsThroughTheP11KitProxy) {
     uid_t owner = user.value_or(::geteuid());
 
     auto base = testsupport::makeTempDir("p11-proxy");
-    for (auto path = base; path != path.root_path(); path = path.parent_path())
-        std::filesystem::permissions(path, std::filesystem::perms::others_exec,
-                                     std::filesystem::perm_options::add);
+    letOtherUsersPass(base);
     auto runtime = base / "runtime", data = base / "data", config = base / "config", work = base / "work";
     for (const auto& folder : {runtime, data, config / "pkcs11" / "modules", work, base / "state"})
         std::filesystem::create_directories(folder);
-    auto programs = copyProgramsFor(base / "programs", testModulePath());
+    auto programs = copyProgramsForOtherUsers(base / "programs", testModulePath());
     writeRegistration(config / "pkcs11" / "modules" / "pellin.module", programs.module);
     TokenStore store(data / "quorvane" / "tokens" / platform::tokens::driverClassID);
     store.installDriver();
@@ -211,9 +172,7 @@ TEST(Pkcs11Tool, SignsThroughTheP11KitProxy) {
     writeBytes(work / "digest", digest);
     std::filesystem::permissions(runtime, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::replace);
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(base))
-        ::chown(entry.path().c_str(), owner, owner);
-    ::chown(base.c_str(), owner, owner);
+    giveToUser(base, owner);
 
     std::vector<std::pair<std::string, std::string>> environment = {
         {"XDG_RUNTIME_DIR", runtime.native()},
@@ -234,7 +193,7 @@ TEST(Pkcs11Tool, SignsThroughTheP11KitProxy) {
     ASSERT_TRUE(brokel.waitForMessage("info: App is ready signal buffered until token client connects"));
 
     auto result = runProgram({"pkcs11-tool", "--module", proxy, "--token-label", "CARD-PROXY", "--sign",
-                              "--mechanism", "ECDSA", "--id", hex("CARD-PROXY"), "--input-file",
+                              "--mechanism", "ECDSA", "--id", toHex("CARD-PROXY"), "--input-file",
                               (work / "digest").native(), "--output-file", (work / "signature").native()},
                              environment, user);
     ASSERT_EQ(result.status, 0) << result.output << readFile(brokel.logPath());
@@ -266,7 +225,7 @@ TEST(Pkcs11Tool, TwoProcessesSigningAtOnceEachGetASignatureOverTheirOwnDigest) {
             std::filesystem::remove(output);
             runs.push_back(std::async(std::launch::async, [=] {
                 return runProgram({"pkcs11-tool", "--module", testModulePath().native(), "--token-label",
-                                   "CARD-RACE", "--sign", "--mechanism", "ECDSA", "--id", hex("CARD-RACE"),
+                                   "CARD-RACE", "--sign", "--mechanism", "ECDSA", "--id", toHex("CARD-RACE"),
                                    "--input-file", input.native(), "--output-file", output.native()});
             }));
         }
@@ -319,7 +278,7 @@ TEST(Pkcs11Consumers, NSSListsTheCertificateAndSignsOncePerSignature) {
     ASSERT_EQ(listed.status, 0) << listed.output;
     EXPECT_NE(listed.output.find("CARD-NSS:CARD-NSS-leaf"), std::string::npos) << listed.output;
 
-    auto request = runProgram({"certutil", "-R", "-d", database, "-h", "CARD-NSS", "-k", hex("CARD-NSS"),
+    auto request = runProgram({"certutil", "-R", "-d", database, "-h", "CARD-NSS", "-k", toHex("CARD-NSS"),
                                "-s", "CN=Through NSS", "-o", (folder / "request.der").native()});
     ASSERT_EQ(request.status, 0) << request.output;
     EXPECT_TRUE(requestIsSignedBy(folder / "request.der", issued.key.get()));

@@ -5,11 +5,9 @@
 #include <openssl/ec.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
-
+#include "platform/testing/RawSocket.h"
 #include "relay/testing/RelayTestSupport.h"
 
 using namespace relaytest;
@@ -17,16 +15,7 @@ using namespace relaytest;
 namespace {
 
 int connectToRelay() {
-    auto path = xpc::servicePath(relay::machServiceName).native();
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return testsupport::connectRawSocket(xpc::servicePath(relay::machServiceName));
 }
 
 bool sendAll(int fd, const Bytes& bytes) {

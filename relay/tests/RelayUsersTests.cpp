@@ -32,8 +32,7 @@ class MachineUser {
           agent_(relay::launchAgentPlistName, base_ / "LaunchAgents",
                  config() / "quorvane" / "launch-agents.json"),
           issued_(certificateFor(uid)) {
-        for (auto path = base_; path != path.root_path(); path = path.parent_path())
-            fs::permissions(path, fs::perms::others_exec, fs::perm_options::add);
+        letOtherUsersPass(base_);
         for (const auto& folder : {runtime(), config(), data(), state(), work(), base_ / "LaunchAgents"})
             fs::create_directories(folder);
         fs::permissions(runtime(), fs::perms::owner_all, fs::perm_options::replace);
@@ -50,9 +49,7 @@ class MachineUser {
             platform::tokens::TokenConfiguration::forCertificate(instanceID, issued_.der()));
         std::ofstream(work() / "key.pem") << issued_.privateKeyPEM();
 
-        ::chown(base_.c_str(), uid, uid);
-        for (const auto& entry : fs::recursive_directory_iterator(base_))
-            ::lchown(entry.path().c_str(), uid, uid);
+        giveToUser(base_, uid);
     }
 
     ~MachineUser() {

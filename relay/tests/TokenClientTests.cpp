@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <openssl/ec.h>
 
+#include <atomic>
 #include <fstream>
 #include <future>
 #include <thread>
@@ -88,6 +89,7 @@ TEST_F(TokenClient, SignsThroughTheRelayWhicheverSideRegistersFirst) {
     BrokelProcess brokel;
     // App first: the ready signal waits in the relay.
     app->connectAndRegister();
+    ASSERT_TRUE(brokel.waitForMessage("info: App is ready signal buffered until token client connects"));
     Bytes digest(32, 2);
     auto signature = request(digest);
     ASSERT_TRUE(signature);
@@ -105,6 +107,7 @@ TEST_F(TokenClient, SignsThroughTheRelayWhicheverSideRegistersFirst) {
     // Token first: the app comes when the deep link has been opened.
     auto pending = std::async(std::launch::async, [&] { return request(Bytes(48, 3)); });
     ASSERT_TRUE(brokel.waitForMessage("info: No app ready signal buffered, doing nothing"));
+    EXPECT_EQ(countOf(brokel.messages(), "info: Found buffered app ready signal, sending it to token"), 1u);
     app->connectAndRegister();
     auto second = pending.get();
     ASSERT_TRUE(second);
@@ -124,22 +127,63 @@ TEST_F(TokenClient, AppThatNeverGetsReadyEndsTheRequestWithoutTellingTheRelay) {
     EXPECT_TRUE(app->requests().empty());
 }
 
+// The relay goes away while the token waits for the ready signal: the request ends at once, also when the
+// relay had not yet connected back to the token's listener (a relay that takes the registration and never
+// connects back stands for that moment).
 TEST_F(TokenClient, RelayLostAfterValidationEndsTheRequestAtOnceWithoutRetrying) {
-    auto brokel = std::make_unique<BrokelProcess>();
-    Timeouts timeouts = fastTimeouts();
-    timeouts.appReady = pellin::Duration(120.0);
-    auto pending = std::async(std::launch::async, [&] { return request(Bytes(32, 10), timeouts); });
-    ASSERT_TRUE(brokel->waitForMessage("info: No app ready signal buffered, doing nothing"));
-    brokel.reset();
-    ASSERT_EQ(pending.wait_for(30s), std::future_status::ready);  // far from its deadline
-    EXPECT_FALSE(pending.get());
-    auto lines = tokenMessages(capture);
-    EXPECT_TRUE(
-        containsInOrder(lines, {"info: XPC connection validated", "info: Waiting for UI tool ready signal",
-                                "error: XPC service closed the token connection, the signing request ends"}));
-    EXPECT_EQ(countOf(lines, "error: Process timed out and will be interrupted"), 0u);
-    EXPECT_EQ(countOf(lines, "info: Attempting XPC connection"), 1u);
-    EXPECT_EQ(countOf(lines, "info: Re-attempting XPC connection after 1 second"), 0u);
+    class SilentRelay : public relay::XPCService {
+      public:
+        std::atomic<int> registrations{0};
+        void registerFor(const xpc::Endpoint&, std::int64_t) override { ++registrations; }
+        void sendAppIsReadySignal() override {}
+        void sendSignHashRequest(const Bytes&, const std::string&) override {}
+        void sendSignRequestTimeout() override {}
+        void sendSignatureReadySignal(const Bytes&) override {}
+        void sendSignatureFailureSignal() override {}
+    };
+    struct Case {
+        const char* name;
+        bool connectsBack;
+    };
+    for (auto c : {Case{"the relay process ends", true}, Case{"before it connected back", false}}) {
+        SCOPED_TRACE(c.name);
+        capture.clear();
+        std::unique_ptr<BrokelProcess> brokel;
+        auto silent = std::make_shared<SilentRelay>();
+        std::shared_ptr<xpc::Listener> listener;
+        if (c.connectsBack) {
+            brokel = std::make_unique<BrokelProcess>();
+        } else {
+            listener = xpc::Listener::forService(thread.reactor(), relay::machServiceName);
+            listener->setDelegate([silent](const std::shared_ptr<xpc::Connection>& connection) {
+                relay::exportObject(*connection, std::weak_ptr<relay::XPCService>(silent));
+                connection->resume();
+                return true;
+            });
+            listener->resume();
+        }
+        Timeouts timeouts = fastTimeouts();
+        timeouts.appReady = pellin::Duration(120.0);
+        auto pending = std::async(std::launch::async, [&] { return request(Bytes(32, 10), timeouts); });
+        if (c.connectsBack) {
+            ASSERT_TRUE(brokel->waitForMessage("info: No app ready signal buffered, doing nothing"));
+            brokel.reset();
+        } else {
+            ASSERT_TRUE(eventually([&] { return silent->registrations == 1; }));
+            listener->invalidate();  // closes the token's connection to it
+        }
+        ASSERT_EQ(pending.wait_for(30s), std::future_status::ready);  // far from its deadline
+        EXPECT_FALSE(pending.get());
+        auto lines = tokenMessages(capture);
+        EXPECT_TRUE(containsInOrder(
+            lines, {"info: XPC connection validated", "info: Waiting for UI tool ready signal",
+                    "error: XPC service closed the token connection, the signing request ends"}));
+        EXPECT_EQ(countOf(lines, "error: XPC service closed the token connection, the signing request ends"),
+                  1u);
+        EXPECT_EQ(countOf(lines, "error: Process timed out and will be interrupted"), 0u);
+        EXPECT_EQ(countOf(lines, "info: Attempting XPC connection"), 1u);
+        EXPECT_EQ(countOf(lines, "info: Re-attempting XPC connection after 1 second"), 0u);
+    }
 }
 
 // An answer that reaches the token before it sent its hash belongs to another exchange (one that ended by a

@@ -173,7 +173,13 @@ void XPCClientLive::connectToService() {
     auto newConnection = xpc::Connection::toService(*loop_, relay::machServiceName);
     newConnection->setRemoteInterface(relay::xpcServiceInterface());
     newConnection->setLaunchWaitLimit(milliseconds(timeouts_.launchWait));
-    newConnection->setInterruptionHandler([this] { logger.error("XPC connection interrupted"); });
+    newConnection->setInterruptionHandler([this] {
+        logger.error("XPC connection interrupted");
+        // The relay has gone, and its registration of this client with it: nothing more comes for this
+        // request. Its connection back may not have been made yet, so this is the only sign of it.
+        if (step_ == Step::waitingForApp || step_ == Step::waitingForSignature)
+            relayEnded();
+    });
     newConnection->setInvalidationHandler([this] {
         xpcConnectionInvalidated = true;
         logger.error("XPC connection invalidated");
@@ -283,6 +289,10 @@ void XPCClientLive::signatureFailed() {
 void XPCClientLive::relayConnectionEnded(const std::shared_ptr<xpc::Connection>& ended) {
     if (step_ == Step::ended || !ended || ended != relayConnection_)
         return;
+    relayEnded();
+}
+
+void XPCClientLive::relayEnded() {
     logger.error("XPC service closed the token connection, the signing request ends");
     end();
 }

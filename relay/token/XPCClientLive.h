@@ -78,6 +78,8 @@ class XPCClientLive {
     // Takes the request on again when the deadline is reached (one deadline timer at a time).
     void waitUntil(Clock::time_point deadline);
     void relayConnectionEnded(const std::shared_ptr<xpc::Connection>& ended);
+    // The relay has let this request go (another token took its place) or has gone.
+    void relayEnded();
     void cancelled();
     // Closes the connection and the listener, then stops the loop.
     void end();

@@ -5,8 +5,6 @@
 #include <httplib.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,11 +12,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include "platform/testing/Eventually.h"
+#include "platform/testing/ChildProcess.h"
 #include "platform/testing/TestEnvironment.h"
 #include "platform/testing/TestPKI.h"
-
-extern char** environ;
 
 namespace simtest {
 
@@ -53,33 +49,6 @@ std::optional<std::string> after(const std::optional<std::string>& line, const s
     return line->substr(prefix.size());
 }
 
-// Starts a program with its standard output on `out`, tied to this process: the child gets SIGKILL when the
-// thread that started it ends (with its process, however that dies), and gives up at once when the parent has
-// died before the tie was made. Everything is prepared before the fork; the child makes only
-// async-signal-safe calls.
-pid_t spawnTiedToParent(const std::vector<std::string>& args, int out) {
-    std::vector<char*> argv;
-    for (const auto& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t parent = getpid();
-    pid_t child = fork();
-    if (child == 0) {
-        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent || dup2(out, STDOUT_FILENO) < 0)
-            _exit(127);
-        execve(argv[0], argv.data(), environ);
-        _exit(127);
-    }
-    if (child < 0)
-        throw std::runtime_error("cannot start " + args.front());
-    return child;
-}
-
-void killAndReap(pid_t pid) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
-
 std::unique_ptr<httplib::SSLClient> controlClient(int port, const std::filesystem::path& caFile) {
     auto client = std::make_unique<httplib::SSLClient>("localhost", port);
     client->set_ca_cert_path(caFile.c_str());
@@ -102,7 +71,8 @@ SimServerProcess::SimServerProcess(std::vector<std::string> flags) {
     if (pipe2(out, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
     try {
-        pid_ = spawnTiedToParent(args, out[1]);
+        int output = out[1];
+        pid_ = testsupport::spawnTiedToParent(args, [output] { return ::dup2(output, STDOUT_FILENO) >= 0; });
     } catch (...) {
         close(out[0]);
         close(out[1]);
@@ -115,7 +85,7 @@ SimServerProcess::SimServerProcess(std::vector<std::string> flags) {
     auto base = after(readLine(out[0], deadline), "BASE ");
     close(out[0]);
     if (!port || !ca || !base) {
-        killAndReap(pid_);
+        testsupport::killAndReap(pid_);
         throw std::runtime_error("the stand-in server did not report its port");
     }
     port_ = std::stoi(*port);
@@ -124,22 +94,18 @@ SimServerProcess::SimServerProcess(std::vector<std::string> flags) {
 }
 
 SimServerProcess::~SimServerProcess() {
-    if (pid_ > 0)
-        killAndReap(pid_);
+    testsupport::killAndReap(pid_);
 }
 
 std::optional<int> SimServerProcess::stop(std::chrono::milliseconds limit) {
     if (pid_ <= 0)
         return std::nullopt;
     kill(pid_, SIGTERM);
-    int status = 0;
-    bool ended = testsupport::eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
-    if (!ended)
-        killAndReap(pid_);
+    auto status = testsupport::reapWithin(pid_, limit);
+    if (!status)
+        testsupport::killAndReap(pid_);
     pid_ = -1;
-    if (!ended)
-        return std::nullopt;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
 }
 
 int SimServerProcess::control(const std::string& path, const Json& body) const {

@@ -228,6 +228,28 @@ TEST_F(XPCClientWithRelay, HandlersMayEndTheExchangeFromInsideTheRelaysMessage) 
     EXPECT_EQ(clientLines(log), Lines{"error: XPC client: cancelling token communication"});
 }
 
+// The signing flow may drop its client in the middle of an exchange: the relay's connection back to the app
+// is then still open and work for it is still queued on the event loop. Dropping closes it all and leaves
+// nothing on the loop that refers to the client.
+TEST_F(XPCClientWithRelay, ClientDroppedInTheMiddleOfAnExchangeClosesEverything) {
+    auto client = std::make_unique<XPCClientLive>();
+    int requests = 0;
+    int ready = token->readySignals();
+    client->connect();
+    client->registerWithService();
+    client->setSignatureRequestHandler([&](const Bytes&, const std::string&) { ++requests; });
+    client->sendAppIsReady();
+    ASSERT_TRUE(eventually([&] { return token->readySignals() > ready; }));
+    token->sendHash(pattern(32, 2), instanceID);
+    ASSERT_TRUE(eventually([&] { return requests == 1; }));
+    client->sendAppIsReady();  // queued, not yet written
+
+    client.reset();
+    pumpFor(100ms);
+    EXPECT_TRUE(relayLogged("info: Cleaning up connection for app"));
+    EXPECT_EQ(clientLines(log), Lines{});
+}
+
 TEST_F(XPCClientWithRelay, RelayGoingAwayIsLoggedAsAnInterruption) {
     app.startExchange();
     ASSERT_TRUE(relayLogged("info: Endpoint received for app"));

@@ -11,12 +11,22 @@ namespace xpc {
 QtReactor::QtReactor() : context_(std::make_unique<QObject>()) {}
 
 QtReactor::~QtReactor() {
-    watches_.clear();
-    timers_.clear();
+    // What the dropped work, watches and timers hold may post more as it goes (a connection's last handle
+    // closes it through its reactor): from here on that is dropped at once. Queued for the context object, it
+    // would outlive it and be delivered to a deleted object.
+    closing_ = true;
+    std::map<WatchID, Watch> watches;
+    watches.swap(watches_);
+    watches.clear();
+    std::map<TimerID, std::unique_ptr<QTimer>> timers;
+    timers.swap(timers_);
+    timers.clear();
+    context_.reset();  // drops the work still queued
 }
 
 void QtReactor::post(std::function<void()> work) {
-    // Work posted after this reactor is gone is dropped with the context object.
+    if (closing_)
+        return;
     QMetaObject::invokeMethod(
         context_.get(), [work = std::move(work)] { work(); }, Qt::QueuedConnection);
 }

@@ -2,6 +2,7 @@
 // Runs XPC connections and listeners on the Qt event loop of the thread that made this object (the app's main
 // thread): their handlers are then called on that thread, next to the objects they update.
 #include <QObject>
+#include <atomic>
 #include <map>
 #include <memory>
 
@@ -31,6 +32,7 @@ class QtReactor : public Reactor {
         std::unique_ptr<QSocketNotifier> write;
         std::function<void(unsigned)> handler;
     };
+    std::atomic<bool> closing_{false};
     std::unique_ptr<QObject> context_;
     std::map<WatchID, Watch> watches_;
     std::map<TimerID, std::unique_ptr<QTimer>> timers_;
