@@ -5,5 +5,9 @@
 <TS version="2.1" language="en">
 <context>
     <name>Localizable</name>
+    <message>
+        <source>docNameNotAvailable</source>
+        <translation>Document name not available</translation>
+    </message>
 </context>
 </TS>
