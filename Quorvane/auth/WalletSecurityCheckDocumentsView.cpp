@@ -14,7 +14,7 @@
 namespace {
 
 constexpr int headerBarHeight = 26;
-constexpr QSize maximumGridSize{560, 360};
+constexpr QSize maximumGridSize{760, 360};
 
 // A header cell: bold text on "DynamicWhite", resolved against the palette at every paint.
 class HeaderLabel : public QLabel {

@@ -256,6 +256,10 @@ void WalletTrackingView::cancel() {
     model->cancel();
 }
 
+QSize WalletTrackingView::minimumSizeHint() const {
+    return QSize(sheetWidth, heightForWidth(sheetWidth));
+}
+
 void WalletTrackingView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (model_->shouldShowAccountCreationAuthenticationWarning())

@@ -36,6 +36,10 @@ class WalletTrackingView : public QWidget {
     // Absent unless there is a verification code.
     WalletSecurityCheckView* securityCheck() const { return securityCheck_; }
 
+    // As high as the texts need at the sheet's width, so that a sheet never cuts them off (larger fonts
+    // wrap).
+    QSize minimumSizeHint() const override;
+
   protected:
     void showEvent(QShowEvent* event) override;
 
