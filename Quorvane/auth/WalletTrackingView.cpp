@@ -111,6 +111,60 @@ class QrCodeArea : public QWidget {
     QProgressBar* progress_;
 };
 
+}  // namespace
+
+// The remaining-time line, which changes every second: unlike a label it asks for a new layout of the sheet
+// only when it needs another height, and otherwise just repaints itself.
+class WalletTrackingView::TimeText : public QWidget {
+  public:
+    TimeText() {
+        setFont(styledFont(FontStyle::body, QFont::DemiBold));
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        QSizePolicy policy = sizePolicy();
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+
+    void setText(const QString& text) {
+        if (text == text_)
+            return;
+        const int height = heightForWidth(width());
+        text_ = text;
+        setAccessibleName(text);
+        if (heightForWidth(width()) != height)
+            updateGeometry();
+        update();
+    }
+
+    QSize sizeHint() const override {
+        return QSize(fontMetrics().horizontalAdvance(text_), fontMetrics().height());
+    }
+    QSize minimumSizeHint() const override {
+        return QSize(fontMetrics().averageCharWidth() * 8, fontMetrics().height());
+    }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override {
+        const QFontMetrics metrics = fontMetrics();
+        // One line, the usual case, is measured without laying out the text.
+        if (metrics.horizontalAdvance(text_) <= width)
+            return metrics.height();
+        return metrics.boundingRect(QRect(0, 0, std::max(width, 1), QWIDGETSIZE_MAX), flags, text_).height();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(rect(), flags | Qt::AlignVCenter, text_);
+    }
+
+  private:
+    static constexpr int flags = Qt::AlignLeft | Qt::TextWordWrap;
+    QString text_;
+};
+
+namespace {
+
 int clockSeconds(std::int64_t seconds) {
     return static_cast<int>(
         std::clamp<std::int64_t>(seconds, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
@@ -190,7 +244,7 @@ QWidget* WalletTrackingView::makeTrackingContent() {
     clock_ = new RemainingTimeClockView(300, 300);
     clock_->setFixedSize(20, 20);
     timeRow->addWidget(clock_);
-    remainingTimeText_ = text("", FontStyle::body, QFont::DemiBold);
+    remainingTimeText_ = new TimeText;
     timeRow->addWidget(remainingTimeText_, 1);
     column->addLayout(timeRow);
 

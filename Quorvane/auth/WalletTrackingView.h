@@ -29,7 +29,6 @@ class WalletTrackingView : public QWidget {
     StyledButton* refreshButton() const { return refreshButton_; }
     StyledButton* cancelButton() const { return cancelButton_; }
     QLabel* headline() const { return headline_; }
-    QLabel* remainingTimeText() const { return remainingTimeText_; }
     RemainingTimeClockView* clock() const { return clock_; }
     // What the QR area shows.
     QWidget* qrCodeArea() const { return qrCodeArea_; }
@@ -57,7 +56,8 @@ class WalletTrackingView : public QWidget {
     QWidget* qrCodeArea_ = nullptr;
     QLabel* headline_ = nullptr;
     RemainingTimeClockView* clock_ = nullptr;
-    QLabel* remainingTimeText_ = nullptr;
+    class TimeText;
+    TimeText* remainingTimeText_ = nullptr;
     WalletSecurityCheckView* securityCheck_ = nullptr;
     StyledButton* refreshButton_ = nullptr;
     QGraphicsOpacityEffect* refreshOpacity_ = nullptr;

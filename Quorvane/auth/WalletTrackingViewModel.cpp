@@ -203,11 +203,13 @@ void WalletTrackingViewModel::applyPollingResponse(const halcyra::WalletPollingR
         secondsRemaining_ = *response.sessionSecondsLeft;
         startCountdown();
     }
-    if (response.qrCodeImageData) {
+    // Every poll sends the code again: the same bytes give the same image, decoded once.
+    if (response.qrCodeImageData && response.qrCodeImageData != lastQrCodeImageData_) {
         const auto& bytes = *response.qrCodeImageData;
         QImage image =
             QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()));
         lastQrCodeImage_ = image.isNull() ? std::nullopt : std::optional<QImage>(std::move(image));
+        lastQrCodeImageData_ = bytes;
     }
     auto stopCountdown = [this] {
         if (countdownTimer_)

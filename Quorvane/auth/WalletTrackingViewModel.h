@@ -127,6 +127,7 @@ class WalletTrackingViewModel : public Observable,
     std::shared_ptr<platform::Timer> delayedCompletionTimer_;
     std::shared_ptr<platform::Timer> nextPollingTimer_;
     std::optional<QImage> lastQrCodeImage_;
+    std::optional<platform::Bytes> lastQrCodeImageData_;  // what lastQrCodeImage_ was decoded from
     std::int64_t secondsRemaining_;
     const SigningReason reason_;
     bool shouldShowAccountCreationAuthenticationWarning_;
