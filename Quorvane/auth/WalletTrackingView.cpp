@@ -16,7 +16,6 @@
 #include "Quorvane/shell/views/FontStyle.h"
 #include "Quorvane/shell/views/ImageView.h"
 #include "Quorvane/shell/views/RemainingTimeClockView.h"
-#include "Quorvane/shell/views/Sheet.h"
 #include "Quorvane/shell/views/StyledButton.h"
 #include "Quorvane/shell/views/ViewModifiers.h"
 #include "WalletSecurityCheckView.h"
@@ -184,10 +183,6 @@ WalletTrackingView::WalletTrackingView(std::shared_ptr<WalletTrackingViewModel> 
     layout->addWidget(trackingContent_);
     subscription_ = model_->subscribe([this] { render(); });
     render();
-}
-
-Sheet* WalletTrackingView::makeSheet(QWidget* owner) {
-    return new Sheet(this, owner, [this] { cancel(); });
 }
 
 QWidget* WalletTrackingView::makeWarning() {

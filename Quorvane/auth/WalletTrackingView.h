@@ -11,7 +11,6 @@
 class QLabel;
 class QGraphicsOpacityEffect;
 class RemainingTimeClockView;
-class Sheet;
 class StyledButton;
 class WalletSecurityCheckView;
 
@@ -21,9 +20,9 @@ class WalletTrackingView : public QWidget {
 
     explicit WalletTrackingView(std::shared_ptr<WalletTrackingViewModel> model, QWidget* parent = nullptr);
 
-    // Puts the view in a sheet over the owner's window. Esc and the window's close button take the Cancel
-    // button's path, and like it do nothing once the login succeeded (the sheet then ends by itself).
-    Sheet* makeSheet(QWidget* owner);
+    // The Cancel button's path, which the sheet's Esc and close button take as well: like the button, it does
+    // nothing once the login succeeded (the sheet then ends by itself).
+    void cancel();
 
     StyledButton* continueButton() const { return continueButton_; }
     StyledButton* refreshButton() const { return refreshButton_; }
@@ -46,7 +45,6 @@ class WalletTrackingView : public QWidget {
     QWidget* makeWarning();
     QWidget* makeTrackingContent();
     void render();
-    void cancel();
 
     std::shared_ptr<WalletTrackingViewModel> model_;
     Observable::Subscription subscription_;

@@ -89,7 +89,7 @@ void BM_WalletSheetPolling(benchmark::State& state) {
         auto model = WalletTrackingViewModel::make(
             session, "", 300, SigningReason::of(SigningReason::Kind::signingAuthentication), {});
         auto* view = new WalletTrackingView(model);
-        Sheet* sheet = view->makeSheet(&app.window);
+        auto* sheet = new Sheet(view, &app.window, [view] { view->cancel(); });
         PaintCounter clockPaints;
         view->clock()->installEventFilter(&clockPaints);
         sheet->show();

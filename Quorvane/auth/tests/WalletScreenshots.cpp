@@ -74,7 +74,8 @@ TEST_F(WalletScreens, LoginStates) {
         QWidget window;
         window.resize(testsupport::mainWindowSize);
         window.show();
-        Sheet* sheet = (new WalletTrackingView(model))->makeSheet(&window);
+        auto* view = new WalletTrackingView(model);
+        auto* sheet = new Sheet(view, &window, [view] { view->cancel(); });
         sheet->show();
         QApplication::processEvents();
         EXPECT_TRUE(saveScreenshot(*sheet, "wallet-scan-pending-large-font", sheet->size()));

@@ -135,6 +135,10 @@ TEST_F(WalletTracking, EachStatusSetsItsStateCountdownAndNextStep) {
          0, Next::poll, 1000ms},
         {"a status of a later server version", "", R"({"type":"SCAN_LATER","retryAfter":600})", Kind::waiting,
          false, 0, Next::poll, 600ms},
+        // Base64url of bytes that are no image: the code is gone, and the sheet shows a question mark.
+        {"a code that is no image", "",
+         R"({"type":"SCAN_PENDING","qrCode":"iVBORw0KGgo","authTimeLeft":100})", Kind::scanAllowed, true, 0,
+         Next::poll, 1000ms},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -153,9 +157,12 @@ TEST_F(WalletTracking, EachStatusSetsItsStateCountdownAndNextStep) {
         ASSERT_TRUE(rig.pumpPolls(2));
 
         EXPECT_EQ(model->pollingState().kind(), c.state);
-        // Only scan-pending replies carry the code; the others keep the last one.
-        ASSERT_TRUE(model->lastQrCodeImage());
-        if (c.state != Kind::scanAllowed) {
+        if (c.rawReply.find("qrCode") != std::string::npos) {
+            EXPECT_EQ(model->lastQrCodeImage(), std::nullopt);
+            EXPECT_EQ(model->pollingState(), WalletPollingState::scanAllowed(std::nullopt, 100));
+        } else {
+            // Only scan-pending replies carry the code; the others keep the last one.
+            ASSERT_TRUE(model->lastQrCodeImage());
             EXPECT_EQ(*model->lastQrCodeImage(), image);
         }
         if (c.state == Kind::scanExpired) {
@@ -211,6 +218,8 @@ TEST_F(WalletTracking, AnExpiredCodeStaysUntilARefreshStartsANewLogin) {
     EXPECT_NE(model->pollingSessionId(), polling);
     EXPECT_EQ(rig.wallet->pollingSessionIds.back(), model->pollingSessionId());
     EXPECT_EQ(model->pollingState().kind(), Kind::scanAllowed);
+    ASSERT_TRUE(model->lastQrCodeImage());
+    EXPECT_NE(*model->lastQrCodeImage(), firstCode) << "the new login's code";
 
     rig.setWalletState(model->pollingSessionId(), "AUTHENTICATED");
     rig.scheduler->advance(WalletServer::retryAfter);

@@ -43,7 +43,8 @@ class WalletTrackingViewTest : public ::testing::Test {
             window.resize(800, 550);
             window.show();
             view = new WalletTrackingView(model);
-            sheet = view->makeSheet(&window);
+            // Esc and the close button take the view's Cancel, as the flows' sheets do.
+            sheet = new Sheet(view, &window, [view = view] { view->cancel(); });
             sheet->show();
             QApplication::processEvents();
         }
