@@ -1,8 +1,7 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
-<!-- English texts of the "Localizable" keys that are names rather than the English sentence itself, or whose
-     English sentence reads differently from the key. A key that is its own English text needs no entry: the
-     lookup falls back to the key. -->
+<!-- English texts of the "Localizable" keys that are names rather than the English sentence itself. A key
+     that is its own English text needs no entry: the lookup falls back to the key. -->
 <TS version="2.1" language="en">
 <context>
     <name>Localizable</name>
@@ -15,8 +14,8 @@
         <translation>Enter your PIN to sign the subscriber agreement</translation>
     </message>
     <message>
-        <source>Inset your eID card into the card reader to sign digitally.</source>
-        <translation>Insert your eID card into the card reader to sign digitally.</translation>
+        <source>docNameNotAvailable</source>
+        <translation>Document name not available</translation>
     </message>
 </context>
 </TS>

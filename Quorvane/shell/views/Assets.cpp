@@ -89,6 +89,10 @@ bool isDarkPalette(const QPalette& palette) {
 
 QColor colorAsset(const QString& name, const QPalette& palette) {
     const bool dark = isDarkPalette(palette);
+    // Behind the wallet sheet's security check: a pale amber that draws the eye and keeps the text colour
+    // readable.
+    if (name == "SecurityCheckBackground")
+        return dark ? QColor(0x42, 0x37, 0x1C) : QColor(0xFF, 0xF4, 0xD9);
     // Behind icons drawn in the text colour, and as the fill of a button whose title is in the text colour:
     // a soft blue-gray that keeps either text colour readable.
     if (name == "WalletButtonBackground")

@@ -16,7 +16,10 @@ void setFocusAsync(QWidget* widget) {
 }
 
 RoundedBorderBox::RoundedBorderBox(QWidget* content, QPalette::ColorRole fill, QWidget* parent)
-    : QWidget(parent), fill_(fill) {
+    : RoundedBorderBox(content, ViewColor::role(fill), parent) {}
+
+RoundedBorderBox::RoundedBorderBox(QWidget* content, ViewColor fill, QWidget* parent)
+    : QWidget(parent), fill_(std::move(fill)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(defaultPadding, defaultPadding, defaultPadding, defaultPadding);
     layout->addWidget(content);
@@ -29,7 +32,7 @@ void RoundedBorderBox::paintEvent(QPaintEvent*) {
     QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath path;
     path.addRoundedRect(box, 5, 5);
-    painter.fillPath(path, palette().color(fill_));
+    painter.fillPath(path, fill_.resolve(palette()));
     QPen outline(QColor(Qt::gray), 1.0, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
     outline.setMiterLimit(10);
     painter.strokePath(path, outline);

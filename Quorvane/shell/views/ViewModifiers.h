@@ -4,6 +4,8 @@
 #include <QPalette>
 #include <QWidget>
 
+#include "Assets.h"
+
 // The standard padding around content, in device-independent pixels.
 inline constexpr int defaultPadding = 16;
 
@@ -13,18 +15,19 @@ inline constexpr int defaultPadding = 16;
 void setFocusAsync(QWidget* widget);
 
 // Pads its content by the standard padding and draws behind it a box with corner radius 5, filled with a
-// colour of the palette (the text background by default) and outlined in gray. It takes the size of the
-// padded content, so it grows with it, and follows the palette when it changes (light or dark).
+// colour of the palette (the text background by default) or a colour asset and outlined in gray. It takes the
+// size of the padded content, so it grows with it, and follows the palette when it changes (light or dark).
 class RoundedBorderBox : public QWidget {
   public:
     explicit RoundedBorderBox(QWidget* content, QPalette::ColorRole fill = QPalette::Base,
                               QWidget* parent = nullptr);
+    RoundedBorderBox(QWidget* content, ViewColor fill, QWidget* parent = nullptr);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    QPalette::ColorRole fill_;
+    ViewColor fill_;
 };
 
 // The content in a RoundedBorderBox.
