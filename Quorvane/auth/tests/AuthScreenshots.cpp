@@ -58,13 +58,15 @@ class ListedMethods : public halcyra::AuthenticateAPIClient {
     std::vector<halcyra::AuthenticationMethodsResponse::Method> methods_;
 };
 
-// Never answers the method list.
+// Answers the method list only once the test lets go of the requests (its model holds the server).
 class SilentServer : public halcyra::AuthenticateAPIClient {
   public:
+    using Requests = std::vector<platform::AsyncStream<int>::Continuation>;
+    explicit SilentServer(std::shared_ptr<Requests> open) : open_(std::move(open)) {}
     QCoro::Task<halcyra::AuthenticationMethodsResponse> getAuthenticationMethods(
         std::string, halcyra::LevelOfAssurance) override {
         auto [stream, continuation] = platform::AsyncStream<int>::make();
-        open_.push_back(continuation);
+        open_->push_back(std::move(continuation));
         co_await stream.next();
         co_return halcyra::AuthenticationMethodsResponse{};
     }
@@ -77,7 +79,7 @@ class SilentServer : public halcyra::AuthenticateAPIClient {
     }
 
   private:
-    std::vector<platform::AsyncStream<int>::Continuation> open_;
+    std::shared_ptr<Requests> open_;
 };
 
 // A card reading that has started and goes on longer than expected, and never ends.
@@ -163,11 +165,17 @@ TEST_F(Screens, MethodSelection) {
         ASSERT_TRUE(testsupport::eventually([&] { return !view.methodButtons().empty(); }));
         EXPECT_TRUE(saveScreenshot(view, c.name));
     }
-    DependencyValues::shared().set<AuthenticateAPIClientKey>(std::make_shared<SilentServer>());
-    auto model = std::make_shared<AuthenticationMethodSelectionViewModel>(
-        "Account information", std::nullopt, false, [](AuthenticationMethodSelectionResult) {}, scheduler);
-    AuthenticationMethodSelectionView view(model);
-    EXPECT_TRUE(saveScreenshot(view, "method-selection-loading"));
+    auto open = std::make_shared<SilentServer::Requests>();
+    DependencyValues::shared().set<AuthenticateAPIClientKey>(std::make_shared<SilentServer>(open));
+    {
+        auto model = std::make_shared<AuthenticationMethodSelectionViewModel>(
+            "Account information", std::nullopt, false, [](AuthenticationMethodSelectionResult) {},
+            scheduler);
+        AuthenticationMethodSelectionView view(model);
+        EXPECT_TRUE(saveScreenshot(view, "method-selection-loading"));
+    }
+    open->clear();
+    QCoreApplication::processEvents();
 }
 
 TEST_F(Screens, CardSelection) {
