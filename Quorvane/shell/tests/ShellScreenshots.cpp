@@ -7,8 +7,8 @@
 
 #include "Quorvane/shell/KelvPCSigningSceneDelegate.h"
 #include "Quorvane/shell/MainWindow.h"
-#include "Quorvane/shell/PlaceholderScreen.h"
 #include "Quorvane/shell/SharedApplicationQt.h"
+#include "Quorvane/shell/views/MenuView.h"
 #include "Quorvane/testing/Screenshot.h"
 #include "outside/Dependencies/Dependencies.h"
 #include "platform/qt/UserDefaults.h"
@@ -50,7 +50,8 @@ TEST(ShellScreenshots, StatusMenu) {
 }
 
 TEST(ShellScreenshots, MainWindow) {
-    MainWindow window([](const AppOpenMode& mode) { return new PlaceholderScreen(mode); });
+    MainWindow window(
+        [](const AppOpenMode&) { return new MenuView(std::make_shared<MenuViewModel>(nullptr)); });
     window.setContent(AppOpenMode::menu());
     EXPECT_TRUE(testsupport::saveScreenshot(window, "main-window-empty"));
 }
