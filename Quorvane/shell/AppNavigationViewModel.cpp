@@ -438,7 +438,11 @@ AppNavigationViewModel::makeMethodSelectionViewModel() {
 // --- Window
 
 void AppNavigationViewModel::closeWindow() {
-    scheduler_->post([&controller = mainWindowController_] { controller.close(false); });
+    // By the time the close runs the window may show another navigation: this one's close is then stale.
+    scheduler_->post([weak = weak_from_this(), &controller = mainWindowController_] {
+        if (auto self = weak.lock(); self && !self->ended_)
+            controller.close(false);
+    });
 }
 
 void AppNavigationViewModel::show(const AppOpenMode& mode) {
@@ -451,6 +455,6 @@ void AppNavigationViewModel::end() {
     ended_ = true;
     // A card left waiting for a PIN that no sheet asks for any more would hold the reader until its own
     // time limit.
-    if (currentCard_)
+    if (currentCard_ && currentModalState() && currentModalState()->pinInputEvent())
         currentCard_->cancelOngoingOperation();
 }

@@ -87,12 +87,13 @@ class AppNavigationViewModel : public Observable,
     std::shared_ptr<AuthenticationMethodSelectionViewModel> makeMethodSelectionViewModel();
 
     // Window actions for the screens: start over (the launch-agent page, once the agent is enabled), close
-    // the window, show it for another mode (which replaces this model).
+    // the window (unless the window has let this model go meanwhile), show it for another mode (which
+    // replaces this model).
     void restart();
     void closeWindow();
     void show(const AppOpenMode& mode);
 
-    // The window no longer shows this model: a card operation it runs is cancelled, and nothing it started
+    // The window no longer shows this model: a card waiting for a PIN is cancelled, and nothing it started
     // acts any more.
     void end();
     bool hasEnded() const { return ended_; }

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "Quorvane/core/AppSettings.h"
+#include "Quorvane/shell/AppNavigationView.h"
 #include "platform/qt/UserDefaults.h"
 
 namespace navtest {
@@ -211,6 +212,7 @@ void NavigationRig::settle() {
     for (int round = 0; round < 50; ++round) {
         scheduler->runPending();
         QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }
 
@@ -219,6 +221,22 @@ int NavigationRig::closes() const {
     for (const auto& line : log->lines)
         count += line == "window closed";
     return count;
+}
+
+MainWindow& NavigationRig::useMainWindow() {
+    controller.window.reset();
+    controller.makeWindow = [this] {
+        return std::make_shared<MainWindow>([this](const AppOpenMode& mode) {
+            return new AppNavigationView(AppNavigationViewModel::make(mode, scheduler, controller));
+        });
+    };
+    controller.show(AppOpenMode::menu());
+    settle();
+    return *mainWindow();
+}
+
+MainWindow* NavigationRig::mainWindow() const {
+    return dynamic_cast<MainWindow*>(controller.window.get());
 }
 
 std::string headline(const std::string& text) {

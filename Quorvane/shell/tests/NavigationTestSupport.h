@@ -12,6 +12,7 @@
 #include "Quorvane/core/SigningSessionDatabaseClient.h"
 #include "Quorvane/core/tests/SessionTestDoubles.h"
 #include "Quorvane/shell/AppNavigationViewModel.h"
+#include "Quorvane/shell/MainWindow.h"
 #include "Quorvane/shell/views/tests/ViewsTestSupport.h"
 #include "api/Clients.h"
 #include "platform/VirtualScheduler.h"
@@ -157,8 +158,12 @@ struct NavigationRig {
     std::shared_ptr<AppNavigationViewModel> make(AppOpenMode mode);
     // Runs what was posted and what the event loop has (stream events), until nothing is left.
     void settle();
-    // Whether the model closed the window (once the close has run).
+    // How often the window was closed (once the close has run).
     int closes() const;
+    // From now on the controller shows the real main window, whose content is a navigation view with a new
+    // model on this rig's clock and controller.
+    MainWindow& useMainWindow();
+    MainWindow* mainWindow() const;
 
     std::shared_ptr<Log> log = std::make_shared<Log>();
     std::shared_ptr<platform::VirtualScheduler> scheduler = std::make_shared<platform::VirtualScheduler>();
