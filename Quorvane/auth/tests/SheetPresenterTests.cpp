@@ -11,6 +11,8 @@
 #include "Quorvane/auth/ModalSheetContent.h"
 #include "Quorvane/auth/PinInputView.h"
 #include "Quorvane/auth/WalletTrackingView.h"
+#include "Quorvane/core/DependencyKeys.h"
+#include "api/Clients.h"
 #include "platform/VirtualScheduler.h"
 #include "platform/testing/Await.h"
 
@@ -86,6 +88,26 @@ class TestOwner : public PinInputAwareViewModel, public WalletTrackingAwareViewM
     std::shared_ptr<pindle::Card> card;
     SigningReason reason = SigningReason::of(SigningReason::Kind::accountInfoAuthentication);
     std::shared_ptr<ModalSheetState<TestState>> state = std::make_shared<ModalSheetState<TestState>>();
+};
+
+// Counts the requests for a wallet's polling session; the login goes no further.
+class CountingAuthenticateClient : public halcyra::AuthenticateAPIClient {
+  public:
+    int methodDataRequests = 0;
+    QCoro::Task<halcyra::AuthenticationMethodsResponse> getAuthenticationMethods(
+        std::string, halcyra::LevelOfAssurance) override {
+        throw halcyra::HalcyraError::otherError("not used");
+        co_return halcyra::AuthenticationMethodsResponse{};
+    }
+    QCoro::Task<halcyra::AuthenticationMethodDataResponse> getAuthenticationMethodData(
+        halcyra::AuthenticationMethod, std::string) override {
+        ++methodDataRequests;
+        co_return halcyra::AuthenticationMethodDataResponse{};
+    }
+    QCoro::Task<halcyra::AuthenticateResult> authenticate(halcyra::AuthenticateRequest) override {
+        throw halcyra::HalcyraError::otherError("not used");
+        co_return halcyra::AuthenticateResult{};
+    }
 };
 
 TestState pin(CardSigningEvent event) {
@@ -233,6 +255,8 @@ TEST(WalletTrackingSheetContentTest, TheWalletSheetTracksAtOnceUnlessItFirstWarn
         auto owner = std::make_shared<TestOwner>(std::make_shared<Log>());
         owner->reason = SigningReason::of(reason);
         auto scheduler = std::make_shared<platform::VirtualScheduler>();
+        auto authenticate = std::make_shared<CountingAuthenticateClient>();
+        Dependency<AuthenticateAPIClientKey>().set(authenticate);
         auto model = walletTrackingSheetContent(owner, {"session-1", std::nullopt}, scheduler);
         EXPECT_EQ(model->sessionId(), "session-1");
         // No polling session yet: the model fetches it first.
@@ -243,8 +267,17 @@ TEST(WalletTrackingSheetContentTest, TheWalletSheetTracksAtOnceUnlessItFirstWarn
         EXPECT_EQ(model->trackingStarts(), 0) << "tracking starts once the builder has returned";
         scheduler->runPending();
         EXPECT_EQ(model->trackingStarts(), warns ? 0 : 1);
+#else
+        // One chain of polling per presentation: the polling session is asked for once.
+        EXPECT_EQ(authenticate->methodDataRequests, 0) << "tracking starts once the builder has returned";
+        for (int round = 0; round < 5; ++round) {
+            scheduler->runPending();
+            QApplication::processEvents();
+        }
+        EXPECT_EQ(authenticate->methodDataRequests, warns ? 0 : 1);
 #endif
     }
+    DependencyValues::shared().reset();
 }
 
 TEST(WalletTrackingSheetContentTest, TheWalletSheetsCallbacksLeadToTheOwnerWhileItExists) {

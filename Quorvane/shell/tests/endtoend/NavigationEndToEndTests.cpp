@@ -4,6 +4,7 @@
 // to.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QTest>
@@ -310,6 +311,83 @@ TEST(NavigationEndToEnd, EscOnThePinSheetEndsTheCardOperationAndClosesTheWindow)
     EXPECT_TRUE(eventually([&] { return !window.isVisible(); }));
     // The bridge's run ends with the cancelled operation.
     EXPECT_TRUE(eventually([] { return pindle::VexoConnectInvoker::liveProcessCount() == 0; }, 30s));
+}
+
+// --- Wallet logins through the wallet sheet
+
+#ifdef QUORVANE_AUTH_STANDIN_WalletTrackingViewModel
+#define SKIP_WITHOUT_WALLET_TRACKING() GTEST_SKIP() << "needs the wallet tracking screens"
+#else
+#define SKIP_WITHOUT_WALLET_TRACKING()
+#endif
+
+// Clicks the sheet's button with that title.
+bool clickSheetButton(LiveRig& rig, const std::string& title) {
+    if (!rig.sheet())
+        return false;
+    for (auto* button : rig.sheet()->findChildren<QAbstractButton*>())
+        if (button->isVisible() && button->isEnabled() && button->text().toStdString() == title) {
+            QTest::mouseClick(button, Qt::LeftButton);
+            return true;
+        }
+    return false;
+}
+
+TEST(NavigationEndToEnd, AWalletLoginGoesThroughThePollingStatesToTheAccountDecision) {
+    SKIP_WITHOUT_WALLET_TRACKING();
+    LiveRig rig({"--wallet-polls", "6", "--retry-after-ms", "200"});
+    rig.show(AppOpenMode::getCertificate(true));
+    rig.choose(halcyra::AuthenticationMethod::wallet);
+    EXPECT_TRUE(eventually([&] { return rig.sheetShows("Scan the QR code to continue"); }, 30s));
+    EXPECT_TRUE(
+        eventually([&] { return rig.sheetShows("Please complete authentication on the Civaro app."); }, 30s));
+    ASSERT_TRUE(rig.shows("accountCreation")) << rig.describeTarget();
+    EXPECT_FALSE(rig.sheet());
+    auto session = rig.sessionOf(wallet);
+    ASSERT_TRUE(session);
+    EXPECT_EQ(session->firstName, "Lotte");
+}
+
+TEST(NavigationEndToEnd, AnExpiredWalletCodeIsRefreshedAtTheLevelOfTheLoginAndThenConfirmed) {
+    SKIP_WITHOUT_WALLET_TRACKING();
+    LiveRig rig({"--wallet-polls", "0", "--wallet-seconds", "1", "--retry-after-ms", "200"});
+    rig.show(AppOpenMode::getCertificate(true));
+    rig.server.clearRequests();
+    rig.choose(halcyra::AuthenticationMethod::wallet);
+    ASSERT_TRUE(eventually([&] { return rig.sheetShows("This code is expired."); }, 30s));
+    ASSERT_TRUE(clickSheetButton(rig, "Refresh the code"));
+    // The new code's login is confirmed in the wallet app.
+    ASSERT_TRUE(eventually(
+        [&] {
+            return rig.server.control("/wallet", Json{{"state", "AUTHENTICATED"}}) == 200 &&
+                   rig.model()->navigationTarget().is<AppNavigationTarget::AccountCreation>();
+        },
+        30s))
+        << rig.describeTarget();
+    EXPECT_EQ(rig.requestedLevels(), (std::vector<std::string>{"high", "high"}));
+}
+
+TEST(NavigationEndToEnd, CancellingTheWalletSheetDuringAPollChangesNothingAfterwards) {
+    SKIP_WITHOUT_WALLET_TRACKING();
+    LiveRig rig({"--wallet-polls", "2", "--retry-after-ms", "100"});
+    auto& window = rig.show(AppOpenMode::getCertificate(true));
+    rig.server.fault("/wallet/poll", Json{{"delayMs", 1500}});
+    rig.choose(halcyra::AuthenticationMethod::wallet);
+    auto polls = [&] {
+        int count = 0;
+        for (const auto& request : rig.server.requests())
+            count += request.path.ends_with("/wallet/poll");
+        return count;
+    };
+    ASSERT_TRUE(eventually([&] { return polls() == 1; }, 30s));
+    QTest::keyClick(rig.sheet(), Qt::Key_Escape);
+    EXPECT_TRUE(eventually([&] { return !window.isVisible(); }));
+    // The poll's late reply starts no other poll and no login.
+    QTest::qWait(3000);
+    EXPECT_EQ(polls(), 1);
+    for (const auto& request : rig.server.requests())
+        EXPECT_FALSE(request.path.ends_with("/auth/authenticate"));
+    EXPECT_FALSE(rig.sessionOf(wallet));
 }
 
 // --- Account decisions on the server's answers
