@@ -1,21 +1,8 @@
 #include "Quorvane/auth/ModalSheetContent.h"
 
-#include "Quorvane/auth/PinInputView.h"
-#include "Quorvane/auth/WalletTrackingView.h"
-
-namespace {
+#include <QPointer>
 
 using pindle::CardSigningEvent;
-
-QCoro::Task<WalletTrackingIdentifiers> refreshThroughOwner(
-    std::weak_ptr<WalletTrackingAwareViewModel> weakOwner, std::string sessionId) {
-    auto owner = weakOwner.lock();
-    if (!owner)
-        co_return WalletTrackingIdentifiers{};
-    co_return co_await owner->refreshWalletSession(std::move(sessionId));
-}
-
-}  // namespace
 
 std::shared_ptr<PinInputViewModel> pinInputSheetContent(const std::shared_ptr<PinInputAwareViewModel>& owner,
                                                         const CardSigningEvent& event,
@@ -65,42 +52,13 @@ std::shared_ptr<PinInputViewModel> pinInputSheetContent(const std::shared_ptr<Pi
     return model;
 }
 
-std::shared_ptr<WalletTrackingViewModel> walletTrackingSheetContent(
-    const std::shared_ptr<WalletTrackingAwareViewModel>& owner, const WalletTrackingIdentifiers& login,
-    std::shared_ptr<platform::Scheduler> scheduler) {
-    std::weak_ptr<WalletTrackingAwareViewModel> weakOwner = owner;
-    const auto reason = owner->currentSigningReason();
-    auto model = std::make_shared<WalletTrackingViewModel>(
-        login.sessionId, login.pollingSessionId.value_or(""), reason,
-        [weakOwner](WalletTrackingResult result) {
-            if (auto owner = weakOwner.lock())
-                owner->handleWalletTrackingResult(std::move(result));
-        },
-        [weakOwner](std::string sessionId) { return refreshThroughOwner(weakOwner, std::move(sessionId)); },
-        [weakOwner] {
-            if (auto owner = weakOwner.lock())
-                owner->handleWalletQrCodeScanned();
-        },
-        [weakOwner] {
-            if (auto owner = weakOwner.lock())
-                owner->handleWalletTrackingCancellation();
-        });
-    // An account-creation login shows its warning first; tracking waits for its Continue.
-    if (reason.kind != SigningReason::Kind::accountCreationAuthentication)
-        scheduler->post([model] { model->startTracking(); });
-    return model;
-}
-
 SheetPresenter::Content pinInputSheet(std::shared_ptr<PinInputViewModel> model) {
     SheetPresenter::Content content;
-    content.widget = new PinInputView(model);
-    content.cancel = [model] {
-        // As the sheet's Cancel button; a PIN already handed over is the card's to answer.
-        if (model->hasSubmitted())
-            return;
-        model->stopTimers();
-        if (model->cancelRequested)
-            model->cancelRequested(false);
+    auto* view = new PinInputView(model);
+    content.widget = view;
+    content.cancel = [view = QPointer<PinInputView>(view)] {
+        if (view)
+            view->cancel();
     };
     // A replaced sheet's time-out must not end the flow that has moved on.
     content.dismissed = [model] { model->stopTimers(); };
@@ -109,8 +67,12 @@ SheetPresenter::Content pinInputSheet(std::shared_ptr<PinInputViewModel> model) 
 
 SheetPresenter::Content walletTrackingSheet(std::shared_ptr<WalletTrackingViewModel> model) {
     SheetPresenter::Content content;
-    content.widget = new WalletTrackingView(model);
-    content.cancel = [model] { model->cancel(); };
-    content.width = 600;
+    auto* view = new WalletTrackingView(std::move(model));
+    content.widget = view;
+    content.cancel = [view = QPointer<WalletTrackingView>(view)] {
+        if (view && view->cancelButton() && view->cancelButton()->isEnabled())
+            view->cancelButton()->click();
+    };
+    content.width = WalletTrackingView::sheetWidth;
     return content;
 }

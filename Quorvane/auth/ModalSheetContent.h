@@ -3,21 +3,27 @@
 // navigation, signing and account-creation models): a new PIN or wallet model for each presentation, its
 // callbacks wired back into the owner (held weakly: once the owner is gone they do nothing) and into the
 // owner's card.
-//
-// An owner's sheet-state type tells the builders what a value asks for:
-//     const pindle::CardSigningEvent* pinInputEvent() const;    // the PIN-input case's event, else null
-//     std::optional<WalletTrackingIdentifiers> walletTrackingIdentifiers() const;  // the wallet-tracking
-//     case
 #include <memory>
 #include <optional>
 
+#include "Quorvane/auth/PinInputView.h"
 #include "Quorvane/auth/PinInputViewModel.h"
 #include "Quorvane/auth/SheetPresenter.h"
+#include "Quorvane/auth/WalletTrackingAwareModalState.h"
 #include "Quorvane/auth/WalletTrackingAwareViewModel.h"
+#include "Quorvane/auth/WalletTrackingView.h"
 #include "Quorvane/auth/WalletTrackingViewModel.h"
 #include "Quorvane/core/SigningReason.h"
 #include "cardbridge/Card.h"
 #include "platform/Scheduler.h"
+
+// The sheet state of a model that shows the PIN sheet: its PIN-input case carries the card's event.
+class PinInputAwareModalState {
+  public:
+    virtual ~PinInputAwareModalState() = default;
+    // The event of the PIN-input case; null for every other case.
+    virtual const pindle::CardSigningEvent* pinInputEvent() const = 0;
+};
 
 // What the PIN sheet needs of its owner.
 class PinInputAwareViewModel {
@@ -31,28 +37,38 @@ class PinInputAwareViewModel {
     virtual void handlePinInputEnded(bool timedOut) = 0;
 };
 
-template <class State>
-concept PinOrWalletModalState = requires(const State& state) {
-    { state.pinInputEvent() } -> std::convertible_to<const pindle::CardSigningEvent*>;
-    { state.walletTrackingIdentifiers() } -> std::convertible_to<std::optional<WalletTrackingIdentifiers>>;
-};
-
 // A new PIN model for the card event, its timers started and its error feedback posted. A PIN asked for with
 // the event makes a keyboard sheet; without one the PIN is typed on the reader.
 std::shared_ptr<PinInputViewModel> pinInputSheetContent(const std::shared_ptr<PinInputAwareViewModel>& owner,
                                                         const pindle::CardSigningEvent& event,
                                                         std::shared_ptr<platform::Scheduler> scheduler);
 
-// A new wallet model for the login. Tracking starts in a posted task, except for an account-creation login,
-// whose sheet shows its warning first.
+// A new wallet model for the login (its polling session still to be fetched when the login has none).
+// Tracking starts in a posted task, except for an account-creation login, whose sheet warns of the second
+// login first and starts on its Continue.
+template <class Owner>
 std::shared_ptr<WalletTrackingViewModel> walletTrackingSheetContent(
-    const std::shared_ptr<WalletTrackingAwareViewModel>& owner, const WalletTrackingIdentifiers& login,
-    std::shared_ptr<platform::Scheduler> scheduler);
+    const std::shared_ptr<Owner>& owner, const WalletTrackingIdentifiers& login,
+    std::shared_ptr<platform::Scheduler> scheduler) {
+    static constexpr std::int64_t secondsRemaining = 300;
+    const auto reason = owner->currentSigningReason();
+    auto model = WalletTrackingViewModel::make(
+        login.sessionId, login.pollingSessionId.value_or(""), secondsRemaining, reason,
+        walletTrackingCallbacks(std::weak_ptr<Owner>(owner)), scheduler);
+    if (reason.kind != SigningReason::Kind::accountCreationAuthentication)
+        scheduler->post([model] { model->startTracking(); });
+    return model;
+}
 
-// The sheet content of the two builders above with their views; each PIN sheet's Esc and close go through
-// the PIN model's cancel (nothing once the PIN is handed over), the wallet sheet's through its Cancel.
+// The sheet contents of the two models with their views. Esc and the sheet's close button take each view's
+// Cancel: nothing where the view offers none (a pinpad reader waiting, a PIN handed over, a login that has
+// succeeded).
 SheetPresenter::Content pinInputSheet(std::shared_ptr<PinInputViewModel> model);
 SheetPresenter::Content walletTrackingSheet(std::shared_ptr<WalletTrackingViewModel> model);
+
+template <class State>
+concept PinOrWalletModalState = std::derived_from<State, PinInputAwareModalState> &&
+    std::derived_from<State, WalletTrackingAwareModalState>;
 
 // The content for a value of an owner's sheet state: the PIN sheet, the wallet sheet, or what `other` gives
 // for any other case.
@@ -61,7 +77,9 @@ SheetPresenter::Content pinOrWalletSheetContent(const std::shared_ptr<Owner>& ow
                                                 Other other, std::shared_ptr<platform::Scheduler> scheduler) {
     if (const pindle::CardSigningEvent* event = state.pinInputEvent())
         return pinInputSheet(pinInputSheetContent(owner, *event, std::move(scheduler)));
-    if (auto login = state.walletTrackingIdentifiers())
-        return walletTrackingSheet(walletTrackingSheetContent(owner, *login, std::move(scheduler)));
+    if (auto sessionId = state.walletTrackingSessionId())
+        return walletTrackingSheet(walletTrackingSheetContent(
+            owner, WalletTrackingIdentifiers{*sessionId, state.walletTrackingPollingSessionId()},
+            std::move(scheduler)));
     return other(state);
 }

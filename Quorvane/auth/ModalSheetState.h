@@ -32,10 +32,10 @@ class ModalSheetState : public Observable {
     static bool isSame(const std::optional<State>& a, const std::optional<State>& b) {
         if (!a || !b)
             return !a && !b;
-        if constexpr (requires { a->walletTrackingIdentifiers(); }) {
-            auto wallet = a->walletTrackingIdentifiers();
-            if (wallet)
-                return wallet == b->walletTrackingIdentifiers();
+        if constexpr (requires { a->walletTrackingSessionId(); }) {
+            if (auto login = a->walletTrackingSessionId())
+                return login == b->walletTrackingSessionId() &&
+                       a->walletTrackingPollingSessionId() == b->walletTrackingPollingSessionId();
         }
         if constexpr (std::equality_comparable<State>)
             return *a == *b;

@@ -93,10 +93,12 @@ QWidget* AppNavigationView::makeScreen(const AppNavigationTarget& target) {
                 auto sessionIdentifier = selection.sessionIdentifier;
                 return new CardSelectionView(std::make_shared<CardSelectionViewModel>(
                     selection.cardIdentifier, selection.initialCards,
-                    weakly(model, [sessionIdentifier](AppNavigationViewModel& m,
-                                                      std::shared_ptr<pindle::Card> card) {
-                        m.handleCardSelected(std::move(card), sessionIdentifier);
-                    })));
+                    weakly(
+                        model,
+                        [sessionIdentifier](AppNavigationViewModel& m, std::shared_ptr<pindle::Card> card) {
+                            m.handleCardSelected(std::move(card), sessionIdentifier);
+                        }),
+                    scheduler));
             },
             [&](const AppNavigationTarget::CertificateRetrieval& retrieval) -> QWidget* {
                 return new standin::FlowScreen(

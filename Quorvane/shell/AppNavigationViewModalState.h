@@ -1,14 +1,15 @@
 #pragma once
 // The sheet that the navigation shows over its screen: PIN entry for a card event, or a wallet login for an
-// authentication session.
+// authentication session (whose polling session the wallet sheet always fetches itself).
 #include <optional>
 #include <string>
 #include <variant>
 
-#include "Quorvane/auth/WalletTrackingViewModel.h"
+#include "Quorvane/auth/ModalSheetContent.h"
+#include "Quorvane/auth/WalletTrackingAwareModalState.h"
 #include "cardbridge/Card.h"
 
-struct AppNavigationViewModalState {
+struct AppNavigationViewModalState : PinInputAwareModalState, WalletTrackingAwareModalState {
     struct PinInput {
         pindle::CardSigningEvent event;
     };
@@ -16,25 +17,25 @@ struct AppNavigationViewModalState {
         std::string sessionId;
     };
 
+    explicit AppNavigationViewModalState(std::variant<PinInput, WalletTracking> value)
+        : value(std::move(value)) {}
+
     std::variant<PinInput, WalletTracking> value;
 
     static AppNavigationViewModalState pinInput(pindle::CardSigningEvent event) {
-        return {PinInput{std::move(event)}};
+        return AppNavigationViewModalState(PinInput{std::move(event)});
     }
     static AppNavigationViewModalState walletTracking(std::string sessionId) {
-        return {WalletTracking{std::move(sessionId)}};
+        return AppNavigationViewModalState(WalletTracking{std::move(sessionId)});
     }
 
-    // What the sheet presenter reads: the event of a PIN entry, the session of a wallet login (whose polling
-    // session is always still to be fetched).
-    const pindle::CardSigningEvent* pinInputEvent() const {
+    const pindle::CardSigningEvent* pinInputEvent() const override {
         const auto* pin = std::get_if<PinInput>(&value);
         return pin ? &pin->event : nullptr;
     }
-    std::optional<WalletTrackingIdentifiers> walletTrackingIdentifiers() const {
+    std::optional<std::string> walletTrackingSessionId() const override {
         const auto* wallet = std::get_if<WalletTracking>(&value);
-        if (!wallet)
-            return std::nullopt;
-        return WalletTrackingIdentifiers{wallet->sessionId, std::nullopt};
+        return wallet ? std::optional(wallet->sessionId) : std::nullopt;
     }
+    std::optional<std::string> walletTrackingPollingSessionId() const override { return std::nullopt; }
 };

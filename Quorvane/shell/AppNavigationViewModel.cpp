@@ -108,14 +108,13 @@ void AppNavigationViewModel::restart() {
 void AppNavigationViewModel::handleMethodSelectionResult(AuthenticationMethodSelectionResult result) {
     if (ended_)
         return;
-    if (const auto* error = std::get_if<AppError>(&result.value)) {
-        showError(*error);
+    if (result.kind == AuthenticationMethodSelectionResult::Kind::failure) {
+        showError(*result.error);
         return;
     }
     showInfo("", true, false);
-    scheduler_->post([self = shared_from_this(), context = std::get<AuthenticationContext>(result.value)] {
-        self->startAuthentication(context);
-    });
+    scheduler_->post(
+        [self = shared_from_this(), context = *result.context] { self->startAuthentication(context); });
 }
 
 QCoro::Task<> AppNavigationViewModel::startAuthentication(AuthenticationContext context) {
@@ -329,13 +328,13 @@ void AppNavigationViewModel::handleWalletTrackingResult(WalletTrackingResult res
     if (ended_)
         return;
     setCurrentModalState(std::nullopt);
-    if (const auto* success = std::get_if<WalletTrackingResult::Success>(&result.value))
-        startValidation(SigningSessionContext::wallet(success->sessionId, success->pollingSessionId));
+    if (result.kind == WalletTrackingResult::Kind::success)
+        startValidation(SigningSessionContext::wallet(result.sessionId, result.pollingSessionId));
     else
-        showError(std::get<WalletTrackingResult::Failure>(result.value).error);
+        showError(*result.error);
 }
 
-void AppNavigationViewModel::handleWalletQrCodeScanned() {
+void AppNavigationViewModel::walletQrCodeScanned() {
     if (ended_)
         return;
     // The wallet is in use for a new login: the session it had is gone with it.
@@ -432,7 +431,8 @@ AppNavigationViewModel::makeMethodSelectionViewModel() {
         [weak](AuthenticationMethodSelectionResult result) {
             if (auto self = weak.lock())
                 self->handleMethodSelectionResult(std::move(result));
-        });
+        },
+        scheduler_);
 }
 
 // --- Window

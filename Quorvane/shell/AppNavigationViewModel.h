@@ -31,7 +31,7 @@
 
 class AppNavigationViewModel : public Observable,
                                public PinInputAwareViewModel,
-                               public WalletTrackingAwareViewModel,
+                               public WalletTrackingAwareViewModel<AppNavigationViewModalState>,
                                public std::enable_shared_from_this<AppNavigationViewModel> {
   public:
     using ModalState = AppNavigationViewModalState;
@@ -44,8 +44,8 @@ class AppNavigationViewModel : public Observable,
 
     // Observed.
     std::shared_ptr<pindle::Card> currentCard() const override { return currentCard_; }
-    const std::optional<ModalState>& currentModalState() const { return currentModalState_->value(); }
-    void setCurrentModalState(std::optional<ModalState> state);
+    std::optional<ModalState> currentModalState() const override { return currentModalState_->value(); }
+    void setCurrentModalState(std::optional<ModalState> state) override;
     SigningReason currentSigningReason() const override { return currentSigningReason_; }
     const AppNavigationTarget& navigationTarget() const { return navigationTarget_; }
     // Changes with every new target, so that the view builds a new screen for each.
@@ -71,12 +71,20 @@ class AppNavigationViewModel : public Observable,
 
     // The PIN sheet and the wallet sheet.
     void handlePinInputEnded(bool timedOut) override;
-    void handleWalletTrackingResult(WalletTrackingResult result) override;
-    void handleWalletQrCodeScanned() override;
-    void handleWalletTrackingCancellation() override;
+    void handleWalletTrackingResult(WalletTrackingResult result);
+    void handleWalletTrackingCancellation();
     // A new authentication session for the wallet sheet's next QR code, at the level of assurance of the
     // session it replaces; fails with halcyra::HalcyraError.
-    QCoro::Task<WalletTrackingIdentifiers> refreshWalletSession(std::string sessionId) override;
+    QCoro::Task<WalletTrackingIdentifiers> refreshWalletSession(std::string sessionId);
+    // The wallet sheet's callbacks: the three above, and the scan, which ends the stored wallet session.
+    void walletTrackingCompleted(WalletTrackingResult result) override {
+        handleWalletTrackingResult(std::move(result));
+    }
+    void walletQrCodeScanned() override;
+    void walletTrackingCancelled() override { handleWalletTrackingCancellation(); }
+    QCoro::Task<WalletTrackingIdentifiers> refreshWalletTracking(std::string sessionId) override {
+        return refreshWalletSession(std::move(sessionId));
+    }
 
     // The completions of the flows' screens.
     void handleAccountCreationCompleted(SigningSessionContext context, std::optional<AppError> error);

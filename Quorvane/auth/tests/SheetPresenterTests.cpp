@@ -48,38 +48,45 @@ class LoggingCard : public pindle::Card {
 };
 
 // A sheet state with a PIN case, a wallet case and a case of the screen's own.
-struct TestState {
+struct TestState : PinInputAwareModalState, WalletTrackingAwareModalState {
+    explicit TestState(std::variant<CardSigningEvent, WalletTrackingIdentifiers, int> value)
+        : value(std::move(value)) {}
     std::variant<CardSigningEvent, WalletTrackingIdentifiers, int> value;
 
-    const CardSigningEvent* pinInputEvent() const { return std::get_if<CardSigningEvent>(&value); }
-    std::optional<WalletTrackingIdentifiers> walletTrackingIdentifiers() const {
+    const CardSigningEvent* pinInputEvent() const override { return std::get_if<CardSigningEvent>(&value); }
+    std::optional<std::string> walletTrackingSessionId() const override {
         const auto* login = std::get_if<WalletTrackingIdentifiers>(&value);
-        return login ? std::optional(*login) : std::nullopt;
+        return login ? std::optional(login->sessionId) : std::nullopt;
+    }
+    std::optional<std::string> walletTrackingPollingSessionId() const override {
+        const auto* login = std::get_if<WalletTrackingIdentifiers>(&value);
+        return login ? login->pollingSessionId : std::nullopt;
     }
 };
 
 // An owner that logs what the sheets tell it and, as the app's owners do, clears its sheet when one ends.
-class TestOwner : public PinInputAwareViewModel, public WalletTrackingAwareViewModel {
+class TestOwner : public PinInputAwareViewModel, public WalletTrackingAwareViewModel<TestState> {
   public:
     explicit TestOwner(std::shared_ptr<Log> log) : log(std::move(log)) {}
 
+    std::optional<TestState> currentModalState() const override { return state->value(); }
+    void setCurrentModalState(std::optional<TestState> value) override { state->set(std::move(value)); }
     std::shared_ptr<pindle::Card> currentCard() const override { return card; }
     SigningReason currentSigningReason() const override { return reason; }
     void handlePinInputEnded(bool timedOut) override {
         log->lines.push_back(timedOut ? "ended timed out" : "ended");
         state->set(std::nullopt);
     }
-    void handleWalletTrackingResult(WalletTrackingResult result) override {
-        log->lines.push_back(std::holds_alternative<WalletTrackingResult::Success>(result.value)
-                                 ? "wallet success"
-                                 : "wallet failure");
+    void walletTrackingCompleted(WalletTrackingResult result) override {
+        log->lines.push_back(result.kind == WalletTrackingResult::Kind::success ? "wallet success"
+                                                                                : "wallet failure");
     }
-    void handleWalletQrCodeScanned() override { log->lines.push_back("scanned"); }
-    void handleWalletTrackingCancellation() override {
+    void walletQrCodeScanned() override { log->lines.push_back("scanned"); }
+    void walletTrackingCancelled() override {
         log->lines.push_back("wallet cancelled");
         state->set(std::nullopt);
     }
-    QCoro::Task<WalletTrackingIdentifiers> refreshWalletSession(std::string sessionId) override {
+    QCoro::Task<WalletTrackingIdentifiers> refreshWalletTracking(std::string sessionId) override {
         log->lines.push_back("refresh " + sessionId);
         co_return WalletTrackingIdentifiers{"session-2", std::nullopt};
     }
@@ -111,10 +118,10 @@ class CountingAuthenticateClient : public halcyra::AuthenticateAPIClient {
 };
 
 TestState pin(CardSigningEvent event) {
-    return {std::move(event)};
+    return TestState(std::move(event));
 }
 TestState login(std::string sessionId) {
-    return {WalletTrackingIdentifiers{std::move(sessionId), std::nullopt}};
+    return TestState(WalletTrackingIdentifiers{std::move(sessionId), std::nullopt});
 }
 
 // A screen with its owner's sheets, on screen offscreen.
@@ -261,7 +268,7 @@ TEST(WalletTrackingSheetContentTest, TheWalletSheetTracksAtOnceUnlessItFirstWarn
         EXPECT_EQ(model->sessionId(), "session-1");
         // No polling session yet: the model fetches it first.
         EXPECT_EQ(model->pollingSessionId(), "");
-        EXPECT_EQ(model->reason, owner->reason);
+        EXPECT_EQ(model->reason(), owner->reason);
         EXPECT_EQ(model->shouldShowAccountCreationAuthenticationWarning(), warns);
 #ifdef QUORVANE_AUTH_STANDIN_WalletTrackingViewModel
         EXPECT_EQ(model->trackingStarts(), 0) << "tracking starts once the builder has returned";
@@ -389,6 +396,16 @@ TEST(SheetPresenterTest, AfterThePinIsHandedOverEscWaitsForTheCard) {
     EXPECT_TRUE(rig.sheet()->isVisible());
 }
 
+TEST(SheetPresenterTest, APinpadReaderIsCancelledOnTheReaderNotByEsc) {
+    Rig rig;
+    rig.owner->state->set(pin(CardSigningEvent::of(CardSigningEvent::Kind::waitingForHarwarePinInput)));
+    QTest::keyClick(rig.sheet(), Qt::Key_Escape);
+    rig.sheet()->close();
+    EXPECT_EQ(rig.log->take(), Lines{});
+    ASSERT_TRUE(rig.sheet());
+    EXPECT_TRUE(rig.sheet()->isVisible());
+}
+
 TEST(SheetPresenterTest, EscOnTheWalletSheetCancelsTheLogin) {
     Rig rig;
     rig.owner->state->set(login("session-1"));
@@ -400,7 +417,7 @@ TEST(SheetPresenterTest, EscOnTheWalletSheetCancelsTheLogin) {
 
 TEST(SheetPresenterTest, AScreensOwnSheetWithoutACancelPathStaysUntilItsModelEndsIt) {
     Rig rig;
-    rig.owner->state->set(TestState{7});
+    rig.owner->state->set(TestState(7));
     ASSERT_TRUE(rig.sheet());
     auto* label = dynamic_cast<QLabel*>(rig.sheet()->content());
     ASSERT_TRUE(label);

@@ -555,7 +555,7 @@ TEST(AppNavigationViewModelTest, TheWalletSheetsResultsCancelAndScan) {
     rig.log->take();
 
     // Scanning the code ends the wallet session the store had.
-    model->handleWalletQrCodeScanned();
+    model->walletQrCodeScanned();
     EXPECT_EQ(rig.log->take(), Lines{"purgeSession " + wallet});
 
     model->handleWalletTrackingResult(WalletTrackingResult::failure(

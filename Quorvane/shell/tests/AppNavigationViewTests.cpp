@@ -229,7 +229,8 @@ TEST(AppNavigationViewTest, NoCardPresentStillGivesTheCardSelectionScreen) {
 struct PinSheetRig {
     PinSheetRig() : window(show(rig, AppOpenMode::getCertificate(true))) {
         rig.facade->keepOpen = true;
-        rig.facade->script = {AuthenticateFlowEvent::signingEvent(CardSigningEvent::pinRequested({}))};
+        rig.facade->script = {
+            AuthenticateFlowEvent::signingEvent(CardSigningEvent::pinRequested([](const std::string&) {}))};
         navigation(window)->model()->handleCardSelected(card("card-1", rig.log), "auth-1");
         rig.settle();
         rig.log->take();

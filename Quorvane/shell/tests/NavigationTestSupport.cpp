@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "Quorvane/core/AppSettings.h"
+#include "Quorvane/core/AppVersions.h"
 #include "Quorvane/shell/AppNavigationView.h"
 #include "platform/qt/UserDefaults.h"
 
@@ -189,6 +190,8 @@ NavigationRig::NavigationRig() {
     Dependency<SigningSessionDatabaseKey>().set(store);
     Dependency<PindleClientKey>().set(reader);
     Dependency<LaunchAgentServiceKey>().set(launchAgent);
+    // The method-selection screen checks for updates: against a document of the app's, never the network.
+    Dependency<AppVersionsKey>().set(std::make_shared<AppVersions>(AppVersionsFileLocation::testNoUpdate));
     controller.window = window;
     window->willClose = [this] { controller.windowWillClose(); };
 }
@@ -273,7 +276,7 @@ std::string describe(const std::optional<AppNavigationViewModalState>& state) {
         return "none";
     if (const auto* event = state->pinInputEvent())
         return "pinInput " + eventKind(event->kind);
-    return "walletTracking " + state->walletTrackingIdentifiers()->sessionId;
+    return "walletTracking " + *state->walletTrackingSessionId();
 }
 
 std::shared_ptr<pindle::Card> card(const std::string& id, const std::shared_ptr<Log>& log) {

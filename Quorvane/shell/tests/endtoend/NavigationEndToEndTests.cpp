@@ -452,7 +452,7 @@ TEST(NavigationEndToEnd,
     ASSERT_TRUE(eventually(
         [&] {
             const auto& state = rig.model()->currentModalState();
-            return state && state->walletTrackingIdentifiers();
+            return state && state->walletTrackingSessionId();
         },
         30s))
         << rig.describeTarget();
@@ -461,8 +461,8 @@ TEST(NavigationEndToEnd,
     EXPECT_FALSE(rig.settings->hasOnboardedAtLeastOnce());
     EXPECT_TRUE(rig.sheet());
     // A new QR code for that login stays at high.
-    testsupport::await(rig.model()->refreshWalletSession(
-        rig.model()->currentModalState()->walletTrackingIdentifiers()->sessionId));
+    testsupport::await(
+        rig.model()->refreshWalletSession(*rig.model()->currentModalState()->walletTrackingSessionId()));
     EXPECT_EQ(rig.requestedLevels(), (std::vector<std::string>{"high", "high"}));
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// Stand-in for the method-selection screen until the authentication screens land: its title.
+// Stand-in until the method selection lands: its title.
 #include <QLabel>
 #include <memory>
 

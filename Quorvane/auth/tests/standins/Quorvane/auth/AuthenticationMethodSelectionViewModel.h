@@ -1,34 +1,30 @@
 #pragma once
-// Stand-in for the method-selection model until the authentication screens land: what the navigation builds
-// it with and the one completion it reports through.
+// Stand-in until the method selection lands: what the navigation builds it with and the completion it reports
+// through.
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
-#include <variant>
 
-#include "Quorvane/core/AppError.h"
-#include "Quorvane/core/AuthenticationContext.h"
+#include "Quorvane/auth/AuthenticationMethodSelectionResult.h"
 #include "Quorvane/core/Observable.h"
-
-struct AuthenticationMethodSelectionResult {
-    std::variant<AuthenticationContext, AppError> value;
-
-    static AuthenticationMethodSelectionResult success(AuthenticationContext context) { return {context}; }
-    static AuthenticationMethodSelectionResult failure(AppError error) { return {std::move(error)}; }
-};
+#include "platform/Scheduler.h"
 
 class AuthenticationMethodSelectionViewModel : public Observable {
   public:
-    AuthenticationMethodSelectionViewModel(
-        std::string titleText, std::optional<std::string> doneButtonText, bool validateAuthenticatedAccounts,
-        std::function<void(AuthenticationMethodSelectionResult)> methodSelectionCompleted)
+    using MethodSelectionCompleted = std::function<void(AuthenticationMethodSelectionResult result)>;
+
+    AuthenticationMethodSelectionViewModel(std::string titleText, std::optional<std::string> doneButtonText,
+                                           bool validateAuthenticatedAccounts,
+                                           MethodSelectionCompleted methodSelectionCompleted,
+                                           std::shared_ptr<platform::Scheduler> = platform::Scheduler::live())
         : titleText(std::move(titleText)),
           doneButtonText(std::move(doneButtonText)),
-          validateAuthenticatedAccounts(validateAuthenticatedAccounts),
-          methodSelectionCompleted(std::move(methodSelectionCompleted)) {}
+          methodSelectionCompleted(std::move(methodSelectionCompleted)),
+          validateAuthenticatedAccounts(validateAuthenticatedAccounts) {}
 
     const std::string titleText;
     const std::optional<std::string> doneButtonText;
+    const MethodSelectionCompleted methodSelectionCompleted;
     const bool validateAuthenticatedAccounts;
-    const std::function<void(AuthenticationMethodSelectionResult)> methodSelectionCompleted;
 };

@@ -1,5 +1,5 @@
 #pragma once
-// Stand-in for the card-selection screen until the authentication screens land: one button per card.
+// Stand-in until the card selection lands: one button per card.
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QWidget>

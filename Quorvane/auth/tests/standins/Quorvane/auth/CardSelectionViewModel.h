@@ -1,6 +1,6 @@
 #pragma once
-// Stand-in for the card-selection model until the authentication screens land: what the navigation builds it
-// with and the callback that takes the chosen card.
+// Stand-in until the card selection lands: what the navigation builds it with and the callback that takes the
+// chosen card.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -9,17 +9,20 @@
 
 #include "Quorvane/core/Observable.h"
 #include "cardbridge/Card.h"
+#include "platform/Scheduler.h"
 
 class CardSelectionViewModel : public Observable {
   public:
+    using CardSelected = std::function<void(std::shared_ptr<pindle::Card> card)>;
+
     CardSelectionViewModel(std::optional<std::string> wantedCardIdentifier,
-                           std::vector<std::shared_ptr<pindle::Card>> cards,
-                           std::function<void(std::shared_ptr<pindle::Card>)> cardSelected)
+                           std::vector<std::shared_ptr<pindle::Card>> cards, CardSelected cardSelected,
+                           std::shared_ptr<platform::Scheduler> = platform::Scheduler::live())
         : wantedCardIdentifier(std::move(wantedCardIdentifier)),
           cards(std::move(cards)),
           cardSelected(std::move(cardSelected)) {}
 
     const std::optional<std::string> wantedCardIdentifier;
     const std::vector<std::shared_ptr<pindle::Card>> cards;
-    const std::function<void(std::shared_ptr<pindle::Card>)> cardSelected;
+    const CardSelected cardSelected;
 };

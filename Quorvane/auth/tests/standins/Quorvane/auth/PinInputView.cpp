@@ -38,12 +38,7 @@ PinInputView::PinInputView(std::shared_ptr<PinInputViewModel> model, QWidget* pa
     };
     connect(field_, &QLineEdit::returnPressed, this, submit);
     connect(confirm_, &QPushButton::clicked, this, submit);
-    connect(cancel_, &QPushButton::clicked, this, [this] {
-        auto model = model_;
-        model->stopTimers();
-        if (model->cancelRequested)
-            model->cancelRequested(false);
-    });
+    connect(cancel_, &QPushButton::clicked, this, [this] { cancel(); });
     connect(retry_, &QPushButton::clicked, this, [this] {
         auto model = model_;
         model->stopTimers();
@@ -53,6 +48,15 @@ PinInputView::PinInputView(std::shared_ptr<PinInputViewModel> model, QWidget* pa
     subscription_ = model_->subscribe([this] { render(); });
     focusTrigger_ = model_->focusTrigger();
     render();
+}
+
+void PinInputView::cancel() {
+    if (!cancel_->isVisibleTo(this) || !cancel_->isEnabled())
+        return;
+    auto model = model_;
+    model->stopTimers();
+    if (model->cancelRequested)
+        model->cancelRequested(false);
 }
 
 void PinInputView::render() {

@@ -1,6 +1,6 @@
 #pragma once
-// Stand-in for the PIN sheet's screen until the authentication screens land: the PIN field (focused on each
-// focus trigger, Return submits when allowed), the tries left, and the confirm, Cancel and Retry buttons.
+// Stand-in for the PIN sheet's screen until the PIN entry lands: the PIN field (focused on each focus
+// trigger, Return submits when allowed), the tries left, and the confirm, Cancel and Retry buttons.
 #include <QWidget>
 #include <memory>
 
@@ -13,6 +13,9 @@ class QPushButton;
 class PinInputView : public QWidget {
   public:
     explicit PinInputView(std::shared_ptr<PinInputViewModel> model, QWidget* parent = nullptr);
+
+    // The form's Cancel; nothing where the form offers none (a pinpad reader waiting, a PIN handed over).
+    void cancel();
 
   private:
     void render();

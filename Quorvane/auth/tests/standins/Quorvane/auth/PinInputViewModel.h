@@ -1,16 +1,15 @@
 #pragma once
-// Stand-in for the PIN entry model until the authentication screens land: the fields and operations that the
+// Stand-in for the PIN entry model until it lands: the fields and operations that the
 // sheet presenter and the navigation use, with the 60 s time-out and the countdown on the scheduler.
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "Quorvane/auth/PinPadReaderState.h"
 #include "Quorvane/core/Observable.h"
 #include "Quorvane/core/SigningReason.h"
 #include "platform/Scheduler.h"
-
-enum class PinPadReaderState { errorOccuredThatCouldJustifyRetry, timeout, waiting };
 
 class PinInputViewModel : public Observable, public std::enable_shared_from_this<PinInputViewModel> {
   public:

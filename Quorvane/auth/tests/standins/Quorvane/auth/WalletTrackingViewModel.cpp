@@ -1,18 +1,25 @@
 #include "Quorvane/auth/WalletTrackingViewModel.h"
 
-WalletTrackingViewModel::WalletTrackingViewModel(
-    std::string sessionId, std::string pollingSessionId, SigningReason reason,
-    std::function<void(WalletTrackingResult)> pollingCompleted,
-    std::function<QCoro::Task<WalletTrackingIdentifiers>(std::string)> qrCodeRefreshRequested,
-    std::function<void()> qrCodeScanned, std::function<void()> cancelRequested)
-    : reason(std::move(reason)),
-      pollingCompleted(std::move(pollingCompleted)),
-      qrCodeRefreshRequested(std::move(qrCodeRefreshRequested)),
-      qrCodeScanned(std::move(qrCodeScanned)),
-      cancelRequested(std::move(cancelRequested)),
+std::shared_ptr<WalletTrackingViewModel> WalletTrackingViewModel::make(
+    std::string sessionId, std::string pollingSessionId, std::int64_t secondsRemaining, SigningReason reason,
+    Callbacks callbacks, std::shared_ptr<platform::Scheduler>) {
+    return std::shared_ptr<WalletTrackingViewModel>(
+        new WalletTrackingViewModel(std::move(sessionId), std::move(pollingSessionId), secondsRemaining,
+                                    std::move(reason), std::move(callbacks)));
+}
+
+WalletTrackingViewModel::WalletTrackingViewModel(std::string sessionId, std::string pollingSessionId,
+                                                 std::int64_t secondsRemaining, SigningReason reason,
+                                                 Callbacks callbacks)
+    : pollingCompleted(std::move(callbacks.pollingCompleted)),
+      qrCodeRefreshRequested(std::move(callbacks.qrCodeRefreshRequested)),
+      qrCodeScanned(std::move(callbacks.qrCodeScanned)),
+      cancelRequested(std::move(callbacks.cancelRequested)),
       sessionId_(std::move(sessionId)),
       pollingSessionId_(std::move(pollingSessionId)),
-      warning_(this->reason.kind == SigningReason::Kind::accountCreationAuthentication) {}
+      secondsRemaining_(secondsRemaining),
+      reason_(std::move(reason)),
+      warning_(reason_.kind == SigningReason::Kind::accountCreationAuthentication) {}
 
 QCoro::Task<> WalletTrackingViewModel::startTracking() {
     ++trackingStarts_;
