@@ -2,6 +2,8 @@
 
 #include <QPointer>
 
+#include "Quorvane/shell/views/StyledButton.h"
+
 using pindle::CardSigningEvent;
 
 std::shared_ptr<PinInputViewModel> pinInputSheetContent(const std::shared_ptr<PinInputAwareViewModel>& owner,

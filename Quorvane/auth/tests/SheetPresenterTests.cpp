@@ -97,7 +97,7 @@ class TestOwner : public PinInputAwareViewModel, public WalletTrackingAwareViewM
     std::shared_ptr<ModalSheetState<TestState>> state = std::make_shared<ModalSheetState<TestState>>();
 };
 
-// Counts the requests for a wallet's polling session; the login goes no further.
+// Counts the requests for a wallet's polling session and leaves them unanswered: the login goes no further.
 class CountingAuthenticateClient : public halcyra::AuthenticateAPIClient {
   public:
     int methodDataRequests = 0;
@@ -109,12 +109,18 @@ class CountingAuthenticateClient : public halcyra::AuthenticateAPIClient {
     QCoro::Task<halcyra::AuthenticationMethodDataResponse> getAuthenticationMethodData(
         halcyra::AuthenticationMethod, std::string) override {
         ++methodDataRequests;
-        co_return halcyra::AuthenticationMethodDataResponse{};
+        auto [stream, continuation] = platform::AsyncStream<int>::make();
+        unanswered_.push_back(continuation);
+        co_await stream.next();
+        throw halcyra::HalcyraError::otherError("the test has ended");
     }
     QCoro::Task<halcyra::AuthenticateResult> authenticate(halcyra::AuthenticateRequest) override {
         throw halcyra::HalcyraError::otherError("not used");
         co_return halcyra::AuthenticateResult{};
     }
+
+  private:
+    std::vector<platform::AsyncStream<int>::Continuation> unanswered_;
 };
 
 TestState pin(CardSigningEvent event) {
@@ -127,6 +133,8 @@ TestState login(std::string sessionId) {
 // A screen with its owner's sheets, on screen offscreen.
 struct Rig {
     Rig() {
+        // A wallet sheet's login asks the server nothing that ever answers.
+        Dependency<AuthenticateAPIClientKey>().set(authenticate);
         owner->card = std::make_shared<LoggingCard>(log);
         host.resize(800, 550);
         host.show();
@@ -145,7 +153,10 @@ struct Rig {
                     scheduler);
             });
     }
-    ~Rig() { settle(); }
+    ~Rig() {
+        settle();
+        DependencyValues::shared().reset();
+    }
 
     void settle() {
         for (int round = 0; round < 5; ++round) {
@@ -158,6 +169,7 @@ struct Rig {
 
     std::shared_ptr<Log> log = std::make_shared<Log>();
     std::shared_ptr<platform::VirtualScheduler> scheduler = std::make_shared<platform::VirtualScheduler>();
+    std::shared_ptr<CountingAuthenticateClient> authenticate = std::make_shared<CountingAuthenticateClient>();
     std::shared_ptr<TestOwner> owner = std::make_shared<TestOwner>(log);
     QWidget host;
     SheetPresenter* presenter = nullptr;
