@@ -22,6 +22,8 @@ void SheetPresenter::update() {
     if (!content)
         return;
     content_ = std::move(*content);
+    if (!content_.widget)
+        content_.widget = new QWidget;
     // Copies for the sheet: the cancel path may clear the state and with it this presentation.
     std::function<void()> cancelRequested;
     if (content_.cancel)

@@ -190,10 +190,6 @@ QCoro::Task<> AppNavigationViewModel::runValidation(std::shared_ptr<AppNavigatio
                    false, true);
 }
 
-QCoro::Task<> AppNavigationViewModel::validateAccount(SigningSessionContext context) {
-    return validateAccount(shared_from_this(), std::move(context));
-}
-
 QCoro::Task<> AppNavigationViewModel::validateAccount(std::shared_ptr<AppNavigationViewModel> self,
                                                       SigningSessionContext context) {
     if (self->ended_)
@@ -247,11 +243,6 @@ QCoro::Task<> AppNavigationViewModel::validateAccount(std::shared_ptr<AppNavigat
     }
     if (!self->ended_)
         self->setCurrentCard(nullptr);
-}
-
-QCoro::Task<> AppNavigationViewModel::checkAccountStatus(SigningSessionContext context,
-                                                         SigningSession session) {
-    return checkAccountStatus(shared_from_this(), std::move(context), std::move(session));
 }
 
 QCoro::Task<> AppNavigationViewModel::checkAccountStatus(std::shared_ptr<AppNavigationViewModel> self,
@@ -443,10 +434,6 @@ void AppNavigationViewModel::closeWindow() {
         if (auto self = weak.lock(); self && !self->ended_)
             controller.close(false);
     });
-}
-
-void AppNavigationViewModel::show(const AppOpenMode& mode) {
-    mainWindowController_.show(mode);
 }
 
 void AppNavigationViewModel::end() {

@@ -63,9 +63,6 @@ class AppNavigationViewModel : public Observable,
     void handleMethodSelectionResult(AuthenticationMethodSelectionResult result);
     // The card reading or the wallet login for the chosen method.
     QCoro::Task<> startAuthentication(AuthenticationContext context);
-    // Reuses the stored session or authenticates, then checks the account; fails with halcyra::HalcyraError.
-    QCoro::Task<> validateAccount(SigningSessionContext context);
-    QCoro::Task<> checkAccountStatus(SigningSessionContext context, SigningSession session);
     // The card-selection screen's completion.
     void handleCardSelected(std::shared_ptr<pindle::Card> card, std::string sessionIdentifier);
 
@@ -94,17 +91,15 @@ class AppNavigationViewModel : public Observable,
 
     std::shared_ptr<AuthenticationMethodSelectionViewModel> makeMethodSelectionViewModel();
 
-    // Window actions for the screens: start over (the launch-agent page, once the agent is enabled), close
-    // the window (unless the window has let this model go meanwhile), show it for another mode (which
-    // replaces this model).
+    // Window actions for the screens: start over (the launch-agent page, once the agent is enabled), and
+    // close the window (unless the window has let this model go meanwhile). The main menu shows the window
+    // for another mode through the window controller, which replaces this model.
     void restart();
     void closeWindow();
-    void show(const AppOpenMode& mode);
 
     // The window no longer shows this model: a card waiting for a PIN is cancelled, and nothing it started
     // acts any more.
     void end();
-    bool hasEnded() const { return ended_; }
 
   private:
     AppNavigationViewModel(AppOpenMode mode, std::shared_ptr<platform::Scheduler> scheduler,
@@ -112,6 +107,7 @@ class AppNavigationViewModel : public Observable,
 
     static QCoro::Task<> startAuthentication(std::shared_ptr<AppNavigationViewModel> self,
                                              AuthenticationContext context);
+    // Reuses the stored session or authenticates, then checks the account; fails with halcyra::HalcyraError.
     static QCoro::Task<> validateAccount(std::shared_ptr<AppNavigationViewModel> self,
                                          SigningSessionContext context);
     static QCoro::Task<> checkAccountStatus(std::shared_ptr<AppNavigationViewModel> self,
