@@ -217,6 +217,9 @@ QCoro::Task<> AppNavigationViewModel::validateAccount(std::shared_ptr<AppNavigat
                         ErrorCodeWrap::errorText(ErrorCodeCategory::vexoConnect, cardEvent.errorCode,
                                                  L("Signing failed: %@", cardEvent.errorValue), logger.get()),
                         false, true);
+                    // The card keeps a failed operation (a blocked card) open until its owner ends it.
+                    if (const auto& card = context.card())
+                        card->cancelOngoingOperation();
                 } else if (cardEvent.kind == CardSigningEvent::Kind::failedBecauseOfCardRemoval) {
                     self->setCurrentModalState(std::nullopt);
                     logger->error("Signing with card failed, message: card removed");

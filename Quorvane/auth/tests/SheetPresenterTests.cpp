@@ -235,6 +235,7 @@ TEST(PinInputSheetContentTest, TheSheetsCallbacksReachTheCardFirstThenTheOwner) 
     auto keyboard = pinInputSheetContent(
         owner, CardSigningEvent::pinRequested([&](const std::string& value) { pins.push_back(value); }),
         scheduler);
+    scheduler->runPending();
 
     keyboard->cancelRequested(false);
     EXPECT_EQ(log->take(), (Lines{"card cancel", "ended"}));
@@ -246,6 +247,7 @@ TEST(PinInputSheetContentTest, TheSheetsCallbacksReachTheCardFirstThenTheOwner) 
 
     auto pinPad = pinInputSheetContent(
         owner, CardSigningEvent::of(CardSigningEvent::Kind::failedButCouldBeCancelledOrWrongPin), scheduler);
+    scheduler->runPending();
     owner->state->set(pin(CardSigningEvent::pinRequested({})));
     pinPad->retryRequested();
     EXPECT_EQ(log->take(), Lines{"card retry"});
@@ -302,6 +304,8 @@ TEST(WalletTrackingSheetContentTest, TheWalletSheetTracksAtOnceUnlessItFirstWarn
 TEST(WalletTrackingSheetContentTest, TheWalletSheetsCallbacksLeadToTheOwnerWhileItExists) {
     auto log = std::make_shared<Log>();
     auto owner = std::make_shared<TestOwner>(log);
+    // A login whose sheet warns first: nothing is tracked, the callbacks alone are at work.
+    owner->reason = SigningReason::of(SigningReason::Kind::accountCreationAuthentication);
     auto model = walletTrackingSheetContent(owner, {"session-1", "poll-1"},
                                             std::make_shared<platform::VirtualScheduler>());
     EXPECT_EQ(model->pollingSessionId(), "poll-1");

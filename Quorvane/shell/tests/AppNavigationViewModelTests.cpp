@@ -205,12 +205,14 @@ TEST(AppNavigationViewModelTest, CardFailuresAreShownAtOnceAndALaterEventStillLe
     auto model = rig.make(AppOpenMode::getCertificate(false));
     model->handleCardSelected(card("card-1", rig.log), "auth-1");
     rig.settle();
+    rig.log->take();
     LogCapture logs;
 
     rig.facade->open->yield(AuthenticateFlowEvent::signingEvent(CardSigningEvent::pinRequested({})));
     rig.facade->open->yield(
         AuthenticateFlowEvent::signingEvent(CardSigningEvent::failed("123", "card blocked")));
     rig.settle();
+    EXPECT_EQ(rig.log->take(), Lines{"cancel card-1"}) << "a failed operation is left open by the card";
     EXPECT_EQ(describe(model->currentModalState()), "none");
     EXPECT_EQ(describe(model->navigationTarget()), "info '5123: Signing failed: card blocked' error");
 

@@ -82,6 +82,7 @@ TEST(AppNavigationViewTest, AnErrorPageLetsTheUserCopyItsTextAndOkClosesTheWindo
         QApplication::clipboard()->setText("before");
         QTest::mousePress(page, Qt::LeftButton, {}, QPoint(5, 5));
         EXPECT_EQ(QApplication::clipboard()->text().toStdString(), isError ? text : "before");
+        rig.scheduler->advance(3s);  // the copy's toast
 
         // OK closes the window, whatever became of the navigation model.
         model->end();
