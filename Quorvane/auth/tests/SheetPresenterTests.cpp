@@ -110,7 +110,7 @@ class CountingAuthenticateClient : public halcyra::AuthenticateAPIClient {
         halcyra::AuthenticationMethod, std::string) override {
         ++methodDataRequests;
         auto [stream, continuation] = platform::AsyncStream<int>::make();
-        unanswered_.push_back(continuation);
+        unanswered_.push_back(std::move(continuation));
         co_await stream.next();
         throw halcyra::HalcyraError::otherError("the test has ended");
     }
@@ -118,6 +118,9 @@ class CountingAuthenticateClient : public halcyra::AuthenticateAPIClient {
         throw halcyra::HalcyraError::otherError("not used");
         co_return halcyra::AuthenticateResult{};
     }
+
+    // The requests fail now: nothing is left waiting on the client.
+    void answerAll() { unanswered_.clear(); }
 
   private:
     std::vector<platform::AsyncStream<int>::Continuation> unanswered_;
@@ -154,6 +157,8 @@ struct Rig {
             });
     }
     ~Rig() {
+        settle();
+        authenticate->answerAll();
         settle();
         DependencyValues::shared().reset();
     }
@@ -296,6 +301,8 @@ TEST(WalletTrackingSheetContentTest, TheWalletSheetTracksAtOnceUnlessItFirstWarn
             QApplication::processEvents();
         }
         EXPECT_EQ(authenticate->methodDataRequests, warns ? 0 : 1);
+        authenticate->answerAll();
+        QApplication::processEvents();
 #endif
     }
     DependencyValues::shared().reset();
@@ -449,7 +456,7 @@ TEST(SheetPresenterTest, AScreensOwnSheetWithoutACancelPathStaysUntilItsModelEnd
 TEST(SheetPresenterTest, AHostNotYetOnScreenGetsItsSheetWhenShown) {
     auto log = std::make_shared<Log>();
     auto owner = std::make_shared<TestOwner>(log);
-    owner->state->set(login("session-1"));
+    owner->state->set(pin(CardSigningEvent::pinRequested([](const std::string&) {})));
     QWidget host;
     auto scheduler = std::make_shared<platform::VirtualScheduler>();
     auto* presenter = SheetPresenter::modalSheet<TestState>(&host, owner->state, [&](const TestState& state) {
@@ -460,6 +467,7 @@ TEST(SheetPresenterTest, AHostNotYetOnScreenGetsItsSheetWhenShown) {
     EXPECT_FALSE(presenter->sheet()->isVisible());
     host.show();
     EXPECT_TRUE(presenter->sheet()->isVisible());
+    scheduler->runPending();
 }
 
 }  // namespace
