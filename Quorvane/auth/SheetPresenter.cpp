@@ -3,8 +3,6 @@
 #include <QEvent>
 #include <QWidget>
 
-#include "Quorvane/shell/views/Sheet.h"
-
 SheetPresenter::SheetPresenter(QWidget* host, std::shared_ptr<void> state,
                                std::function<std::optional<Content>()> build)
     : QObject(host), host_(host), state_(std::move(state)), build_(std::move(build)) {
@@ -24,7 +22,7 @@ void SheetPresenter::update() {
     content_ = std::move(*content);
     if (!content_.widget)
         content_.widget = new QWidget;
-    // Copies for the sheet: the cancel path may clear the state and with it this presentation.
+    // Without a cancel path the sheet has no close button and ignores Esc.
     std::function<void()> cancelRequested;
     if (content_.cancel)
         cancelRequested = [this] { cancel(); };
@@ -66,8 +64,9 @@ bool SheetPresenter::eventFilter(QObject* watched, QEvent* event) {
         if (event->type() == QEvent::Show) {
             open();
         } else if (event->type() == QEvent::Hide && sheet_) {
-            // The window goes away (closed, or its content replaced): a sheet would stay on screen over
-            // nothing, and the flow behind it would wait for ever. End it as the user would.
+            // The window goes away: the sheet, a window of its own, would stay on screen over nothing, and
+            // the flow behind it would wait for ever. End it as the user would; a sheet that cannot be ended
+            // now hides with its window and comes back with it.
             cancel();
             if (sheet_)
                 sheet_->hide();

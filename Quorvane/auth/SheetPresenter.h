@@ -3,11 +3,11 @@
 // state has a value, with new content for each new value. The host is the screen whose model owns the state.
 //
 // A sheet ends in one of two ways. The model clears or replaces its state: the sheet goes, and its content is
-// told (`dismissed`) so that nothing it runs (a PIN time-out, polling) acts afterwards. Or the user closes it
-// by the platform's means (Esc, the sheet's close button) or the host's window goes away: the content's
-// cancel path runs, exactly as its own Cancel button does, and the model decides what follows; a sheet
-// without a cancel path cannot be closed by the user. Never does a sheet vanish while the model still waits
-// for it.
+// told (`dismissed`) so that nothing it runs (a PIN time-out) acts afterwards. Or the user closes it by the
+// platform's means (Esc, the sheet's close button), or the host's window goes away: then the content's cancel
+// path runs, as its own Cancel button would, and the model decides what follows. The sheet never just
+// vanishes while the model waits for it: where the content offers no cancel at that moment (a PIN already
+// handed over, a pinpad reader that is cancelled on the reader), Esc and the close button do nothing.
 //
 // Main thread only. Made with modalSheet(); it belongs to the host (a child object) and keeps the state
 // alive.
