@@ -9,11 +9,9 @@
 #include <csignal>
 #include <cstdio>
 
+#include "AppNavigationView.h"
 #include "KelvPCSigningSceneDelegate.h"
 #include "MainWindow.h"
-#include "PlaceholderScreen.h"
-#include "Quorvane/shell/views/AppSettingsView.h"
-#include "Quorvane/shell/views/MenuView.h"
 #include "SharedApplicationQt.h"
 #include "SingleInstance.h"
 #include "platform/qt/Localizable.h"
@@ -62,20 +60,6 @@ void handleTerminationSignals(std::function<void()> quit) {
     sigaction(SIGINT, &action, nullptr);
 }
 
-// The window's screen for a mode: the main menu and the settings; the flows that authenticate and sign show a
-// placeholder until their screens exist.
-QWidget* makeContent(const AppOpenMode& mode) {
-    auto scheduler = platform::Scheduler::live();
-    if (mode.is<AppOpenMode::Menu>())
-        return new MenuView(std::make_shared<MenuViewModel>([scheduler](AppOpenMode chosen) {
-            scheduler->post([chosen] { MainWindowController::shared().show(chosen); });
-        }));
-    if (mode.is<AppOpenMode::Settings>())
-        return new AppSettingsView(AppSettingsViewModel::make(
-            [scheduler] { scheduler->post([] { MainWindowController::shared().close(false); }); }));
-    return new PlaceholderScreen(mode);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,7 +96,12 @@ int main(int argc, char** argv) {
     auto application = std::make_shared<SharedApplicationQt>();
     auto& controller = MainWindowController::shared();
     controller.application = application;
-    controller.makeWindow = [] { return std::make_shared<MainWindow>(makeContent); };
+    // Every showing gets a new navigation, with a new model for the mode.
+    controller.makeWindow = [] {
+        return std::make_shared<MainWindow>([](const AppOpenMode& mode) {
+            return new AppNavigationView(AppNavigationViewModel::make(mode));
+        });
+    };
 
     auto delegate = std::make_shared<KelvPCSigningSceneDelegate>(application);
     std::weak_ptr<KelvPCSigningSceneDelegate> weakDelegate = delegate;

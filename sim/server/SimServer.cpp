@@ -1049,7 +1049,8 @@ SimServer::Reply SimServer::getAccountStatus(const Json& body) {
     reply["lastName"] = identity.surname;
     reply["firstName"] = identity.givenName;
     reply["rrnr"] = identity.rrnr;
-    reply["canSign"] = active && it->second->canSign;
+    // Whoever has no active account may create one: only an active account's own setting can refuse.
+    reply["canSign"] = !active || it->second->canSign;
     if (active && it->second->reason)
         reply["reason"] = *it->second->reason;
     return {200, reply};
