@@ -10,6 +10,7 @@
 #include "Quorvane/core/SigningRequestType.h"
 #include "Quorvane/core/SigningSession.h"
 #include "Quorvane/core/SigningSessionContext.h"
+#include "Quorvane/signing/CertificateRetrievalMode.h"
 #include "cardbridge/Card.h"
 
 struct AppNavigationTarget {
@@ -31,7 +32,7 @@ struct AppNavigationTarget {
     // Retrieval of the signing certificate into the token, shown or not.
     struct CertificateRetrieval {
         SigningSessionContext context;
-        standin::CertificateRetrievalMode mode;
+        CertificateRetrievalMode mode;
     };
     // A message: in progress while waiting, else final; an error text may be copied.
     struct Info {
@@ -65,7 +66,7 @@ struct AppNavigationTarget {
             CardSelection{std::move(cardIdentifier), std::move(initialCards), std::move(sessionIdentifier)}};
     }
     static AppNavigationTarget certificateRetrieval(SigningSessionContext context,
-                                                    standin::CertificateRetrievalMode mode) {
+                                                    CertificateRetrievalMode mode) {
         return {CertificateRetrieval{std::move(context), mode}};
     }
     static AppNavigationTarget info(std::string message, bool isWaiting, bool isError) {

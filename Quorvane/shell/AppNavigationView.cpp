@@ -12,6 +12,7 @@
 #include "Quorvane/shell/views/InfoView.h"
 #include "Quorvane/shell/views/LaunchAgentServiceInfoView.h"
 #include "Quorvane/shell/views/MenuView.h"
+#include "Quorvane/signing/CertificateRetrievalView.h"
 
 namespace {
 
@@ -101,14 +102,11 @@ QWidget* AppNavigationView::makeScreen(const AppNavigationTarget& target) {
                     scheduler));
             },
             [&](const AppNavigationTarget::CertificateRetrieval& retrieval) -> QWidget* {
-                return new standin::FlowScreen(
-                    std::make_shared<standin::CertificateRetrievalViewModel>(
-                        retrieval.context, retrieval.mode,
-                        weakly(model,
-                               [](AppNavigationViewModel& m, std::optional<AppError> error) {
-                                   m.handleCertificateRetrievalCompleted(std::move(error));
-                               })),
-                    "Retrieve remote sign certificate");
+                return new CertificateRetrievalView(std::make_shared<CertificateRetrievalViewModel>(
+                    retrieval.context, retrieval.mode,
+                    weakly(model, [](AppNavigationViewModel& m, std::optional<AppError> error) {
+                        m.handleCertificateRetrievalCompleted(std::move(error));
+                    })));
             },
             [&](const AppNavigationTarget::Info& info) -> QWidget* {
                 // Confirming closes the window, whatever became of the navigation model.

@@ -14,7 +14,7 @@ namespace {
 
 using halcyra::HalcyraError;
 using pindle::CardSigningEvent;
-using Mode = standin::CertificateRetrievalMode;
+using Mode = CertificateRetrievalMode;
 
 template <class... Handlers>
 struct Overloaded : Handlers... {

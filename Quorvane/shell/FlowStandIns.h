@@ -16,8 +16,6 @@
 
 namespace standin {
 
-enum class CertificateRetrievalMode { retrieve, retrieveAndShow, showOnly };
-
 // Reports once, with none on success or the error that ended the flow.
 using Completed = std::function<void(std::optional<AppError>)>;
 
@@ -25,15 +23,6 @@ struct SigningViewModel : Observable {
     SigningViewModel(SigningRequestType requestType, Completed completed)
         : requestType(std::move(requestType)), completed(std::move(completed)) {}
     const SigningRequestType requestType;
-    const Completed completed;
-};
-
-struct CertificateRetrievalViewModel : Observable {
-    CertificateRetrievalViewModel(SigningSessionContext context, CertificateRetrievalMode mode,
-                                  Completed completed)
-        : context(std::move(context)), mode(mode), completed(std::move(completed)) {}
-    const SigningSessionContext context;
-    const CertificateRetrievalMode mode;
     const Completed completed;
 };
 

@@ -14,6 +14,7 @@ class CertificateRetrievalView : public QWidget {
     explicit CertificateRetrievalView(std::shared_ptr<CertificateRetrievalViewModel> model,
                                       QWidget* parent = nullptr);
 
+    const std::shared_ptr<CertificateRetrievalViewModel>& model() const { return model_; }
     // The page on screen: one of the two is set.
     InfoView* progressView() const { return progress_; }
     CertificateRetrievalResultView* resultView() const { return result_; }

@@ -289,11 +289,6 @@ TEST(WalletTrackingSheetContentTest, TheWalletSheetTracksAtOnceUnlessItFirstWarn
         EXPECT_EQ(model->pollingSessionId(), "");
         EXPECT_EQ(model->reason(), owner->reason);
         EXPECT_EQ(model->shouldShowAccountCreationAuthenticationWarning(), warns);
-#ifdef QUORVANE_AUTH_STANDIN_WalletTrackingViewModel
-        EXPECT_EQ(model->trackingStarts(), 0) << "tracking starts once the builder has returned";
-        scheduler->runPending();
-        EXPECT_EQ(model->trackingStarts(), warns ? 0 : 1);
-#else
         // One chain of polling per presentation: the polling session is asked for once.
         EXPECT_EQ(authenticate->methodDataRequests, 0) << "tracking starts once the builder has returned";
         for (int round = 0; round < 5; ++round) {
@@ -303,7 +298,6 @@ TEST(WalletTrackingSheetContentTest, TheWalletSheetTracksAtOnceUnlessItFirstWarn
         EXPECT_EQ(authenticate->methodDataRequests, warns ? 0 : 1);
         authenticate->answerAll();
         QApplication::processEvents();
-#endif
     }
     DependencyValues::shared().reset();
 }

@@ -39,13 +39,13 @@ std::string eventKind(CardSigningEvent::Kind kind) {
     return "?";
 }
 
-std::string retrievalMode(standin::CertificateRetrievalMode mode) {
+std::string retrievalMode(CertificateRetrievalMode mode) {
     switch (mode) {
-        case standin::CertificateRetrievalMode::retrieve:
+        case CertificateRetrievalMode::retrieve:
             return "retrieve";
-        case standin::CertificateRetrievalMode::retrieveAndShow:
+        case CertificateRetrievalMode::retrieveAndShow:
             return "retrieveAndShow";
-        case standin::CertificateRetrievalMode::showOnly:
+        case CertificateRetrievalMode::showOnly:
             return "showOnly";
     }
     return "?";

@@ -315,12 +315,6 @@ TEST(NavigationEndToEnd, EscOnThePinSheetEndsTheCardOperationAndClosesTheWindow)
 
 // --- Wallet logins through the wallet sheet
 
-#ifdef QUORVANE_AUTH_STANDIN_WalletTrackingViewModel
-#define SKIP_WITHOUT_WALLET_TRACKING() GTEST_SKIP() << "needs the wallet tracking screens"
-#else
-#define SKIP_WITHOUT_WALLET_TRACKING()
-#endif
-
 // Clicks the sheet's button with that title.
 bool clickSheetButton(LiveRig& rig, const std::string& title) {
     if (!rig.sheet())
@@ -334,7 +328,6 @@ bool clickSheetButton(LiveRig& rig, const std::string& title) {
 }
 
 TEST(NavigationEndToEnd, AWalletLoginGoesThroughThePollingStatesToTheAccountDecision) {
-    SKIP_WITHOUT_WALLET_TRACKING();
     LiveRig rig({"--wallet-polls", "6", "--retry-after-ms", "200"});
     rig.show(AppOpenMode::getCertificate(true));
     rig.choose(halcyra::AuthenticationMethod::wallet);
@@ -349,7 +342,6 @@ TEST(NavigationEndToEnd, AWalletLoginGoesThroughThePollingStatesToTheAccountDeci
 }
 
 TEST(NavigationEndToEnd, AnExpiredWalletCodeIsRefreshedAtTheLevelOfTheLoginAndThenConfirmed) {
-    SKIP_WITHOUT_WALLET_TRACKING();
     LiveRig rig({"--wallet-polls", "0", "--wallet-seconds", "1", "--retry-after-ms", "200"});
     rig.show(AppOpenMode::getCertificate(true));
     rig.choose(halcyra::AuthenticationMethod::wallet);
@@ -368,7 +360,6 @@ TEST(NavigationEndToEnd, AnExpiredWalletCodeIsRefreshedAtTheLevelOfTheLoginAndTh
 }
 
 TEST(NavigationEndToEnd, CancellingTheWalletSheetDuringAPollChangesNothingAfterwards) {
-    SKIP_WITHOUT_WALLET_TRACKING();
     LiveRig rig({"--wallet-polls", "2", "--retry-after-ms", "100"});
     auto& window = rig.show(AppOpenMode::getCertificate(true));
     rig.server.fault("/wallet/poll", Json{{"delayMs", 1500}});
