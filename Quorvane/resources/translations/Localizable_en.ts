@@ -14,6 +14,10 @@
         <translation>Enter your PIN to sign the subscriber agreement</translation>
     </message>
     <message>
+        <source>Means selection certificate creation</source>
+        <translation>Get your signing certificate</translation>
+    </message>
+    <message>
         <source>docNameNotAvailable</source>
         <translation>Document name not available</translation>
     </message>
