@@ -19,6 +19,7 @@
 #include "Quorvane/testing/ViewTestSupport.h"
 #include "api/Clients.h"
 #include "cardbridge/PindleClient.h"
+#include "platform/qt/Localizable.h"
 #include "platform/testing/Await.h"
 #include "platform/testing/Eventually.h"
 #include "platform/testing/TestPKI.h"
@@ -155,7 +156,7 @@ TEST_F(Screens, MethodSelection) {
         if (c.largeFont)
             large.emplace(2.0);
         auto model = std::make_shared<AuthenticationMethodSelectionViewModel>(
-            "Means selection certificate creation", c.doneButtonText, false,
+            L("Means selection certificate creation"), c.doneButtonText, false,
             [](AuthenticationMethodSelectionResult) {}, scheduler);
         AuthenticationMethodSelectionView view(model);
         if (c.dark)
