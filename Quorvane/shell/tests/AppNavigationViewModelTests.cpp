@@ -6,6 +6,7 @@
 #include "NavigationTestSupport.h"
 #include "Quorvane/core/AppSettings.h"
 #include "platform/Scheduler.h"
+#include "platform/qt/Localizable.h"
 #include "platform/qt/SystemInfo.h"
 #include "platform/testing/Await.h"
 
@@ -632,9 +633,9 @@ TEST(AppNavigationViewModelTest, TheMethodSelectionModelIsMadeForTheMode) {
         bool validate;
     };
     const std::vector<Case> cases = {
-        {AppOpenMode::getCertificate(false), "Means selection certificate creation",
+        {AppOpenMode::getCertificate(false), L("Means selection certificate creation"),
          "Use existing certificate", true},
-        {AppOpenMode::getCertificate(true), "Means selection certificate creation", std::nullopt, false},
+        {AppOpenMode::getCertificate(true), L("Means selection certificate creation"), std::nullopt, false},
         {AppOpenMode::accountInfo(), "Account information", std::nullopt, false},
         {AppOpenMode::sign(SigningRequestType::overXPC()), "", std::nullopt, false},
         {AppOpenMode::menu(), "", std::nullopt, false},
