@@ -521,18 +521,35 @@ TEST(SigningAuthentication, TheCertificateAndSessionDecideWhetherTheUserLogsInAg
     }
 }
 
-TEST(SigningAuthentication, ACardFailureWhileLoggingInEndsWithTheCardsCodeAndValue) {
-    Rig rig;
-    LogCapture log;
-    rig.facade->script = {
-        AuthenticateFlowEvent::signingEvent(CardSigningEvent::failed("ERR_7", "PIN blocked"))};
-    auto model = rig.make(bulk("card-1", {"AQID"}));
-    model->start();
-    rig.settle();
-    EXPECT_EQ(model->currentSigningReason(), SigningReason::of(SigningReason::Kind::signingAuthentication));
-    ASSERT_EQ(rig.completions->size(), 1u);
-    EXPECT_EQ(describe(rig.completions->front()), "5 ERR_7 PIN blocked");
-    EXPECT_EQ(errorLines(log), std::vector<std::string>{"Signing with card failed, message: PIN blocked"});
+TEST(SigningAuthentication, AFailureReportedByTheLoginEndsTheFlowWithItsCodeAndLogLines) {
+    struct Case {
+        AuthenticateFlowEvent event;
+        std::string completion;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {AuthenticateFlowEvent::signingEvent(CardSigningEvent::failed("ERR_7", "PIN blocked")),
+         "5 ERR_7 PIN blocked",
+         {"Signing with card failed, message: PIN blocked"}},
+        {AuthenticateFlowEvent::error(HalcyraError::backendError(401, {}, "Session expired", std::nullopt)),
+         "1 000 Session expired",
+         {"Could not authenticate: Session expired", "Could not handle signature request: Session expired"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.completion);
+        Rig rig;
+        LogCapture log;
+        rig.facade->script = {c.event};
+        auto model = rig.make(bulk("card-1", {"AQID"}));
+        model->start();
+        rig.settle();
+        EXPECT_EQ(model->currentSigningReason(),
+                  SigningReason::of(SigningReason::Kind::signingAuthentication));
+        ASSERT_EQ(rig.completions->size(), 1u);
+        EXPECT_EQ(describe(rig.completions->front()), c.completion);
+        EXPECT_EQ(errorLines(log), c.lines);
+        EXPECT_TRUE(rig.remote->consentRequests.empty());
+    }
 }
 
 // --- The wallet path
