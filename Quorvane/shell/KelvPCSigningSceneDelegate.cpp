@@ -156,7 +156,7 @@ void KelvPCSigningSceneDelegate::handleBulkSigningRequest(const std::string& url
     }
 
     if (mainWindowController_.isBusy()) {
-        const std::string reply = *callback + bulkBusyReply;
+        const std::string reply = bulksigning::callbackWithQueryItem(*callback, "error", bulkBusyError);
         if (QUrl(QString::fromStdString(reply), QUrl::StrictMode).isValid())
             platform::Workspace::open(reply);
         return;

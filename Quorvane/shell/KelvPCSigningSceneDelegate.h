@@ -24,8 +24,8 @@ class KelvPCSigningSceneDelegate : public std::enable_shared_from_this<KelvPCSig
   public:
     static constexpr std::chrono::milliseconds appMenuShowDelay{500};
     static constexpr std::chrono::milliseconds aboutPanelDelay{1000};
-    // Appended to a bulk callback while the main window is busy; spelled as the callers expect it.
-    static constexpr const char* bulkBusyReply = "?error=Fordidden";
+    // The error a bulk callback gets while the main window is busy; spelled as the callers expect it.
+    static constexpr const char* bulkBusyError = "Fordidden";
 
     explicit KelvPCSigningSceneDelegate(
         std::shared_ptr<SharedApplication> application,

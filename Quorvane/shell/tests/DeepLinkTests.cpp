@@ -42,7 +42,8 @@ std::string bulkLink(const std::string& request, const std::string& callbackURL 
     return "quorvane://bulk?request=" + request + "&callback=" + encoded(callbackURL);
 }
 
-const std::string busyReply = callback + "?error=Fordidden";
+// The callback already has a query: the reply joins it.
+const std::string busyReply = callback + "&error=Fordidden";
 const std::string invalidLog = "Bulk signing request received with invalid URL: ";
 const std::string undecodableLog = "Bulk signing request parameter cannot be decoded";
 const std::string signXPC = "sign(overXPC(hash: none))";
