@@ -13,6 +13,7 @@
 #include "Quorvane/shell/views/LaunchAgentServiceInfoView.h"
 #include "Quorvane/shell/views/MenuView.h"
 #include "Quorvane/signing/CertificateRetrievalView.h"
+#include "Quorvane/signing/SigningView.h"
 
 namespace {
 
@@ -117,13 +118,13 @@ QWidget* AppNavigationView::makeScreen(const AppNavigationTarget& target) {
                                                                     info.isError, scheduler));
             },
             [&](const AppNavigationTarget::Signing& signing) -> QWidget* {
-                return new standin::FlowScreen(
-                    std::make_shared<standin::SigningViewModel>(
-                        signing.request, weakly(model,
-                                                [](AppNavigationViewModel& m, std::optional<AppError> error) {
-                                                    m.handleSigningCompleted(std::move(error));
-                                                })),
-                    "Sign document");
+                return new SigningView(std::make_shared<SigningViewModel>(
+                    signing.request,
+                    weakly(model,
+                           [](AppNavigationViewModel& m, std::optional<AppError> error) {
+                               m.handleSigningCompleted(std::move(error));
+                           }),
+                    scheduler));
             },
             [&](const AppNavigationTarget::LaunchAgentInfo&) -> QWidget* {
                 return new LaunchAgentServiceInfoView(std::make_shared<LaunchAgentServiceInfoViewModel>(

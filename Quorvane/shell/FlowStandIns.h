@@ -1,5 +1,5 @@
 #pragma once
-// Stand-ins for the screens of the signing and account flows, until those flows land: each model is built as
+// Stand-ins for the screens of the account flows, until those flows land: each model is built as
 // the navigation builds the real one and keeps its completion contract, so that the flows only replace these
 // (drop the `standin::` and include theirs). The screen shows the flow's title.
 #include <QLabel>
@@ -9,7 +9,6 @@
 
 #include "Quorvane/core/AppError.h"
 #include "Quorvane/core/Observable.h"
-#include "Quorvane/core/SigningRequestType.h"
 #include "Quorvane/core/SigningSession.h"
 #include "Quorvane/core/SigningSessionContext.h"
 #include "platform/qt/Localizable.h"
@@ -18,13 +17,6 @@ namespace standin {
 
 // Reports once, with none on success or the error that ended the flow.
 using Completed = std::function<void(std::optional<AppError>)>;
-
-struct SigningViewModel : Observable {
-    SigningViewModel(SigningRequestType requestType, Completed completed)
-        : requestType(std::move(requestType)), completed(std::move(completed)) {}
-    const SigningRequestType requestType;
-    const Completed completed;
-};
 
 struct AccountCreationViewModel : Observable {
     AccountCreationViewModel(SigningSessionContext context, Completed accountCreationCompleted,

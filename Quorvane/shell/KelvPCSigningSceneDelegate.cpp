@@ -13,6 +13,7 @@
 
 #include "Quorvane/core/AppSettings.h"
 #include "Quorvane/core/AppVersionsFileLocationSelection.h"
+#include "Quorvane/core/BulkSigningCallback.h"
 #include "Quorvane/core/BulkSigningRequest.h"
 #include "Quorvane/core/HalcyraEnvironmentSelection.h"
 #include "Quorvane/core/LaunchAgentService.h"
@@ -55,15 +56,6 @@ std::optional<std::string> firstQueryValue(const QUrlQuery& query, const QString
     if (value.isEmpty())
         return std::nullopt;
     return value.toStdString();
-}
-
-// The callback comes from whatever web page or program made the link: only a web address may be opened with
-// the answer. A file, another program's scheme or our own would let the link open local files or programs,
-// or make the app call itself.
-bool isAcceptedCallback(const std::string& callback) {
-    const QUrl url(QString::fromStdString(callback), QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty();
 }
 
 }  // namespace
@@ -158,7 +150,7 @@ void KelvPCSigningSceneDelegate::handleBulkSigningRequest(const std::string& url
     const auto requestBytes = request ? platform::base64Decoded(*request) : std::nullopt;
     const auto callback = firstQueryValue(query, "callback");
     if (!components.isValid() || !components.hasQuery() || !requestBytes || !callback ||
-        !isAcceptedCallback(*callback)) {
+        !bulksigning::isAcceptedCallback(*callback)) {
         _logger.get()->error("Bulk signing request received with invalid URL: " + url);
         return;
     }

@@ -22,6 +22,7 @@
 #include "Quorvane/shell/views/MenuView.h"
 #include "Quorvane/shell/views/StyledButton.h"
 #include "Quorvane/signing/CertificateRetrievalView.h"
+#include "Quorvane/signing/SigningView.h"
 
 using namespace navtest;
 using namespace std::chrono_literals;
@@ -125,8 +126,8 @@ TEST(AppNavigationViewTest, TheFlowsScreensReportBackToTheNavigation) {
          [&](QWidget* s) { creationScreen(s)->model()->accountCreationCancelled(); },
          true,
          {"purgeSession " + wallet}},
-        // The real retrieval runs on the fakes, whose server cannot tell the certificate: its failure comes back
-        // to the navigation, which shows it.
+        // The real retrieval runs on the fakes, whose server cannot tell the certificate: its failure comes
+        // back to the navigation, which shows it.
         {"certificate retrieval failed",
          AppOpenMode::getCertificate(false),
          [](NavigationRig& rig, AppNavigationViewModel& model) {
@@ -140,8 +141,8 @@ TEST(AppNavigationViewTest, TheFlowsScreensReportBackToTheNavigation) {
          AppOpenMode::sign(SigningRequestType::overXPC()),
          [](NavigationRig&, AppNavigationViewModel&) {},
          [](QWidget* s) {
-             dynamic_cast<standin::FlowScreen<standin::SigningViewModel>*>(s)->model()->completed(
-                 std::nullopt);
+             // The token's signature goes out.
+             dynamic_cast<SigningView*>(s)->model()->finishWithSignatures({"AQID"});
          },
          true,
          {}},
@@ -171,8 +172,7 @@ TEST(AppNavigationViewTest, TheFlowsScreensReportBackToTheNavigation) {
 TEST(AppNavigationViewTest, ACompletionAfterTheWindowMovedOnChangesNothing) {
     NavigationRig rig;
     MainWindow& window = show(rig, AppOpenMode::sign(SigningRequestType::overXPC()));
-    auto* signing =
-        dynamic_cast<standin::FlowScreen<standin::SigningViewModel>*>(navigation(window)->screen());
+    auto* signing = screen<SigningView>(window);
     ASSERT_TRUE(signing);
     auto signingModel = signing->model();
     std::weak_ptr<AppNavigationViewModel> old = navigation(window)->model();
@@ -181,10 +181,13 @@ TEST(AppNavigationViewTest, ACompletionAfterTheWindowMovedOnChangesNothing) {
     rig.settle();
     ASSERT_TRUE(screen<AppSettingsView>(window));
     EXPECT_TRUE(old.expired());
-    signingModel->completed(AppError(ErrorCodeCategory::app, std::nullopt, "001", "late", std::nullopt));
+    signingModel->finishWithFailure(
+        AppError(ErrorCodeCategory::app, std::nullopt, "001", "late", std::nullopt));
     rig.settle();
     EXPECT_TRUE(screen<AppSettingsView>(window));
     EXPECT_TRUE(window.isVisible());
+    // Closing the busy window answered the token once; the late ending leaves the shared client alone.
+    EXPECT_EQ(std::count(rig.xpc->calls.begin(), rig.xpc->calls.end(), "cancel"), 1);
 }
 
 TEST(AppNavigationViewTest, TheLaunchAgentPageGoesOnToSigningOnceTheAgentIsEnabled) {
@@ -195,7 +198,7 @@ TEST(AppNavigationViewTest, TheLaunchAgentPageGoesOnToSigningOnceTheAgentIsEnabl
     rig.launchAgent->enabled = true;
     rig.scheduler->advance(1s);
     rig.settle();
-    EXPECT_TRUE(dynamic_cast<standin::FlowScreen<standin::SigningViewModel>*>(navigation(window)->screen()));
+    EXPECT_TRUE(screen<SigningView>(window));
 }
 
 TEST(AppNavigationViewTest, AMainMenuChoiceReplacesTheNavigationWithOneForItsMode) {

@@ -190,6 +190,7 @@ NavigationRig::NavigationRig() {
     Dependency<SigningSessionDatabaseKey>().set(store);
     Dependency<PindleClientKey>().set(reader);
     Dependency<LaunchAgentServiceKey>().set(launchAgent);
+    Dependency<XPCClientKey>().set(xpc);
     // The method-selection screen checks for updates: against a document of the app's, never the network.
     Dependency<AppVersionsKey>().set(std::make_shared<AppVersions>(AppVersionsFileLocation::testNoUpdate));
     controller.window = window;

@@ -10,6 +10,7 @@
 
 #include "Quorvane/core/QuorvaneAPIClient.h"
 #include "Quorvane/core/SigningSessionDatabaseClient.h"
+#include "Quorvane/core/tests/RecordingXPCClient.h"
 #include "Quorvane/core/tests/SessionTestDoubles.h"
 #include "Quorvane/shell/AppNavigationViewModel.h"
 #include "Quorvane/shell/MainWindow.h"
@@ -176,6 +177,8 @@ struct NavigationRig {
     std::shared_ptr<sessiontest::FakePindleClient> reader = std::make_shared<sessiontest::FakePindleClient>();
     std::shared_ptr<testsupport::FakeLaunchAgentService> launchAgent =
         std::make_shared<testsupport::FakeLaunchAgentService>(true);
+    std::shared_ptr<testsupport::RecordingXPCClient> xpc =
+        std::make_shared<testsupport::RecordingXPCClient>();
     std::shared_ptr<AppSettings> settings;
 };
 

@@ -1,0 +1,31 @@
+#include "BulkSigningCallback.h"
+
+#include <QUrl>
+
+namespace bulksigning {
+
+bool isAcceptedCallback(const std::string& callback) {
+    // A file, another program's scheme or our own would let the request open local files or programs, or
+    // make the app call itself.
+    const QUrl url(QString::fromStdString(callback), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty();
+}
+
+std::string callbackWithQueryItem(const std::string& callback, const std::string& name,
+                                  const std::string& value) {
+    const auto fragmentStart = callback.find('#');
+    std::string url = callback.substr(0, fragmentStart);
+    if (url.find('?') == std::string::npos)
+        url += '?';
+    else if (!url.ends_with('?') && !url.ends_with('&'))
+        url += '&';
+    url += name;
+    url += '=';
+    url += QUrl::toPercentEncoding(QString::fromStdString(value)).toStdString();
+    if (fragmentStart != std::string::npos)
+        url += callback.substr(fragmentStart);
+    return url;
+}
+
+}  // namespace bulksigning

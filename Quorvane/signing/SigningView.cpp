@@ -1,0 +1,67 @@
+#include "SigningView.h"
+
+#include <QVBoxLayout>
+
+#include "Quorvane/auth/CardSelectionView.h"
+#include "Quorvane/auth/SheetPresenter.h"
+#include "Quorvane/shell/views/InfoView.h"
+
+SigningView::SigningView(std::shared_ptr<SigningViewModel> model, QWidget* parent)
+    : QWidget(parent), model_(std::move(model)) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    subscription_ = model_->subscribe([this] { render(); });
+    render();
+
+    std::weak_ptr<SigningViewModel> weak = model_;
+    sheetPresenter_ = SheetPresenter::modalSheet<SigningViewModalState>(
+        this, model_->modalSheetState(), [weak](const SigningViewModalState& state) {
+            auto model = weak.lock();
+            if (!model)
+                return SheetPresenter::Content{};
+            // The signing sheets are all PIN or wallet sheets.
+            return pinOrWalletSheetContent(
+                model, state, [](const SigningViewModalState&) { return SheetPresenter::Content{}; },
+                model->scheduler());
+        });
+}
+
+void SigningView::render() {
+    const auto& target = model_->viewTarget();
+    if (shownTarget_ == target)
+        return;
+    shownTarget_ = target;
+    if (page_) {
+        // The old page may be the one whose event led here: it goes once its event has returned.
+        QWidget* old = std::exchange(page_, nullptr);
+        layout()->removeWidget(old);
+        old->hide();
+        old->deleteLater();
+    }
+    info_ = nullptr;
+    cardSelection_ = nullptr;
+
+    if (const auto* info = std::get_if<SigningViewTarget::Info>(&target.value)) {
+        info_ = new InfoView(std::make_shared<InfoViewModel>(info->message, info->isWaiting, nullptr, true,
+                                                             model_->scheduler()));
+        page_ = info_;
+    } else {
+        const auto& wanted = std::get<SigningViewTarget::CardSelection>(target.value).wantedCardIdentifier;
+        std::weak_ptr<SigningViewModel> weak = model_;
+        cardSelection_ = new CardSelectionView(std::make_shared<CardSelectionViewModel>(
+            wanted, std::vector<std::shared_ptr<pindle::Card>>{},
+            [weak](std::shared_ptr<pindle::Card> card) {
+                if (auto model = weak.lock())
+                    model->cardSelected(std::move(card));
+            },
+            model_->scheduler()));
+        page_ = cardSelection_;
+    }
+    layout()->addWidget(page_);
+}
+
+void SigningView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The model ignores every call after its first: Qt shows the screen again on restore from minimised.
+    model_->start();
+}
