@@ -12,9 +12,17 @@
 #include <filesystem>
 #include <random>
 
+#include <QUrl>
+
+#include "Quorvane/core/PindleMock.h"
+#include "Quorvane/shell/KelvPCSigningSceneDelegate.h"
+#include "Quorvane/shell/SharedApplicationQt.h"
+#include "Quorvane/shell/tests/endtoend/LiveRig.h"
 #include "api/Clients.h"
+#include "outside/Common/Common.h"
 #include "platform/Codecs.h"
-#include "platform/qt/TlsTrust.h"
+#include "platform/Workspace.h"
+#include "platform/qt/Localizable.h"
 #include "platform/testing/Await.h"
 #include "platform/testing/TestEnvironment.h"
 #include "platform/testing/TestPKI.h"
@@ -23,7 +31,6 @@
 namespace {
 
 constexpr int hashCount = 1000;
-constexpr const char* clientData = "BENCHCLIENTDATA1";
 constexpr const char* sha256OID = "2.16.840.1.101.3.4.2.1";
 
 // The value of a call that must succeed; throws with the error's description otherwise.
@@ -40,39 +47,34 @@ T must(QCoro::Task<T>&& task) {
     return std::move(*outcome.value);
 }
 
-platform::Bytes decodedURL(const std::string& text) {
-    auto bytes = platform::base64URLDecoded(text);
-    if (!bytes)
-        throw std::runtime_error("the server sent a hash that is not Base64url");
-    return *bytes;
-}
+// A card that signs at once with its key, as a card whose PIN the holder has just typed.
+class InstantCard final : public pindle::CardWithHolderData {
+  public:
+    explicit InstantCard(const testsupport::Issued& issued)
+        : pindle::CardWithHolderData({"Jan", "Peeters", "71715100070", uniqueId(issued.certificate).value(),
+                                      std::nullopt, std::nullopt, issued.der()}),
+          issued_(issued) {}
+    platform::AsyncStream<pindle::CardSigningEvent> sign(const platform::Bytes& data) override {
+        auto [stream, continuation] = platform::AsyncStream<pindle::CardSigningEvent>::make();
+        continuation.yield(pindle::CardSigningEvent::finished(testsupport::signDigest(issued_, data)));
+        continuation.finish();
+        return stream;
+    }
+    void cancelOngoingOperation() override {}
+    void retryOngoingOperation() override {}
 
-// The stand-in server, a card holder with an account and an authenticated session, and the document hashes.
-struct Rig {
-    simtest::SimServerProcess server{{"--max-signatures", std::to_string(hashCount)}};
-    testsupport::Issued card = testsupport::issueCitizenCard("Jan", "Peeters", "71715100070");
-    std::shared_ptr<LoggerClient> logger = std::make_shared<LoggerClient>("bench");
-    std::shared_ptr<halcyra::AuthenticateAPIClient> auth;
-    std::shared_ptr<halcyra::OnboardingAPIClient> onboarding;
-    std::shared_ptr<halcyra::RemoteSigningAPIClient> remote;
-    std::string sessionId;
-    std::vector<platform::Bytes> hashes;
+  private:
+    testsupport::Issued issued_;
+};
 
-    Rig() {
-        if (!platform::addTrustedCACertificates(server.caFile()))
-            throw std::runtime_error("cannot trust the stand-in server's CA");
-        auth = halcyra::HalcyraClientProvider::authenticateClient(server.basePath(), logger);
-        onboarding = halcyra::HalcyraClientProvider::onboardingClient(server.basePath(), logger);
-        remote = halcyra::HalcyraClientProvider::remoteSigningClient(server.basePath(), logger);
-        sessionId = must(auth->getAuthenticationMethods(clientData, halcyra::LevelOfAssurance::substantial))
-                        .sessionId;
-        auto login = must(auth->getAuthenticationMethodData(halcyra::AuthenticationMethod::eid, sessionId));
-        must(auth->authenticate(
-            halcyra::AuthenticateRequest(sessionId, eid(decodedURL(login.eid.value().hashToSign)))));
-        auto agreement = must(onboarding->confirmUserData({sessionId, "en", "UserAgreement.pdf"}));
-        auto proof = eid(decodedURL(agreement.eid.value().hashToSign));
-        must(onboarding->signAgreement(halcyra::SignAgreementRequest(
-            agreement.onboardingSessionId, {proof.authenticationCertificate, proof.signature})));
+// The app's live services on the stand-in server, with the shell's deep-link intake; a card holder with an
+// account, the signing certificate in the token and a session the app holds; the document hashes.
+struct Rig : endtoend::LiveRig {
+    Rig() : LiveRig({"--max-signatures", std::to_string(hashCount)}) {
+        account = cardAccount(issued);
+        Dependency<PindleClientKey>().set(PindleMock::make(PindleMock::Mode::custom({card})));
+        database->registerSession(SigningSessionContext::card(account.sessionId, card),
+                                  account.expirationDate);
         std::mt19937 random(13);
         for (int i = 0; i < hashCount; ++i) {
             platform::Bytes hash(32);
@@ -80,33 +82,87 @@ struct Rig {
                 byte = static_cast<std::uint8_t>(random());
             hashes.push_back(std::move(hash));
         }
+        platform::Workspace::setOpener([this](const std::string& url) { opened.push_back(url); });
     }
+    ~Rig() { platform::Workspace::setOpener(nullptr); }
 
     // The card's proof over a hash the server sent.
-    halcyra::AuthenticateRequest::EID eid(const platform::Bytes& hashToSign) const {
-        return {platform::base64Encoded(card.der()),
-                platform::base64Encoded(testsupport::signDigest(card, hashToSign))};
+    halcyra::ConsentAndSignHashesRequest::EID proof(const std::string& hashToSign) const {
+        auto hash = platform::base64URLDecoded(hashToSign);
+        if (!hash)
+            throw std::runtime_error("the server sent a hash that is not Base64url");
+        return {platform::base64Encoded(issued.der()),
+                platform::base64Encoded(testsupport::signDigest(issued, *hash))};
     }
+
+    testsupport::Issued issued = testsupport::issueCitizenCard("Jan", "Peeters", "71715100070");
+    std::shared_ptr<InstantCard> card = std::make_shared<InstantCard>(issued);
+    Account account;
+    std::vector<platform::Bytes> hashes;
+    std::vector<std::string> opened;
+    std::shared_ptr<KelvPCSigningSceneDelegate> delegate = std::make_shared<KelvPCSigningSceneDelegate>(
+        std::make_shared<SharedApplicationQt>(), platform::Scheduler::live(), controller);
 };
 
 Rig* rig = nullptr;
 
 void BM_DirectAPICalls(benchmark::State& state) {
-    halcyra::GetDataToConsentRequest request{clientData, rig->sessionId, sha256OID, {}};
+    halcyra::GetDataToConsentRequest request{
+        rig->database->clientData(), rig->account.sessionId, sha256OID, {}};
     for (std::size_t i = 0; i < rig->hashes.size(); ++i)
         request.hashesToSign.push_back(
             {"document-" + std::to_string(i) + ".pdf", platform::base64Encoded(rig->hashes[i])});
     for (auto _ : state) {
         auto consent = must(rig->remote->getDataToConsent(request));
-        auto proof = rig->eid(decodedURL(consent.eid.value().hashToSign));
         auto signatures = must(rig->remote->consentAndSignHashes(halcyra::ConsentAndSignHashesRequest(
-            consent.consentSessionId, {proof.authenticationCertificate, proof.signature})));
+            consent.consentSessionId, rig->proof(consent.eid.value().hashToSign))));
         if (signatures.signatures.size() != hashCount)
             state.SkipWithError("the server did not sign every hash");
     }
 }
 
+// The deep link handed to the running app, to the callback URL it opens with the signatures; the window
+// closes between two requests, outside the measured time.
+void BM_AppFromDeepLinkToCallback(benchmark::State& state) {
+    platform::json::Json signData = platform::json::Json::array();
+    for (std::size_t i = 0; i < rig->hashes.size(); ++i)
+        signData.push_back({{"hash_base64", platform::base64Encoded(rig->hashes[i])},
+                            {"docName", "document-" + std::to_string(i) + ".pdf"}});
+    const std::string request = platform::json::Json{
+        {"version", "1"},
+        {"tokenId", rig->card->uniqueIdentifier()},
+        {"signData", signData}}.dump();
+    const std::string link =
+        "quorvane://bulk?request=" +
+        QUrl::toPercentEncoding(QString::fromStdString(platform::base64Encoded(platform::toBytes(request))))
+            .toStdString() +
+        "&callback=" + QUrl::toPercentEncoding("https://caller.example/signed").toStdString();
+    for (auto _ : state) {
+        rig->opened.clear();
+        rig->delegate->openURLs({link});
+        while (rig->opened.empty())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        state.PauseTiming();
+        const std::string& url = rig->opened[0];
+        // The signatures are joined with commas, percent-encoded in the query.
+        int commas = 0;
+        for (auto at = url.find("%2C"); at != std::string::npos; at = url.find("%2C", at + 3))
+            ++commas;
+        if (url.find("?signatures=") == std::string::npos || commas + 1 != hashCount) {
+            state.SkipWithError(
+                ("the callback has " + std::to_string(commas + 1) + " signatures: " + url.substr(0, 200))
+                    .c_str());
+            break;
+        }
+        // The navigation closes the window once the flow has ended.
+        while (rig->controller.window && rig->controller.isBusy())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        state.ResumeTiming();
+    }
+}
+
 BENCHMARK(BM_DirectAPICalls)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_AppFromDeepLinkToCallback)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
@@ -116,6 +172,7 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication::setStyle("Fusion");
     QApplication app(argc, argv);
+    platform::installTranslations();
     benchmark::Initialize(&argc, argv);
     int status = 0;
     try {

@@ -126,6 +126,8 @@ struct LiveRig {
         return eventually([&] { return model() && describeTarget() == target; }, 30s);
     }
     std::string describeTarget() const;
+    // The certificate of the session's account, put into the token for the token identifier.
+    platform::Bytes installCertificate(const std::string& sessionId, const std::string& token);
 
     // The first line of the info page's message once the window shows one that is final.
     std::string finalMessage() {
@@ -166,6 +168,18 @@ struct LiveRig {
                 return true;
         return false;
     }
+
+    // A holder with an account and its signing certificate in the token, made through the API: the state
+    // after an earlier certificate retrieval. The server's requests are forgotten afterwards.
+    struct Account {
+        std::string sessionId;  // authenticated, not known to the app
+        platform::Date expirationDate;
+        platform::Bytes certificate;  // DER
+    };
+    // The card's holder logs in with the card (its key signs as the card would) and signs the agreement.
+    Account cardAccount(const testsupport::Issued& card);
+    // The wallet holder of --wallet-identity logs in and signs the agreement in the wallet app.
+    Account walletAccount();
 
     std::optional<SigningSession> sessionOf(const std::string& tokenIdentifier) const {
         for (const auto& s : database->authenticatedSessions())

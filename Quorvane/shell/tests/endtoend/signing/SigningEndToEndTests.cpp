@@ -182,47 +182,6 @@ struct SigningRig : LiveRig {
         return count;
     }
 
-    // The holder of the card logs in, creates the account and gets the signing certificate into the token,
-    // through the API: the state after an earlier certificate retrieval. The certificate (DER).
-    Bytes cardAccount(const testsupport::Issued& card) {
-        auto sessionId =
-            testsupport::await(auth->getAuthenticationMethods("e2e", halcyra::LevelOfAssurance::substantial))
-                .sessionId;
-        auto eid = [&](const std::string& hashToSign) {
-            return std::pair{platform::base64Encoded(card.der()),
-                             platform::base64Encoded(testsupport::signDigest(
-                                 card, platform::base64URLDecoded(hashToSign).value_or(Bytes{})))};
-        };
-        auto login = testsupport::await(
-            auth->getAuthenticationMethodData(halcyra::AuthenticationMethod::eid, sessionId));
-        auto [certificate, signature] = eid(login.eid.value().hashToSign);
-        testsupport::await(auth->authenticate(halcyra::AuthenticateRequest(
-            sessionId, halcyra::AuthenticateRequest::EID{certificate, signature})));
-        auto agreement =
-            testsupport::await(onboarding->confirmUserData({sessionId, "en", "UserAgreement.pdf"}));
-        auto [agreementCertificate, agreementSignature] = eid(agreement.eid.value().hashToSign);
-        testsupport::await(onboarding->signAgreement(halcyra::SignAgreementRequest(
-            agreement.onboardingSessionId,
-            halcyra::SignAgreementRequest::EID{agreementCertificate, agreementSignature})));
-        return installCertificate(sessionId, uniqueId(card.certificate).value());
-    }
-
-    // A wallet holder's account, as cardAccount.
-    Bytes walletAccount() {
-        auto [sessionId, pollSessionId] = confirmedWalletLogin(halcyra::LevelOfAssurance::substantial);
-        testsupport::await(auth->authenticate(
-            halcyra::AuthenticateRequest(sessionId, halcyra::AuthenticateRequest::Wallet{pollSessionId})));
-        onboardWallet(sessionId);
-        return installCertificate(sessionId, walletToken);
-    }
-
-    Bytes installCertificate(const std::string& sessionId, const std::string& token) {
-        auto info = testsupport::await(remote->getSignatureInfo(sessionId));
-        EXPECT_TRUE(tokens->registerToken(token, info.signingCertificate));
-        server.clearRequests();
-        return info.signingCertificate;
-    }
-
     Browser browser;
     CallbackListener callback;
     std::shared_ptr<KelvPCSigningSceneDelegate> delegate = std::make_shared<KelvPCSigningSceneDelegate>(
@@ -248,7 +207,7 @@ TEST(SigningEndToEnd, ABulkLinkSignedWithTheCardAnswersTheCallbackWithSignatures
     SigningRig rig;
     auto card = testsupport::issueCitizenCard("Jan", "Peeters", "71715100070");
     authtest::Bridge bridge(card, "1234");
-    auto certificate = rig.cardAccount(card);
+    auto certificate = rig.cardAccount(card).certificate;
     const auto docs = documents(3);
 
     rig.open(bulkLink("card:" + uniqueId(card.certificate).value(), docs, rig.callback.url()));
@@ -264,7 +223,7 @@ TEST(SigningEndToEnd, ABulkLinkSignedWithTheCardAnswersTheCallbackWithSignatures
 
 TEST(SigningEndToEnd, ABulkLinkSignedWithTheWalletGoesThroughThePollingStatesForLoginAndConsent) {
     SigningRig rig({"--wallet-polls", "4", "--retry-after-ms", "200"});
-    auto certificate = rig.walletAccount();
+    auto certificate = rig.walletAccount().certificate;
     const auto docs = documents(4);
 
     rig.open(bulkLink(walletToken, docs, rig.callback.url()));
@@ -346,11 +305,17 @@ TEST(SigningEndToEnd, ABulkRequestThatFailsAnswersTheCallbackWithTheErrorOnce) {
 // what the relay's peer check sees.
 class Pkcs11Tool {
   public:
-    Pkcs11Tool() {
+    // The registration names the module that ships, or another build of it.
+    explicit Pkcs11Tool(const std::optional<std::filesystem::path>& module = std::nullopt) {
         std::filesystem::create_directories(home_ / ".config" / "pkcs11" / "modules");
-        std::filesystem::copy_file(
-            testsupport::binaryDir().parent_path() / "p11-kit" / "modules" / "pellin.module",
-            home_ / ".config" / "pkcs11" / "modules" / "pellin.module");
+        std::string registration = relaytest::readFile(testsupport::binaryDir().parent_path() / "p11-kit" /
+                                                       "modules" / "pellin.module");
+        if (module) {
+            const std::string key = "module: ";
+            const auto start = registration.find(key) + key.size();
+            registration.replace(start, registration.find('\n', start) - start, module->native());
+        }
+        std::ofstream(home_ / ".config" / "pkcs11" / "modules" / "pellin.module") << registration;
         std::filesystem::create_directories(home_ / "bin");
         std::ofstream(home_ / "bin" / "xdg-open")
             << "#!/bin/sh\nexec '" << (testsupport::binaryDir() / "quorvane").native() << "' \"$@\"\n";
@@ -393,14 +358,23 @@ struct RunningApp {
     SingleInstance instance;
 };
 
+// The signing certificate of the card's holder (or of the wallet's) in the token, the relay running, the app
+// taking deep links, and a digest to sign.
 struct TokenRig : SigningRig {
-    TokenRig() {
-        bridge = std::make_unique<authtest::Bridge>(card, "1234");
-        certificate = cardAccount(card);
-        Bytes digest(32);
+    struct Options {
+        bool wallet = false;
+        std::vector<std::string> flags = {};
+        std::optional<std::filesystem::path> module = std::nullopt;
+    };
+    TokenRig() : TokenRig(Options{}) {}
+    explicit TokenRig(Options options)
+        : SigningRig(options.flags),
+          token(options.wallet ? walletToken : uniqueId(card.certificate).value()),
+          label(token.substr(0, 32)),  // a token label holds 32 characters
+          certificate(options.wallet ? walletAccount().certificate : cardAccount(card).certificate),
+          tool(options.module) {
         for (std::size_t i = 0; i < digest.size(); ++i)
             digest[i] = static_cast<std::uint8_t>(7 * i + 1);
-        this->digest = digest;
         std::ofstream(tool.home() / "digest", std::ios::binary)
             .write(reinterpret_cast<const char*>(digest.data()), static_cast<std::streamsize>(digest.size()));
     }
@@ -418,11 +392,11 @@ struct TokenRig : SigningRig {
     }
 
     testsupport::Issued card = testsupport::issueCitizenCard("Jan", "Peeters", "71715100070");
-    std::string token = uniqueId(card.certificate).value();
-    std::string label = token.substr(0, 32);  // a token label holds 32 characters
-    std::unique_ptr<authtest::Bridge> bridge;
+    authtest::Bridge bridge{card, "1234"};
+    std::string token;
+    std::string label;
     Bytes certificate;
-    Bytes digest;
+    Bytes digest = Bytes(32);
     RunningApp app{*this};
     relaytest::BrokelProcess brokel;
     Pkcs11Tool tool;
@@ -478,6 +452,28 @@ TEST(SigningEndToEnd, TheTokenGetsItsFailureWhenTheUserCancelsOrClosesTheWindow)
                      std::filesystem::file_size(rig.tool.home() / "signature") > 0);
         EXPECT_EQ(rig.consents(), 0);
     }
+}
+
+// The token's relay client gives up when no signature comes in time (here the test build of the module, whose
+// waits are a fifth of the real ones: a minute), here while the wallet's holder has not scanned the code: the
+// relay tells the app, whose flow ends with the time-out.
+TEST(SigningEndToEnd, WhenTheTokenGivesUpWaitingTheFlowEndsWithTheTimeOut) {
+    TokenRig rig({.wallet = true, .flags = {"--wallet-polls", "0"}, .module = relaytest::testModulePath()});
+    auto signing = std::async(std::launch::async, [&] { return rig.tool.run(rig.signArguments()); });
+    ASSERT_TRUE(eventually(
+        [&] {
+            auto model = rig.signing();
+            return model && model->currentModalState() &&
+                   model->currentModalState()->walletTrackingSessionId();
+        },
+        60s))
+        << rig.describeTarget();
+    ASSERT_TRUE(eventually([&] { return signing.wait_for(0s) == std::future_status::ready; }, 150s));
+    auto result = signing.get();
+    EXPECT_NE(result.status, 0) << result.output;
+    EXPECT_TRUE(rig.shows("info 7002: Signature creation has timed out.")) << rig.describeTarget();
+    EXPECT_FALSE(rig.signingView());
+    EXPECT_EQ(rig.consents(), 0);
 }
 
 }  // namespace
