@@ -70,8 +70,7 @@ class CallbackListener {
 class Browser {
   public:
     Browser() {
-        platform::Workspace::setOpener([this](const std::string& url) {
-            opened.push_back(url);
+        platform::Workspace::setOpener([](const std::string& url) {
             const QUrl parsed(QString::fromStdString(url), QUrl::StrictMode);
             if (!parsed.isValid() || parsed.scheme() != "http")
                 return;
@@ -82,7 +81,6 @@ class Browser {
         });
     }
     ~Browser() { platform::Workspace::setOpener(nullptr); }
-    std::vector<std::string> opened;
 };
 
 std::string only(const httplib::Params& params, const std::string& key) {
