@@ -113,7 +113,22 @@ std::string SigningViewModel::tokenIdentifier(const std::string& tokenId) {
 }
 
 QCoro::Task<> SigningViewModel::startBulkRequest(BulkSigningRequest request) {
-    return signWithCard(shared_from_this(), tokenIdentifier(request.tokenId));
+    return startBulkRequest(shared_from_this(), std::move(request));
+}
+
+QCoro::Task<> SigningViewModel::startBulkRequest(Self self, BulkSigningRequest request) {
+    if (self->ended_)
+        co_return;
+    // A hash that is not exactly Base64 cannot be signed for what its sender meant: refused before the user
+    // logs in or consents to anything.
+    if (!bulkHashToSign(request.signData)) {
+        self->logger_->error("Bulk signing request holds a hash that is not valid Base64");
+        self->finishWithFailure(
+            AppError(ErrorCodeCategory::app, std::nullopt, "000",
+                     L("The signing request holds a document hash that is not valid Base64."), std::nullopt));
+        co_return;
+    }
+    co_await signWithCard(self, tokenIdentifier(request.tokenId));
 }
 
 void SigningViewModel::waitForTokenRequest() {
@@ -371,11 +386,15 @@ QCoro::Task<WalletTrackingIdentifiers> SigningViewModel::refreshWalletSession(Se
 
 // --- Consent data
 
-Bytes SigningViewModel::bulkHashToSign(const std::vector<BulkSigningRequest::Document>& documents) {
+std::optional<Bytes> SigningViewModel::bulkHashToSign(
+    const std::vector<BulkSigningRequest::Document>& documents) {
     std::vector<Bytes> hashes;
-    for (const auto& document : documents)
-        if (auto hash = platform::base64Decoded(document.hash))
-            hashes.push_back(std::move(*hash));
+    for (const auto& document : documents) {
+        auto hash = platform::base64Decoded(document.hash);
+        if (!hash)
+            return std::nullopt;
+        hashes.push_back(std::move(*hash));
+    }
     // Bytes compare as unsigned, and a prefix sorts first.
     std::sort(hashes.begin(), hashes.end());
     Bytes concatenated;
@@ -552,7 +571,7 @@ void SigningViewModel::finishWithSignatures(const std::vector<std::string>& sign
         if (!signatures.empty())
             signature = platform::base64URLDecoded(signatures.front());
         if (!signature || signature->empty()) {
-            finishWithServerError(HalcyraError::otherError(L("The server returned no usable signature.")));
+            finishWithServerError(HalcyraError::otherError(L("The server returned no usable signature")));
             return;
         }
         end();

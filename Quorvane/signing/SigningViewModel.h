@@ -83,7 +83,8 @@ class SigningViewModel : public Observable,
     // Starts the intake for the request: the bulk flow in a task of its own, or the wait for the token. Only
     // the first call does anything (the screen calls it each time it is shown).
     void start();
-    // Signs with the token named last in the request's "tokenId".
+    // Signs with the token named last in the request's "tokenId"; a request with a hash that is not Base64
+    // fails at once.
     QCoro::Task<> startBulkRequest(BulkSigningRequest request);
     // Connects to the relay, registers, says the app is ready and waits 30 s for the token's hash.
     void waitForTokenRequest();
@@ -120,9 +121,9 @@ class SigningViewModel : public Observable,
     // --- Consent data
 
     // The hash a bulk request's documents are signed under: the SHA-256 of their hashes, each decoded from
-    // strict standard Base64, sorted as unsigned bytes and concatenated. Hashes that do not decode are left
-    // out.
-    static platform::Bytes bulkHashToSign(const std::vector<BulkSigningRequest::Document>& documents);
+    // strict standard Base64, sorted as unsigned bytes and concatenated. None when a hash does not decode.
+    static std::optional<platform::Bytes> bulkHashToSign(
+        const std::vector<BulkSigningRequest::Document>& documents);
 
     // --- Result delivery
 
@@ -138,6 +139,7 @@ class SigningViewModel : public Observable,
   private:
     using Self = std::shared_ptr<SigningViewModel>;
 
+    static QCoro::Task<> startBulkRequest(Self self, BulkSigningRequest request);
     static QCoro::Task<> signWithCard(Self self, std::string identifier);
     static QCoro::Task<> checkSessionAndSign(Self self, SigningSessionContext context);
     static QCoro::Task<> authenticate(Self self, SigningSessionContext context);
