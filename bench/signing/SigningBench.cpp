@@ -8,11 +8,10 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QUrl>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
-
-#include <QUrl>
 
 #include "Quorvane/core/PindleMock.h"
 #include "Quorvane/shell/KelvPCSigningSceneDelegate.h"
@@ -26,7 +25,6 @@
 #include "platform/testing/Await.h"
 #include "platform/testing/TestEnvironment.h"
 #include "platform/testing/TestPKI.h"
-#include "sim/testing/SimServerProcess.h"
 
 namespace {
 

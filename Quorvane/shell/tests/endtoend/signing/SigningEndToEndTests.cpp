@@ -401,6 +401,8 @@ struct TokenRig : SigningRig {
 };
 
 TEST(SigningEndToEnd, Pkcs11ToolSignsADigestThroughP11KitTheRelayAndTheAppWithOneConsent) {
+    if (!std::filesystem::exists(Pkcs11Tool::proxyModule))
+        GTEST_SKIP() << "no p11-kit proxy module";
     TokenRig rig;
     auto signing = std::async(std::launch::async, [&] { return rig.tool.run(rig.signArguments()); });
     rig.typeSigningPin(SigningReason::Kind::signingAuthentication);
@@ -432,6 +434,8 @@ TEST(SigningEndToEnd, Pkcs11ToolSignsADigestThroughP11KitTheRelayAndTheAppWithOn
 }
 
 TEST(SigningEndToEnd, TheTokenGetsItsFailureWhenTheUserCancelsOrClosesTheWindow) {
+    if (!std::filesystem::exists(Pkcs11Tool::proxyModule))
+        GTEST_SKIP() << "no p11-kit proxy module";
     const std::vector<std::pair<std::string, std::function<void(TokenRig&)>>> cases = {
         {"Esc on the PIN sheet", [](TokenRig& rig) { QTest::keyClick(rig.signingSheet(), Qt::Key_Escape); }},
         {"the window closes", [](TokenRig& rig) { rig.controller.window->close(); }},
@@ -456,6 +460,8 @@ TEST(SigningEndToEnd, TheTokenGetsItsFailureWhenTheUserCancelsOrClosesTheWindow)
 // waits are a fifth of the real ones: a minute), here while the wallet's holder has not scanned the code: the
 // relay tells the app, whose flow ends with the time-out.
 TEST(SigningEndToEnd, WhenTheTokenGivesUpWaitingTheFlowEndsWithTheTimeOut) {
+    if (!std::filesystem::exists(Pkcs11Tool::proxyModule))
+        GTEST_SKIP() << "no p11-kit proxy module";
     TokenRig rig({.wallet = true, .flags = {"--wallet-polls", "0"}, .module = relaytest::testModulePath()});
     auto signing = std::async(std::launch::async, [&] { return rig.tool.run(rig.signArguments()); });
     ASSERT_TRUE(eventually(
