@@ -273,6 +273,20 @@ Issued issueCitizenCard(const std::string& givenName, const std::string& surname
     return issue(citizenCard(givenName, surname, rrnr, keyType), cardCA());
 }
 
+platform::Bytes signDigest(const Issued& holder, const platform::Bytes& digest) {
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(
+        EVP_PKEY_CTX_new(holder.key.get(), nullptr), EVP_PKEY_CTX_free);
+    std::size_t length = 0;
+    if (!context || EVP_PKEY_sign_init(context.get()) != 1 ||
+        EVP_PKEY_sign(context.get(), nullptr, &length, digest.data(), digest.size()) != 1)
+        throw std::runtime_error("cannot sign with the key");
+    platform::Bytes signature(length);
+    if (EVP_PKEY_sign(context.get(), signature.data(), &length, digest.data(), digest.size()) != 1)
+        throw std::runtime_error("cannot sign with the key");
+    signature.resize(length);
+    return signature;
+}
+
 void writeFile(const std::filesystem::path& path, const std::string& contents) {
     if (path.has_parent_path())
         std::filesystem::create_directories(path.parent_path());

@@ -77,6 +77,10 @@ CertificateRequest citizenCard(const std::string& givenName, const std::string& 
 Issued issueCitizenCard(const std::string& givenName, const std::string& surname, const std::string& rrnr,
                         KeyType keyType = KeyType::ecP256);
 
+// What the holder's key gives for a digest, as a card signs it: ECDSA as DER, RSA as PKCS#1 v1.5 over the
+// bare digest.
+platform::Bytes signDigest(const Issued& holder, const platform::Bytes& digest);
+
 void writeFile(const std::filesystem::path& path, const std::string& contents);
 
 }  // namespace testsupport

@@ -148,6 +148,21 @@ std::optional<Bytes> base64Decoded(std::string_view text) {
     return out;
 }
 
+std::optional<Bytes> base64URLDecoded(std::string_view text) {
+    std::string standard(text);
+    for (char& c : standard) {
+        if (c == '+' || c == '/')
+            return std::nullopt;
+        if (c == '-')
+            c = '+';
+        else if (c == '_')
+            c = '/';
+    }
+    if (standard.find('=') == std::string::npos)
+        standard.append((4 - standard.size() % 4) % 4, '=');
+    return base64Decoded(standard);
+}
+
 Bytes sha256(const Bytes& bytes) {
     Bytes digest(32);
     unsigned int size = 0;

@@ -28,6 +28,8 @@ std::string base64Encoded(const Bytes& bytes);
 std::string base64URLEncoded(const Bytes& bytes);  // unpadded
 // Strict standard Base64 (padding required, no whitespace).
 std::optional<Bytes> base64Decoded(std::string_view text);
+// Base64url with or without padding.
+std::optional<Bytes> base64URLDecoded(std::string_view text);
 
 Bytes sha256(const Bytes& bytes);
 Bytes randomBytes(std::size_t count);

@@ -514,15 +514,48 @@ int SimServer::bind() {
         return httplib::Server::HandlerResponse::Unhandled;
     });
     installRoutes();
-    int port = options_.port == 0 ? server_->bind_to_any_port(options_.host)
-               : server_->bind_to_port(options_.host, options_.port) ? options_.port
-                                                                     : -1;
+    auto bindTo = [this](httplib::Server& server, int port) {
+        return port == 0                                  ? server.bind_to_any_port(options_.host)
+               : server.bind_to_port(options_.host, port) ? port
+                                                          : -1;
+    };
+    if (options_.callbackPagePort) {
+        // Plain HTTP, as a browser opens a callback link without trusting the server's CA.
+        callbackPage_ = std::make_unique<httplib::Server>();
+        callbackPage_->set_read_timeout(kReadTimeoutSeconds, 0);
+        callbackPage_->Get("/signed", [this](const httplib::Request& req, httplib::Response& res) {
+            auto value = [&](const char* key) {
+                return req.has_param(key) ? std::optional(req.get_param_value(key)) : std::nullopt;
+            };
+            res.set_content(signedConsents_.page(value("signatures"), value("error")),
+                            "text/html; charset=utf-8");
+        });
+        callbackPagePort_ = bindTo(*callbackPage_, *options_.callbackPagePort);
+        if (callbackPagePort_ <= 0)
+            return -1;
+    }
+    int port = bindTo(*server_, options_.port);
     return port > 0 && server_->widenBacklog() ? port : -1;
 }
 
 bool SimServer::run(const std::atomic<bool>& stopRequested) {
     server_->new_task_queue = [this, &stopRequested] { return new Workers(*server_, stopRequested); };
-    return server_->listen_after_bind();
+    std::thread page;
+    std::atomic<bool> pageEnded{false};
+    if (callbackPage_)
+        page = std::thread([this, &pageEnded] {
+            callbackPage_->listen_after_bind();
+            pageEnded = true;
+        });
+    bool served = server_->listen_after_bind();
+    if (callbackPage_) {
+        // A stop before the page listens would be lost.
+        while (!pageEnded && !callbackPage_->is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        callbackPage_->stop();
+        page.join();
+    }
+    return served;
 }
 
 const std::map<std::string, SimServer::Handler>& SimServer::routes() {
@@ -1156,6 +1189,7 @@ SimServer::Reply SimServer::consentAndSignHashes(const Json& body) {
             fail("INTERNAL_ERROR");
         signatures.push_back(base64URLEncoded(*signature));
     }
+    signedConsents_.add(std::move(consent.hashes), account.certificate.get());
     consents_.erase(it);
     return {200, Json{{"signatures", signatures}}};
 }

@@ -18,6 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "CallbackPage.h"
 #include "Crypto.h"
 
 namespace sim {
@@ -63,6 +64,8 @@ struct Options {
     std::vector<std::string> disabledMeans;
     Identity walletIdentity{"Lotte", "Verbeke", "85073003328"};
     std::vector<std::pair<std::string, Fault>> faults;  // endpoint path (without base path) -> fault
+    // Port of the plain-HTTP callback page on the host (0 = a free one); no page when absent.
+    std::optional<int> callbackPagePort;
 };
 
 struct ApiError {
@@ -76,8 +79,10 @@ class SimServer {
     explicit SimServer(Options options);
     ~SimServer();
 
-    // Writes the CA and server certificate, binds; the port, or -1.
+    // Writes the CA and server certificate, binds (the callback page too); the port, or -1.
     int bind();
+    // The callback page's port once bound, or -1.
+    int callbackPagePort() const { return callbackPagePort_; }
     // Serves on the calling thread until the flag is set (it may be set from a signal handler); the flag is
     // looked at on every new connection and at least ten times a second. False when serving failed.
     bool run(const std::atomic<bool>& stopRequested);
@@ -145,6 +150,9 @@ class SimServer {
     CertificateAuthority ca_;
     CardTrust cardTrust_;
     std::unique_ptr<Listener> server_;
+    std::unique_ptr<httplib::Server> callbackPage_;
+    int callbackPagePort_ = -1;
+    SignedConsents signedConsents_;
     std::size_t connectionBudget_ = 0;  // bytes a connection may send per request, all told
 
     std::mutex mutex_;

@@ -24,7 +24,7 @@ void usage() {
            "       [--session-seconds N] [--wallet-seconds N] [--wallet-polls N] [--retry-after-ms N]\n"
            "       [--max-signatures N] [--max-body-bytes N] [--card-ca FILE]...\n"
            "       [--disable-mean eid|wallet] [--wallet-identity GIVEN,SURNAME,RRNR]\n"
-           "       [--fault ENDPOINT:FAULT]...\n";
+           "       [--fault ENDPOINT:FAULT]... [--callback-page-port N]\n";
 }
 
 bool parseInt(const std::string& text, long min, long max, long& out) {
@@ -84,6 +84,8 @@ int main(int argc, char** argv) {
             options.maxSignatures = static_cast<int>(integer(1, 100000));
         } else if (flag == "--max-body-bytes") {
             options.maxBodyBytes = static_cast<std::size_t>(integer(64, 256L << 20));
+        } else if (flag == "--callback-page-port") {
+            options.callbackPagePort = static_cast<int>(integer(0, 65535));
         } else if (flag == "--card-ca") {
             options.cardCAFiles.push_back(value);
         } else if (flag == "--disable-mean") {
@@ -136,6 +138,8 @@ int main(int argc, char** argv) {
         }
         std::printf("PORT %d\nCA %s\nBASE https://localhost:%d%s\n", port, server.caFile().c_str(), port,
                     options.basePath.c_str());
+        if (server.callbackPagePort() > 0)
+            std::printf("CALLBACK http://%s:%d/signed\n", options.host.c_str(), server.callbackPagePort());
         std::fflush(stdout);
         if (!server.run(stopRequested)) {
             std::cerr << "quorvane-sim-server: serving failed\n";

@@ -83,14 +83,17 @@ SimServerProcess::SimServerProcess(std::vector<std::string> flags) {
     auto port = after(readLine(out[0], deadline), "PORT ");
     auto ca = after(readLine(out[0], deadline), "CA ");
     auto base = after(readLine(out[0], deadline), "BASE ");
+    const bool wantsPage = std::find(flags.begin(), flags.end(), "--callback-page-port") != flags.end();
+    auto page = wantsPage ? after(readLine(out[0], deadline), "CALLBACK ") : std::nullopt;
     close(out[0]);
-    if (!port || !ca || !base) {
+    if (!port || !ca || !base || (wantsPage && !page)) {
         testsupport::killAndReap(pid_);
         throw std::runtime_error("the stand-in server did not report its port");
     }
     port_ = std::stoi(*port);
     caFile_ = *ca;
     basePath_ = *base;
+    callbackPage_ = page.value_or("");
 }
 
 SimServerProcess::~SimServerProcess() {

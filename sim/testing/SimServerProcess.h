@@ -30,6 +30,9 @@ class SimServerProcess {
     const std::string& basePath() const { return basePath_; }
     // The server's CA certificate (PEM): trust it to talk to the server.
     const std::filesystem::path& caFile() const { return caFile_; }
+    // The plain-HTTP callback page ("http://127.0.0.1:n/signed") when the flags asked for one
+    // (--callback-page-port), else empty.
+    const std::string& callbackPage() const { return callbackPage_; }
 
     // Asks the server to stop (SIGTERM) and reaps it: its exit status (-1 when a signal ended it), or nothing
     // when it did not end within the limit (it is killed then).
@@ -55,6 +58,7 @@ class SimServerProcess {
     int port_ = 0;
     std::string basePath_;
     std::filesystem::path caFile_;
+    std::string callbackPage_;
 };
 
 }  // namespace simtest
