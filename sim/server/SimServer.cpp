@@ -691,7 +691,8 @@ void SimServer::record(const httplib::Request& req, const std::string& body) {
     // Bodies may be as large as the request limit: keep the latest requests within a byte budget as well as a
     // count, so that a long run cannot exhaust memory.
     std::lock_guard lock(mutex_);
-    requests_.push_back(Json{{"method", req.method}, {"path", req.path}, {"body", body}});
+    requests_.push_back(
+        Json{{"method", req.method}, {"path", req.path}, {"body", body}, {"clientPort", req.remote_port}});
     recordedBytes_ += body.size();
     while (requests_.size() > kMaxRecordedRequests ||
            (recordedBytes_ > kMaxRecordedBytes && requests_.size() > 1)) {
