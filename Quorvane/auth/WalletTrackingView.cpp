@@ -6,7 +6,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QProgressBar>
+#include <QTextLayout>
 #include <QVBoxLayout>
+#include <QtMath>
 #include <algorithm>
 #include <limits>
 
@@ -113,7 +115,8 @@ class QrCodeArea : public QWidget {
 }  // namespace
 
 // The remaining-time line, which changes every second: unlike a label it asks for a new layout of the sheet
-// only when it needs another height, and otherwise just repaints itself.
+// only when it needs another height, and otherwise just repaints itself. Each text is shaped once, when it is
+// laid out at the line's width; its height and its painting reuse that layout.
 class WalletTrackingView::TimeText : public QWidget {
   public:
     TimeText() {
@@ -122,13 +125,18 @@ class WalletTrackingView::TimeText : public QWidget {
         QSizePolicy policy = sizePolicy();
         policy.setHeightForWidth(true);
         setSizePolicy(policy);
+        QTextOption option(Qt::AlignLeft);
+        option.setWrapMode(QTextOption::WordWrap);
+        layout_.setTextOption(option);
+        layout_.setFont(font());
     }
 
     void setText(const QString& text) {
-        if (text == text_)
+        if (text == layout_.text())
             return;
         const int height = heightForWidth(width());
-        text_ = text;
+        layout_.setText(text);
+        laidOutWidth_ = -1;
         setAccessibleName(text);
         if (heightForWidth(width()) != height)
             updateGeometry();
@@ -136,30 +144,59 @@ class WalletTrackingView::TimeText : public QWidget {
     }
 
     QSize sizeHint() const override {
-        return QSize(fontMetrics().horizontalAdvance(text_), fontMetrics().height());
+        return QSize(fontMetrics().horizontalAdvance(layout_.text()), fontMetrics().height());
     }
     QSize minimumSizeHint() const override {
         return QSize(fontMetrics().averageCharWidth() * 8, fontMetrics().height());
     }
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override {
-        const QFontMetrics metrics = fontMetrics();
-        // One line, the usual case, is measured without laying out the text.
-        if (metrics.horizontalAdvance(text_) <= width)
-            return metrics.height();
-        return metrics.boundingRect(QRect(0, 0, std::max(width, 1), QWIDGETSIZE_MAX), flags, text_).height();
+        const qreal textHeight = layOut(width);
+        // One line, the usual case, is as high as the font's lines.
+        return layout_.lineCount() == 1 ? fontMetrics().height() : qCeil(textHeight);
     }
 
   protected:
     void paintEvent(QPaintEvent*) override {
+        const qreal textHeight = layOut(width());
         QPainter painter(this);
         painter.setPen(palette().color(QPalette::WindowText));
-        painter.drawText(rect(), flags | Qt::AlignVCenter, text_);
+        layout_.draw(&painter, QPointF(0, (height() - textHeight) / 2));
+    }
+
+    void changeEvent(QEvent* event) override {
+        QWidget::changeEvent(event);
+        if (event->type() == QEvent::FontChange) {
+            layout_.setFont(font());
+            laidOutWidth_ = -1;
+            updateGeometry();
+        }
     }
 
   private:
-    static constexpr int flags = Qt::AlignLeft | Qt::TextWordWrap;
-    QString text_;
+    // Lays the text out in lines of `width` unless it already is; the height of its lines, spaced as painted
+    // text's are.
+    qreal layOut(int width) const {
+        if (width == laidOutWidth_)
+            return laidOutHeight_;
+        const qreal leading = fontMetrics().leading();
+        qreal y = -leading;
+        layout_.beginLayout();
+        for (QTextLine line = layout_.createLine(); line.isValid(); line = layout_.createLine()) {
+            line.setLineWidth(std::max(width, 1));
+            y = qCeil(y + leading);  // lines start on whole pixels
+            line.setPosition(QPointF(0, y));
+            y += line.ascent() + line.descent();
+        }
+        layout_.endLayout();
+        laidOutWidth_ = width;
+        laidOutHeight_ = y;
+        return laidOutHeight_;
+    }
+
+    mutable QTextLayout layout_;
+    mutable int laidOutWidth_ = -1;
+    mutable qreal laidOutHeight_ = 0;
 };
 
 namespace {

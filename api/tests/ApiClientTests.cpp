@@ -294,6 +294,21 @@ TEST_F(ApiAgainstServer, CardHolderOnboardsSignsAndDeletesTheAccount) {
     EXPECT_EQ(must(signing->getAccountStatus(session)).status, AccountStatus::deleted);
 }
 
+// A wallet sheet polls about once a second for minutes: each poll rides the connection of the one before, not
+// a new TLS handshake.
+TEST_F(ApiAgainstServer, PollsOfOneClientRideOneConnection) {
+    auto methods = must(auth->getAuthenticationMethods("CLIENTDATA000003", LevelOfAssurance::high));
+    auto data = must(auth->getAuthenticationMethodData(AuthenticationMethod::wallet, methods.sessionId));
+    ASSERT_TRUE(data.wallet);
+    server->clearRequests();
+    for (int i = 0; i < 12; ++i)
+        must(wallet->pollWallet(data.wallet->pollSessionId));
+    const auto received = server->requests();
+    ASSERT_EQ(received.size(), 12u);
+    for (const auto& request : received)
+        EXPECT_EQ(request.clientPort, received.front().clientPort);
+}
+
 TEST_F(ApiAgainstServer, WalletHolderOnboardsAndSigns) {
     auto methods = must(auth->getAuthenticationMethods("CLIENTDATA000002", LevelOfAssurance::high));
     auto data = must(auth->getAuthenticationMethodData(AuthenticationMethod::wallet, methods.sessionId));

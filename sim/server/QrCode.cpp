@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <new>
+
+#include <zlib.h>
 
 namespace sim {
 
@@ -138,16 +141,6 @@ class Symbol {
     std::vector<std::vector<bool>> function_;
 };
 
-std::uint32_t crc32(const std::uint8_t* data, std::size_t size, std::uint32_t crc = 0) {
-    crc = ~crc;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
 void putBE32(std::vector<std::uint8_t>& out, std::uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8)
         out.push_back(static_cast<std::uint8_t>(v >> shift));
@@ -158,7 +151,7 @@ void chunk(std::vector<std::uint8_t>& png, const char* type, const std::vector<s
     std::vector<std::uint8_t> body(type, type + 4);
     body.insert(body.end(), data.begin(), data.end());
     png.insert(png.end(), body.begin(), body.end());
-    putBE32(png, crc32(body.data(), body.size()));
+    putBE32(png, static_cast<std::uint32_t>(::crc32(0, body.data(), static_cast<uInt>(body.size()))));
 }
 
 }  // namespace
@@ -221,28 +214,13 @@ std::vector<std::uint8_t> qrCodePNG(const std::string& text, int scale) {
             raw.push_back(dark ? 0 : 255);
         }
     }
-    // zlib stream of stored blocks: the image is small and PNG needs no more.
-    std::vector<std::uint8_t> zlib = {0x78, 0x01};
-    for (std::size_t offset = 0; offset < raw.size() || offset == 0;) {
-        std::size_t length = std::min<std::size_t>(65535, raw.size() - offset);
-        bool last = offset + length == raw.size();
-        zlib.push_back(last ? 1 : 0);
-        zlib.push_back(static_cast<std::uint8_t>(length));
-        zlib.push_back(static_cast<std::uint8_t>(length >> 8));
-        zlib.push_back(static_cast<std::uint8_t>(~length));
-        zlib.push_back(static_cast<std::uint8_t>(~length >> 8));
-        zlib.insert(zlib.end(), raw.begin() + static_cast<long>(offset),
-                    raw.begin() + static_cast<long>(offset + length));
-        offset += length;
-        if (last)
-            break;
-    }
-    std::uint32_t a = 1, b = 0;
-    for (std::uint8_t byte : raw) {
-        a = (a + byte) % 65521;
-        b = (b + a) % 65521;
-    }
-    putBE32(zlib, (b << 16) | a);
+    // Every row comes `scale` times and is mostly runs: deflated, the image is a few hundred bytes rather
+    // than tens of kilobytes, as a server's would be, and each poll reply stays small.
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    std::vector<std::uint8_t> zlib(size);
+    if (compress2(zlib.data(), &size, raw.data(), static_cast<uLong>(raw.size()), Z_BEST_COMPRESSION) != Z_OK)
+        throw std::bad_alloc();  // with room for the bound, only memory can run out
+    zlib.resize(size);
 
     std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     std::vector<std::uint8_t> header;

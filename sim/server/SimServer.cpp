@@ -77,6 +77,10 @@ constexpr std::size_t kMaxStoredText = 256;
 // hold every one of them; the read time-out bounds how long each may.
 constexpr std::size_t kWorkers = 64;
 constexpr int kReadTimeoutSeconds = 5;
+// Requests one connection may carry. cpp-httplib closes a connection after five, so a client polling each
+// second would make a new TLS handshake every five seconds; servers in front of real services keep a
+// connection for hundreds of requests. The idle time-out (five seconds) still ends quiet connections.
+constexpr std::size_t kKeepAliveRequests = 1000;
 constexpr auto kStopCheckInterval = std::chrono::milliseconds(100);
 
 struct ErrorText {
@@ -502,6 +506,7 @@ int SimServer::bind() {
         return -1;
     server_->set_payload_max_length(options_.maxBodyBytes);
     server_->set_read_timeout(kReadTimeoutSeconds, 0);
+    server_->set_keep_alive_max_count(kKeepAliveRequests);
     server_->set_write_timeout(10, 0);
     server_->set_idle_interval(kStopCheckInterval);
     // Room for a body at the limit in any encoding (chunk lines, TLS records) and for the next request's
@@ -719,7 +724,8 @@ void SimServer::record(const httplib::Request& req, const std::string& body) {
     // Bodies may be as large as the request limit: keep the latest requests within a byte budget as well as a
     // count, so that a long run cannot exhaust memory.
     std::lock_guard lock(mutex_);
-    requests_.push_back(Json{{"method", req.method}, {"path", req.path}, {"body", body}});
+    requests_.push_back(
+        Json{{"method", req.method}, {"path", req.path}, {"body", body}, {"clientPort", req.remote_port}});
     recordedBytes_ += body.size();
     while (requests_.size() > kMaxRecordedRequests ||
            (recordedBytes_ > kMaxRecordedBytes && requests_.size() > 1)) {

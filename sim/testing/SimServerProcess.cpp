@@ -138,7 +138,7 @@ std::vector<SimServerProcess::Received> SimServerProcess::requests() const {
         } catch (const Json::exception&) {
             body = entry["body"];
         }
-        out.push_back({entry["path"].get<std::string>(), body});
+        out.push_back({entry["path"].get<std::string>(), body, entry["clientPort"].get<int>()});
     }
     return out;
 }

@@ -47,6 +47,7 @@ class SimServerProcess {
     struct Received {
         std::string path;
         platform::json::Json body;  // parsed with its key order
+        int clientPort = 0;         // of the connection it came on
     };
     std::vector<Received> requests() const;
     void clearRequests() const { control("/requests/clear", platform::json::Json::object()); }
