@@ -11,6 +11,7 @@
 #include "Quorvane/core/SigningSessionDatabase.h"
 #include "Quorvane/core/SigningSessionDatabaseMock.h"
 #include "Quorvane/core/TokenDriverConfiguration.h"
+#include "Quorvane/core/tests/QuorvaneAPITestSupport.h"
 #include "Quorvane/shell/views/InfoView.h"
 #include "Quorvane/signing/CertificateRetrievalView.h"
 #include "Quorvane/testing/Screenshot.h"
@@ -22,35 +23,10 @@
 
 namespace {
 
+using authtest::ScriptedRemoteSigningClient;
 using halcyra::HalcyraError;
 using testsupport::saveScreenshot;
 using namespace std::chrono_literals;
-
-// getSignatureInfo answers with the reply it is given, or fails with the error.
-class ServerDouble : public halcyra::RemoteSigningAPIClient {
-  public:
-    std::optional<HalcyraError> error;
-    halcyra::SigningInfoDetails reply{halcyra::SigningStatus::ready, 100, {0x30, 0x03, 0x02, 0x01, 0x00}, {}};
-
-    QCoro::Task<halcyra::SigningInfoDetails> getSignatureInfo(std::string) override {
-        if (error)
-            throw *error;
-        co_return reply;
-    }
-    QCoro::Task<halcyra::AccountStatusDetails> getAccountStatus(std::string) override { throw unused(); }
-    QCoro::Task<void> deleteAccount(std::string, std::string) override { throw unused(); }
-    QCoro::Task<halcyra::GetDataToConsentResponse> getDataToConsent(
-        halcyra::GetDataToConsentRequest) override {
-        throw unused();
-    }
-    QCoro::Task<halcyra::ConsentAndSignHashesResponse> consentAndSignHashes(
-        halcyra::ConsentAndSignHashesRequest) override {
-        throw unused();
-    }
-
-  private:
-    static HalcyraError unused() { return HalcyraError::otherError("not used"); }
-};
 
 SigningCertificateInfo certificate(halcyra::AuthenticationMethod method) {
     SigningCertificateInfo info;
@@ -91,7 +67,7 @@ class Screens : public ::testing::Test {
         const auto context = SigningSessionContext::wallet("session", "polling");
         if (withSession)
             store->registerSession(context, scheduler->now() + 1h);
-        server_->error = std::move(serverError);
+        server_->infoError = std::move(serverError);
         use(store);
 
         std::optional<AppError> outcome;
@@ -104,7 +80,12 @@ class Screens : public ::testing::Test {
             AppError(ErrorCodeCategory::app, std::nullopt, "?", "no failure", std::nullopt));
     }
 
-    std::shared_ptr<ServerDouble> server_ = std::make_shared<ServerDouble>();
+    // getSignatureInfo answers with a certificate that is not one, or fails with the error.
+    std::shared_ptr<ScriptedRemoteSigningClient> server_ = [] {
+        auto server = std::make_shared<ScriptedRemoteSigningClient>();
+        server->info.signingCertificate = {0x30, 0x03, 0x02, 0x01, 0x00};
+        return server;
+    }();
 };
 
 TEST_F(Screens, RetrievalProgress) {
