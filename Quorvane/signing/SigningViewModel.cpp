@@ -540,11 +540,6 @@ QCoro::Task<> SigningViewModel::walletTrackingSucceeded(Self self, std::string s
 
 // --- Result delivery
 
-std::string SigningViewModel::callbackURL(const std::string& callbackLink, const std::string& name,
-                                          const std::string& value) {
-    return bulksigning::callbackWithQueryItem(callbackLink, name, value);
-}
-
 void SigningViewModel::end() {
     if (ended_)
         return;
@@ -598,7 +593,7 @@ void SigningViewModel::finishWithFailure(std::optional<AppError> error) {
 
 void SigningViewModel::openCallback(const std::string& name, const std::string& value) {
     const auto& callbackLink = std::get<SigningRequestType::Bulk>(requestType_.value).callbackLink;
-    auto url = callbackURL(callbackLink, name, value);
+    auto url = bulksigning::callbackWithQueryItem(callbackLink, name, value);
     // The shell takes only web addresses in; this is the last check before the desktop opens it.
     if (!bulksigning::isAcceptedCallback(url)) {
         logger_->error("Bulk signing callback not opened: not an http or https URL");

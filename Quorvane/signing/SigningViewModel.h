@@ -132,9 +132,6 @@ class SigningViewModel : public Observable,
     void finishWithSignatures(const std::vector<std::string>& signatures);
     // Ends the flow: the sheet closes, the requester hears of the failure (the first time), `completed` runs.
     void finishWithFailure(std::optional<AppError> error);
-    // The bulk callback with "name=value" added to its query, the value percent-encoded.
-    static std::string callbackURL(const std::string& callbackLink, const std::string& name,
-                                   const std::string& value);
 
   private:
     using Self = std::shared_ptr<SigningViewModel>;
