@@ -1,9 +1,11 @@
 #include "http/URLSessionRequestSender.h"
 
-#include <qcoro/qcoronetworkreply.h>
-#include <QNetworkAccessManager>
+#include <QLocale>
+#include <QNetworkCookie>
+#include <QNetworkProxyFactory>
 #include <QNetworkReply>
-#include <QNetworkRequest>
+#include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "http/VastelError.h"
@@ -11,51 +13,6 @@
 namespace vastel {
 
 namespace {
-
-// The reply of one hop: our checks' verdicts, and its cleanup on every path (also when the coroutine is
-// destroyed while the reply is in flight).
-struct ReplyWatch {
-    QNetworkReply* reply;
-    std::vector<QMetaObject::Connection> connections;
-    bool trustRefused = false;
-    bool tooLarge = false;
-
-    explicit ReplyWatch(QNetworkReply* reply) : reply(reply) {}
-    ReplyWatch(const ReplyWatch&) = delete;
-    ReplyWatch& operator=(const ReplyWatch&) = delete;
-    ~ReplyWatch() {
-        for (const auto& connection : connections)
-            QObject::disconnect(connection);
-        if (!reply->isFinished()) {
-            reply->disconnect();
-            reply->abort();
-        }
-        reply->deleteLater();
-    }
-};
-
-// Errors that QNetworkAccessManager reports for an HTTP status: the reply is still a complete response.
-bool isStatusError(QNetworkReply::NetworkError error) {
-    switch (error) {
-        case QNetworkReply::NoError:
-        case QNetworkReply::ContentAccessDenied:
-        case QNetworkReply::ContentOperationNotPermittedError:
-        case QNetworkReply::ContentNotFoundError:
-        case QNetworkReply::AuthenticationRequiredError:
-        case QNetworkReply::ProxyAuthenticationRequiredError:
-        case QNetworkReply::ContentConflictError:
-        case QNetworkReply::ContentGoneError:
-        case QNetworkReply::UnknownContentError:
-        case QNetworkReply::ProtocolInvalidOperationError:
-        case QNetworkReply::InternalServerError:
-        case QNetworkReply::OperationNotImplementedError:
-        case QNetworkReply::ServiceUnavailableError:
-        case QNetworkReply::UnknownServerError:
-            return true;
-        default:
-            return false;
-    }
-}
 
 const std::string refusedChain = "The server's certificate chain holds none of the pinned certificates";
 
@@ -77,25 +34,142 @@ URLRequest redirected(URLRequest request, int status, const QUrl& target) {
     return request;
 }
 
-QByteArray toQByteArray(const platform::Bytes& bytes) {
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
-}
-
 std::string text(const QString& string) {
     return string.toStdString();
+}
+
+// Idle connections a sender keeps open for later requests.
+constexpr std::size_t maximumIdleConnections = 6;
+
+bool isFieldText(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+// Fields the connection writes itself; a caller's would contradict them.
+bool isFramingField(std::string_view name) {
+    for (std::string_view own : {"Host", "Content-Length", "Transfer-Encoding", "Connection"})
+        if (equalsIgnoringCase(name, own))
+            return true;
+    return false;
+}
+
+// The languages the user reads, as browsers send them: the system locale, then English, then any.
+QByteArray acceptLanguage() {
+    QString locale = QLocale::system().name().replace(QLatin1Char('_'), QLatin1Char('-'));
+    if (locale == QLatin1String("C"))
+        return "en,*";
+    if (locale.startsWith(QLatin1String("en-")))
+        return (locale + QLatin1String(",*")).toLatin1();
+    return (locale + QLatin1String(",en,*")).toLatin1();
+}
+
+// The request's bytes on the wire. Fields holding a line break are refused: they would forge other fields.
+QByteArray serialized(const URLRequest& request, const QList<QNetworkCookie>& cookies) {
+    const QUrl& url = request.url;
+    const bool hasBody = request.httpBody.has_value();
+    const bool emptyBody = !hasBody && (request.httpMethod == "POST" || request.httpMethod == "PUT");
+    QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
+    if (target.isEmpty())
+        target = "/";
+    if (url.hasQuery())
+        target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
+    QByteArray host = QUrl::toAce(url.host());
+    if (host.contains(':'))
+        host = '[' + host + ']';
+    if (url.port() != -1)
+        host += ':' + QByteArray::number(url.port());
+
+    QByteArray message;
+    message.reserve(512 + (hasBody ? qsizetype(request.httpBody->size()) : 0));
+    message +=
+        QByteArray::fromStdString(request.httpMethod) + ' ' + target + " HTTP/1.1\r\nHost: " + host + "\r\n";
+    bool languageSet = false;
+    bool agentSet = false;
+    for (const auto& [name, value] : request.allHTTPHeaderFields.fields()) {
+        if (!isFieldText(name) || !isFieldText(value) || name.find(':') != std::string::npos || name.empty())
+            throw TransportError(QNetworkReply::ProtocolInvalidOperationError,
+                                 "The header field \"" + std::string(name.substr(0, 64)) + "\" is not valid");
+        if (isFramingField(name))
+            continue;
+        languageSet = languageSet || equalsIgnoringCase(name, "Accept-Language");
+        agentSet = agentSet || equalsIgnoringCase(name, "User-Agent");
+        message += QByteArray::fromStdString(name) + ": " + QByteArray::fromStdString(value) + "\r\n";
+    }
+    if (!languageSet)
+        message += "Accept-Language: " + acceptLanguage() + "\r\n";
+    if (!agentSet)
+        message += "User-Agent: Mozilla/5.0\r\n";
+    if (!cookies.isEmpty()) {
+        message += "Cookie: ";
+        for (qsizetype i = 0; i < cookies.size(); ++i)
+            message += (i ? "; " : "") + cookies[i].toRawForm(QNetworkCookie::NameAndValueOnly);
+        message += "\r\n";
+    }
+    if (hasBody || emptyBody)
+        message +=
+            "Content-Length: " + QByteArray::number(hasBody ? qsizetype(request.httpBody->size()) : 0) +
+            "\r\n";
+    message += "\r\n";
+    if (hasBody)
+        message.append(reinterpret_cast<const char*>(request.httpBody->data()),
+                       qsizetype(request.httpBody->size()));
+    return message;
+}
+
+bool isValidMethod(const std::string& method) {
+    return !method.empty() && std::all_of(method.begin(), method.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+               c == '_' || c == '.';
+    });
+}
+
+// The proxy the system names for the URL; HTTPS goes through an HTTP proxy as a tunnel.
+QNetworkProxy proxyFor(const QUrl& url) {
+    const auto proxies = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url));
+    if (proxies.isEmpty())
+        return QNetworkProxy(QNetworkProxy::NoProxy);
+    QNetworkProxy proxy = proxies.front();
+    if (proxy.type() == QNetworkProxy::HttpCachingProxy)
+        proxy.setType(QNetworkProxy::HttpProxy);
+    if (proxy.type() == QNetworkProxy::DefaultProxy)
+        proxy.setType(QNetworkProxy::NoProxy);
+    return proxy;
 }
 
 }  // namespace
 
 URLSessionRequestSender::URLSessionRequestSender(APIEnvironment environment)
-    : session_(std::make_unique<QNetworkAccessManager>()),
-      environment_(std::move(environment)),
-      delegate_(environment_) {
-    // QNetworkAccessManager's own cache is off by default; redirects are handled per hop below.
-    session_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-}
+    : environment_(std::move(environment)), delegate_(environment_) {}
 
 URLSessionRequestSender::~URLSessionRequestSender() = default;
+
+std::unique_ptr<HTTPConnection> URLSessionRequestSender::connectionTo(
+    const QUrl& url, const QSslConfiguration& configuration) {
+    const HTTPOrigin origin = HTTPOrigin::of(url);
+    // Connections the server closed meanwhile go first; the most recently used open one is taken.
+    std::erase_if(idle_, [](const auto& connection) { return !connection->reusable(); });
+    for (auto it = idle_.rbegin(); it != idle_.rend(); ++it) {
+        if ((*it)->origin() == origin) {
+            auto connection = std::move(*it);
+            idle_.erase(std::next(it).base());
+            return connection;
+        }
+    }
+    const auto anchors = configuration.caCertificates();
+    auto acceptPeer = [this, anchors, host = url.host().toStdString()](const QSslSocket& socket) {
+        return delegate_.serverTrustAccepted(host, socket.peerCertificateChain(), anchors);
+    };
+    return std::make_unique<HTTPConnection>(origin, configuration, proxyFor(url), std::move(acceptPeer),
+                                            refusedChain, maximumReplyBodySize);
+}
+
+void URLSessionRequestSender::keepIdle(std::unique_ptr<HTTPConnection> connection) {
+    if (!connection->reusable())
+        return;
+    idle_.push_back(std::move(connection));
+    if (idle_.size() > maximumIdleConnections)
+        idle_.erase(idle_.begin());
+}
 
 QCoro::Task<RequestSenderResult> URLSessionRequestSender::data(URLRequest request) {
     for (int hop = 0;; ++hop) {
@@ -104,111 +178,67 @@ QCoro::Task<RequestSenderResult> URLSessionRequestSender::data(URLRequest reques
         if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
             throw TransportError(QNetworkReply::ProtocolUnknownError,
                                  "Unsupported URL: " + text(url.toString(QUrl::FullyEncoded)));
+        if (url.host().isEmpty())
+            throw TransportError(QNetworkReply::HostNotFoundError,
+                                 "The URL has no host: " + text(url.toString(QUrl::FullyEncoded)));
+        if (!isValidMethod(request.httpMethod))
+            throw TransportError(QNetworkReply::ProtocolInvalidOperationError,
+                                 "The method \"" + request.httpMethod.substr(0, 64) + "\" is not valid");
         const bool secure = scheme == QLatin1String("https");
         if (secure && !delegate_.challengeHostMatches(text(url.host())))
             throw TransportError(
                 QNetworkReply::OperationCanceledError,
                 "The connection to " + text(url.host()) + " was cancelled: not the server's host");
 
-        const QSslConfiguration sslConfiguration = delegate_.sslConfiguration();
-        const bool pinned = !environment_.trustedCertificatesData.empty();
-        QNetworkRequest networkRequest(url);
-        networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                                    QNetworkRequest::ManualRedirectPolicy);
-        networkRequest.setTransferTimeout(int(request.timeoutInterval.count()));
-        if (secure)
-            networkRequest.setSslConfiguration(sslConfiguration);
-        // One HTTP/2 connection carries several requests, and only the first is told about its handshake:
-        // pinned clients keep to one request per connection check.
-        if (pinned)
-            networkRequest.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-        for (const auto& [name, value] : request.allHTTPHeaderFields.fields())
-            networkRequest.setRawHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
-
-        const QByteArray verb = QByteArray::fromStdString(request.httpMethod);
-        QNetworkReply* reply;
-        if (request.httpBody)
-            reply = session_->sendCustomRequest(networkRequest, verb, toQByteArray(*request.httpBody));
-        else if (verb == "POST" || verb == "PUT")
-            reply = session_->sendCustomRequest(networkRequest, verb, QByteArray());  // Content-Length: 0
-        else
-            reply = session_->sendCustomRequest(networkRequest, verb);
-        ReplyWatch watch(reply);
-
-        const auto anchors = sslConfiguration.caCertificates();
-        auto trustAccepted = [this, anchors](QNetworkReply* r) {
-            return delegate_.serverTrustAccepted(text(r->url().host()),
-                                                 r->sslConfiguration().peerCertificateChain(), anchors);
-        };
-        // Emitted once a connection's handshake is done and before the request is written on it.
-        watch.connections.push_back(
-            QObject::connect(reply, &QNetworkReply::encrypted, reply, [&watch, trustAccepted] {
-                if (!trustAccepted(watch.reply)) {
-                    watch.trustRefused = true;
-                    watch.reply->abort();
-                }
-            }));
-        auto bound = [&watch](qint64 received, qint64 total) {
-            if (received > maximumReplyBodySize || total > maximumReplyBodySize) {
-                watch.tooLarge = true;
-                watch.reply->abort();
+        const QByteArray message = serialized(request, cookies_.cookiesForUrl(url));
+        const bool head = request.httpMethod == "HEAD";
+        HTTPReply reply;
+        // A connection kept open may have been closed by the server just before this request went out: then
+        // the request goes once more, on a new connection.
+        for (bool retried = false;; retried = true) {
+            auto connection = connectionTo(url, delegate_.sslConfiguration());
+            try {
+                reply = co_await connection->exchange(message, head, request.timeoutInterval);
+            } catch (const TransportError&) {
+                if (!retried && connection->failedAsStale())
+                    continue;
+                throw;
             }
-        };
-        watch.connections.push_back(
-            QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [&watch, bound] {
-                auto length = watch.reply->header(QNetworkRequest::ContentLengthHeader);
-                if (length.isValid())
-                    bound(0, length.toLongLong());
-            }));
-        watch.connections.push_back(QObject::connect(reply, &QNetworkReply::downloadProgress, reply, bound));
+            keepIdle(std::move(connection));
+            break;
+        }
 
-        co_await reply;
-
-        if (watch.trustRefused)
-            throw TransportError(QNetworkReply::SslHandshakeFailedError, refusedChain);
-        if (watch.tooLarge)
-            throw TransportError(QNetworkReply::ProtocolFailure,
-                                 "The reply body is larger than the limit of " +
-                                     std::to_string(maximumReplyBodySize) + " bytes");
-        const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (!statusAttribute.isValid() || !isStatusError(reply->error()))
-            throw TransportError(reply->error() == QNetworkReply::NoError ? QNetworkReply::UnknownNetworkError
-                                                                          : reply->error(),
-                                 text(reply->errorString()));
-        // A connection reused from an earlier request was checked then; check what this reply came over as
-        // well.
-        if (secure && pinned && !trustAccepted(reply))
-            throw TransportError(QNetworkReply::SslHandshakeFailedError, refusedChain);
-        const int status = statusAttribute.toInt();
+        const int status = reply.statusCode;
+        HTTPHeaderFields headerFields;
+        QByteArray location;
+        for (auto& [name, value] : reply.headerFields) {
+            if (equalsIgnoringCase(name, "Set-Cookie"))
+                cookies_.setCookiesFromUrl(QNetworkCookie::parseCookies(QByteArray::fromStdString(value)),
+                                           url);
+            if (equalsIgnoringCase(name, "Location"))
+                location = QByteArray::fromStdString(value);
+            auto existing = headerFields.value(name);
+            headerFields.setValue(existing ? *existing + ", " + value : value, name);
+        }
 
         // A Location that does not parse proposes no URL: resolving it would quietly repair it into one.
-        const QUrl location(QString::fromUtf8(reply->rawHeader("Location")), QUrl::StrictMode);
-        if (isRedirect(status) && location.isValid() && !location.isEmpty()) {
-            const QUrl target = reply->url().resolved(location);
-            if (delegate_.redirectAllowed(target)) {
+        const QUrl target(QString::fromUtf8(location), QUrl::StrictMode);
+        if (isRedirect(status) && target.isValid() && !target.isEmpty()) {
+            const QUrl resolved = url.resolved(target);
+            if (delegate_.redirectAllowed(resolved)) {
                 if (hop >= maximumRedirects)
                     throw TransportError(QNetworkReply::TooManyRedirectsError,
                                          "More than " + std::to_string(maximumRedirects) + " redirects");
-                request = redirected(std::move(request), status, target);
+                request = redirected(std::move(request), status, resolved);
                 continue;
             }
         }
 
-        const QByteArray body = reply->readAll();
-        if (body.size() > maximumReplyBodySize)
-            throw TransportError(QNetworkReply::ProtocolFailure,
-                                 "The reply body is larger than the limit of " +
-                                     std::to_string(maximumReplyBodySize) + " bytes");
         RequestSenderResult result;
-        result.data.assign(body.begin(), body.end());
-        result.response.url = reply->url();
+        result.data.assign(reply.body.begin(), reply.body.end());
+        result.response.url = url;
         result.response.httpStatusCode = status;
-        for (const auto& [name, value] : reply->rawHeaderPairs()) {
-            auto field = name.toStdString();
-            auto existing = result.response.headerFields.value(field);
-            result.response.headerFields.setValue(
-                existing ? *existing + ", " + value.toStdString() : value.toStdString(), field);
-        }
+        result.response.headerFields = std::move(headerFields);
         co_return result;
     }
 }

@@ -1,18 +1,19 @@
 #pragma once
-// The live RequestSender: one QNetworkAccessManager per sender (its own connections), used on the thread that
-// made the sender. Follows redirects itself, one hop at a time, by the session delegate's rule; a refused
-// redirect's reply is the result. Pins are checked when a connection's handshake completes, before any
-// request byte is sent, and again on each reply. Reply bodies are bounded.
+// The live RequestSender: HTTP/1.1 over its own connections (kept open between requests, several at once when
+// requests overlap) and its own session cookies, used on the thread that made the sender. Follows redirects
+// itself, one hop at a time, by the session delegate's rule; a refused redirect's reply is the result. Pins
+// are checked when a connection's handshake completes, before any request byte is sent. Reply bodies are
+// bounded.
 #include <cstdint>
 #include <memory>
+#include <vector>
 
-#include <QPointer>
+#include <QNetworkCookieJar>
 
 #include "http/APIEnvironment.h"
+#include "http/HTTPConnection.h"
 #include "http/RequestSender.h"
 #include "http/SessionDelegate.h"
-
-class QNetworkAccessManager;
 
 namespace vastel {
 
@@ -32,9 +33,14 @@ class URLSessionRequestSender : public RequestSender {
     const SessionDelegate& delegate() const { return delegate_; }
 
   private:
-    std::unique_ptr<QNetworkAccessManager> session_;
+    // An open idle connection to the origin, or a new one.
+    std::unique_ptr<HTTPConnection> connectionTo(const QUrl& url, const QSslConfiguration& configuration);
+    void keepIdle(std::unique_ptr<HTTPConnection> connection);
+
     APIEnvironment environment_;
     SessionDelegate delegate_;
+    QNetworkCookieJar cookies_;
+    std::vector<std::unique_ptr<HTTPConnection>> idle_;
 };
 
 }  // namespace vastel

@@ -1,0 +1,223 @@
+#include "http/HTTPConnection.h"
+
+#include <QNetworkReply>
+
+namespace vastel {
+
+namespace {
+
+// The socket's error as the QNetworkReply::NetworkError that names the same failure.
+int networkError(QAbstractSocket::SocketError error) {
+    switch (error) {
+        case QAbstractSocket::ConnectionRefusedError:
+            return QNetworkReply::ConnectionRefusedError;
+        case QAbstractSocket::RemoteHostClosedError:
+            return QNetworkReply::RemoteHostClosedError;
+        case QAbstractSocket::HostNotFoundError:
+            return QNetworkReply::HostNotFoundError;
+        case QAbstractSocket::SocketTimeoutError:
+            return QNetworkReply::TimeoutError;
+        case QAbstractSocket::SslHandshakeFailedError:
+        case QAbstractSocket::SslInternalError:
+        case QAbstractSocket::SslInvalidUserDataError:
+            return QNetworkReply::SslHandshakeFailedError;
+        case QAbstractSocket::ProxyAuthenticationRequiredError:
+            return QNetworkReply::ProxyAuthenticationRequiredError;
+        case QAbstractSocket::ProxyConnectionRefusedError:
+            return QNetworkReply::ProxyConnectionRefusedError;
+        case QAbstractSocket::ProxyConnectionClosedError:
+            return QNetworkReply::ProxyConnectionClosedError;
+        case QAbstractSocket::ProxyConnectionTimeoutError:
+            return QNetworkReply::ProxyTimeoutError;
+        case QAbstractSocket::ProxyNotFoundError:
+            return QNetworkReply::ProxyNotFoundError;
+        case QAbstractSocket::ProxyProtocolError:
+            return QNetworkReply::UnknownProxyError;
+        case QAbstractSocket::TemporaryError:
+            return QNetworkReply::TemporaryNetworkFailureError;
+        default:
+            return QNetworkReply::UnknownNetworkError;
+    }
+}
+
+}  // namespace
+
+HTTPOrigin HTTPOrigin::of(const QUrl& url) {
+    HTTPOrigin origin;
+    origin.secure = url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    origin.host = url.host().toLower();
+    origin.port = quint16(url.port(origin.secure ? 443 : 80));
+    return origin;
+}
+
+HTTPConnection::HTTPConnection(HTTPOrigin origin, const QSslConfiguration& configuration,
+                               const QNetworkProxy& proxy, PeerCheck acceptPeer, std::string refusedPeerText,
+                               std::int64_t maximumBodySize)
+    : origin_(std::move(origin)),
+      acceptPeer_(std::move(acceptPeer)),
+      refusedPeerText_(std::move(refusedPeerText)),
+      maximumBodySize_(maximumBodySize) {
+    socket_.setProxy(proxy);
+    if (origin_.secure)
+        socket_.setSslConfiguration(configuration);
+    progressTimer_.setSingleShot(true);
+
+    connect(&socket_, &QSslSocket::connected, this, [this] {
+        socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        if (!origin_.secure)
+            writeRequest();
+    });
+    connect(&socket_, &QSslSocket::encrypted, this, [this] {
+        if (!exchanging())
+            return;
+        if (acceptPeer_ && !acceptPeer_(socket_)) {
+            fail(QNetworkReply::SslHandshakeFailedError, refusedPeerText_);
+            return;
+        }
+        writeRequest();
+    });
+    connect(&socket_, &QSslSocket::readyRead, this, [this] { readReply(); });
+    auto progressed = [this] {
+        if (exchanging())
+            progressTimer_.start();
+    };
+    connect(&socket_, &QSslSocket::bytesWritten, this, progressed);
+    connect(&socket_, &QSslSocket::encryptedBytesWritten, this, progressed);
+    connect(&socket_, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        if (error == QAbstractSocket::RemoteHostClosedError)
+            socketClosed();
+        else
+            socketFailed(error);
+    });
+    connect(&socket_, &QSslSocket::disconnected, this, [this] { socketClosed(); });
+    connect(&progressTimer_, &QTimer::timeout, this, [this] {
+        fail(QNetworkReply::TimeoutError,
+             "No progress within the time-out of " + std::to_string(progressTimer_.interval()) + " ms");
+    });
+}
+
+HTTPConnection::~HTTPConnection() {
+    // Nothing may reach this object from the socket while it goes.
+    socket_.disconnect(this);
+    socket_.abort();
+}
+
+bool HTTPConnection::reusable() const {
+    return used_ && !broken_ && !exchanging() && socket_.state() == QAbstractSocket::ConnectedState &&
+           socket_.bytesAvailable() == 0;
+}
+
+QCoro::Task<HTTPReply> HTTPConnection::exchange(QByteArray request, bool headRequest,
+                                                std::chrono::milliseconds timeout) {
+    request_ = std::move(request);
+    requestWritten_ = false;
+    reused_ = used_;
+    parser_.emplace(headRequest, maximumBodySize_);
+    error_.reset();
+    failedAsStale_ = false;
+    finished_ = false;
+    progressTimer_.start(std::max<int>(1, int(std::min<std::int64_t>(timeout.count(), INT32_MAX))));
+
+    if (broken_) {
+        fail(QNetworkReply::RemoteHostClosedError, "The connection is closed");
+    } else if (socket_.state() == QAbstractSocket::ConnectedState) {
+        writeRequest();
+    } else if (socket_.state() == QAbstractSocket::UnconnectedState) {
+        if (origin_.secure)
+            socket_.connectToHostEncrypted(origin_.host, origin_.port);
+        else
+            socket_.connectToHost(origin_.host, origin_.port);
+    } else {
+        fail(QNetworkReply::UnknownNetworkError, "The connection is busy");
+    }
+    co_await Completion{this};
+
+    if (error_)
+        throw *error_;
+    used_ = true;
+    if (!parser_->keepsConnection())
+        broken_ = true;
+    HTTPReply reply;
+    reply.statusCode = parser_->statusCode();
+    reply.headerFields = parser_->headerFields();
+    reply.body = parser_->takeBody();
+    parser_.reset();
+    co_return reply;
+}
+
+void HTTPConnection::writeRequest() {
+    if (!exchanging() || requestWritten_)
+        return;
+    requestWritten_ = true;
+    socket_.write(request_);
+    request_.clear();
+}
+
+void HTTPConnection::readReply() {
+    const QByteArray data = socket_.readAll();
+    if (!exchanging()) {
+        // Bytes between exchanges belong to no request: the connection can no longer be trusted.
+        if (!data.isEmpty())
+            broken_ = true;
+        return;
+    }
+    progressTimer_.start();
+    parser_->feed(std::string_view(data.constData(), std::size_t(data.size())));
+    if (parser_->state() == HTTPResponseParser::State::failed)
+        fail(QNetworkReply::ProtocolFailure, parser_->failure());
+    else if (parser_->state() == HTTPResponseParser::State::complete)
+        finish();
+}
+
+void HTTPConnection::socketClosed() {
+    broken_ = true;
+    if (!exchanging())
+        return;
+    readReply();  // what arrived before the close
+    if (!exchanging())
+        return;
+    parser_->closed();
+    if (parser_->state() == HTTPResponseParser::State::complete) {
+        finish();
+        return;
+    }
+    failedAsStale_ = reused_ && !parser_->started();
+    fail(parser_->started() ? QNetworkReply::ProtocolFailure : QNetworkReply::RemoteHostClosedError,
+         parser_->failure());
+}
+
+void HTTPConnection::socketFailed(QAbstractSocket::SocketError error) {
+    broken_ = true;
+    if (!exchanging())
+        return;
+    failedAsStale_ = reused_ && !parser_->started();
+    fail(networkError(error), socket_.errorString().toStdString());
+}
+
+void HTTPConnection::fail(int code, std::string description) {
+    if (finished_)
+        return;
+    broken_ = true;
+    error_.emplace(code, description);
+    finish();  // first: aborting reports the close, which must not count as this exchange's outcome
+    socket_.abort();
+}
+
+void HTTPConnection::finish() {
+    if (finished_)
+        return;
+    finished_ = true;
+    progressTimer_.stop();
+    // Resumed from the event loop, not from inside the socket's signal: the awaiting round trip may let go of
+    // this connection. Gone with the connection, the resumption is dropped.
+    if (waiter_)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (auto waiter = std::exchange(waiter_, nullptr))
+                    waiter.resume();
+            },
+            Qt::QueuedConnection);
+}
+
+}  // namespace vastel
