@@ -1,6 +1,8 @@
 #include "WalletTrackingViewModel.h"
 
 #include <QByteArray>
+#include <algorithm>
+#include <iterator>
 #include <limits>
 
 #include "Quorvane/core/ErrorCodeWrap.h"
@@ -198,6 +200,20 @@ QCoro::Task<> WalletTrackingViewModel::refresh(Self self, std::uint64_t chain) {
     co_await fetchPollingSessionIdAndPoll(self, chain);
 }
 
+namespace {
+
+// A PNG, as the codes come, is decoded as one: naming the format spares probing (and loading) every image
+// plugin for it. Anything else is still recognised by its content.
+QImage qrCodeImage(const platform::Bytes& bytes) {
+    static constexpr unsigned char pngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    const bool png = bytes.size() >= sizeof pngSignature &&
+                     std::equal(std::begin(pngSignature), std::end(pngSignature), bytes.begin());
+    return QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()),
+                            png ? "PNG" : nullptr);
+}
+
+}  // namespace
+
 void WalletTrackingViewModel::applyPollingResponse(const halcyra::WalletPollingResponse& response) {
     if (response.sessionSecondsLeft) {
         secondsRemaining_ = *response.sessionSecondsLeft;
@@ -206,8 +222,7 @@ void WalletTrackingViewModel::applyPollingResponse(const halcyra::WalletPollingR
     // Every poll sends the code again: the same bytes give the same image, decoded once.
     if (response.qrCodeImageData && response.qrCodeImageData != lastQrCodeImageData_) {
         const auto& bytes = *response.qrCodeImageData;
-        QImage image =
-            QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()));
+        QImage image = qrCodeImage(bytes);
         lastQrCodeImage_ = image.isNull() ? std::nullopt : std::optional<QImage>(std::move(image));
         lastQrCodeImageData_ = bytes;
     }

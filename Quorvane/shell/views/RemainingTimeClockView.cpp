@@ -12,6 +12,8 @@ RemainingTimeClockView::RemainingTimeClockView(int totalTimeInSeconds, int remai
       remainingTimeInSecodns_(remainingTimeInSecodns) {}
 
 void RemainingTimeClockView::setTime(int totalTimeInSeconds, int remainingTimeInSecodns) {
+    if (totalTimeInSeconds == totalTimeInSeconds_ && remainingTimeInSecodns == remainingTimeInSecodns_)
+        return;
     totalTimeInSeconds_ = totalTimeInSeconds;
     remainingTimeInSecodns_ = remainingTimeInSecodns;
     update();
@@ -33,13 +35,29 @@ void RemainingTimeClockView::paintEvent(QPaintEvent*) {
     const double sectorWidth = 0.75 * width();
     const QRectF sectorFrame((width() - sectorWidth) / 2, 0, sectorWidth, height());
     painter.fillPath(Wedge{0, elapsedAngle()}.path(sectorFrame), foreground);
+    painter.drawPixmap(0, 0, outline(foreground));
+}
 
-    // The outline: the largest centred circle, its 2-point stroke centred on the circle's edge.
+// The outline is the same on every tick, and stroking a smooth circle costs more than the rest of the clock:
+// it is drawn once per size, colour and pixel density.
+const QPixmap& RemainingTimeClockView::outline(const QColor& color) {
+    const qreal ratio = devicePixelRatioF();
+    if (outline_.deviceIndependentSize() == QSizeF(size()) && outline_.devicePixelRatio() == ratio &&
+        outlineColor_ == color)
+        return outline_;
+    outline_ = QPixmap(size() * ratio);
+    outline_.setDevicePixelRatio(ratio);
+    outline_.fill(Qt::transparent);
+    outlineColor_ = color;
+    QPainter painter(&outline_);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // The largest centred circle, its 2-point stroke centred on the circle's edge.
     const double diameter = std::min(width(), height());
     const QRectF circle((width() - diameter) / 2, (height() - diameter) / 2, diameter, diameter);
-    QPen pen(foreground, 2, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+    QPen pen(color, 2, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
     pen.setMiterLimit(10);
     painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
     painter.drawEllipse(circle);
+    return outline_;
 }

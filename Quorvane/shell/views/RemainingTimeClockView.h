@@ -2,6 +2,8 @@
 // A small pie clock for a time limit: a circle outline in the text colour with a filled sector that grows
 // clockwise from twelve o'clock as time runs out (nothing with all the time left, a full disc at 0). The
 // sector's diameter is three quarters of the clock's width.
+#include <QColor>
+#include <QPixmap>
 #include <QWidget>
 
 class RemainingTimeClockView : public QWidget {
@@ -23,6 +25,10 @@ class RemainingTimeClockView : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    const QPixmap& outline(const QColor& color);
+
     int totalTimeInSeconds_;
     int remainingTimeInSecodns_;
+    QPixmap outline_;
+    QColor outlineColor_;
 };
