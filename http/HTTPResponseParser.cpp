@@ -93,17 +93,13 @@ void HTTPResponseParser::closed() {
 // One head, when it is all there: false while more bytes are needed or once it failed.
 bool HTTPResponseParser::parseHead() {
     const auto end = pending().find("\r\n\r\n");
-    if (end == std::string::npos) {
-        if (pending().size() > maximumHeadSize)
-            fail("The response's header is larger than the limit of " + std::to_string(maximumHeadSize) +
-                 " bytes");
-        return false;
-    }
-    if (end + 4 > maximumHeadSize) {
+    if ((end == std::string::npos ? pending().size() : end + 4) > maximumHeadSize) {
         fail("The response's header is larger than the limit of " + std::to_string(maximumHeadSize) +
              " bytes");
         return false;
     }
+    if (end == std::string::npos)
+        return false;
     const std::string_view head = pending().substr(0, end);
     headerFields_.clear();
     std::size_t lineStart = 0;
@@ -217,8 +213,7 @@ bool HTTPResponseParser::chooseFraming() {
         }
     } else if (length) {
         if (*length > maximumBodySize_) {
-            bodyTooLarge_ = true;
-            fail("The reply body is larger than the limit of " + std::to_string(maximumBodySize_) + " bytes");
+            failBodyTooLarge();
             return false;
         }
         framing_ = Framing::length;
@@ -277,9 +272,7 @@ bool HTTPResponseParser::readChunked() {
             }
             consumed_ += end + 2;
             if (size > maximumBodySize_ - body_.size()) {
-                bodyTooLarge_ = true;
-                fail("The reply body is larger than the limit of " + std::to_string(maximumBodySize_) +
-                     " bytes");
+                failBodyTooLarge();
                 return false;
             }
             remaining_ = size;
@@ -311,18 +304,14 @@ bool HTTPResponseParser::readChunked() {
         case ChunkStep::trailers: {
             // Trailer fields are read past and dropped; an empty line ends the body.
             const auto end = pending().find("\r\n");
-            if (end == std::string::npos) {
-                if (trailerBytes_ + pending().size() > maximumHeadSize)
-                    fail("The response's trailer is larger than the limit of " +
-                         std::to_string(maximumHeadSize) + " bytes");
-                return false;
-            }
-            trailerBytes_ += end + 2;
-            if (trailerBytes_ > maximumHeadSize) {
+            if (trailerBytes_ + (end == std::string::npos ? pending().size() : end + 2) > maximumHeadSize) {
                 fail("The response's trailer is larger than the limit of " + std::to_string(maximumHeadSize) +
                      " bytes");
                 return false;
             }
+            if (end == std::string::npos)
+                return false;
+            trailerBytes_ += end + 2;
             consumed_ += end + 2;
             if (end == 0)
                 complete();
@@ -334,8 +323,7 @@ bool HTTPResponseParser::readChunked() {
 
 bool HTTPResponseParser::appendBody(std::string_view data) {
     if (std::int64_t(data.size()) > maximumBodySize_ - body_.size()) {
-        bodyTooLarge_ = true;
-        fail("The reply body is larger than the limit of " + std::to_string(maximumBodySize_) + " bytes");
+        failBodyTooLarge();
         return false;
     }
     body_.append(data.data(), qsizetype(data.size()));
@@ -347,6 +335,11 @@ void HTTPResponseParser::fail(std::string reason) {
     failure_ = std::move(reason);
     keepsConnection_ = false;
     body_.clear();
+}
+
+void HTTPResponseParser::failBodyTooLarge() {
+    bodyTooLarge_ = true;
+    fail("The reply body is larger than the limit of " + std::to_string(maximumBodySize_) + " bytes");
 }
 
 void HTTPResponseParser::complete() {

@@ -55,6 +55,7 @@ class HTTPResponseParser {
     bool readChunked();
     bool appendBody(std::string_view data);
     void fail(std::string reason);
+    void failBodyTooLarge();
     void complete();
 
     bool headRequest_;
