@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <csignal>
 #include <cstdio>
+#include <string_view>
 
 #include "AppNavigationView.h"
 #include "KelvPCSigningSceneDelegate.h"
@@ -63,6 +64,11 @@ void handleTerminationSignals(std::function<void()> quit) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Where the instance lock is, for scripts that look for a running app (scripts/demo): one rule for both.
+    if (argc == 2 && std::string_view(argv[1]) == "--instance-folder") {
+        std::printf("%s\n", SingleInstance::defaultFolder().c_str());
+        return 0;
+    }
     SingleInstance instance;
     switch (instance.claim()) {
         case SingleInstance::Claim::unavailable:

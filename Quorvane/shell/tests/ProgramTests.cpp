@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
@@ -82,6 +83,7 @@ class User {
     }
     std::filesystem::path runtimeFolder() const { return home_ / "XDG_RUNTIME_DIR" / "quorvane"; }
     const QProcessEnvironment& environment() const { return environment_; }
+    void removeVariable(const QString& name) { environment_.remove(name); }
 
   private:
     std::filesystem::path home_;
@@ -312,6 +314,35 @@ TEST(ProgramTest, MalformedHandOversAreDroppedAndTheAppGoesOn) {
     EXPECT_EQ(user.log().find("Received deeplink quorvane://sign"),
               user.log().rfind("Received deeplink quorvane://sign"));
     EXPECT_EQ(endWith(first, SIGTERM), 0);
+}
+
+// The folder it names is where the running app holds its lock, with or without XDG_RUNTIME_DIR.
+TEST(ProgramTest, NamesTheFolderOfTheLockTheRunningAppHolds) {
+    for (bool withRuntimeVariable : {true, false}) {
+        SCOPED_TRACE(withRuntimeVariable ? "XDG_RUNTIME_DIR set" : "XDG_RUNTIME_DIR unset");
+        // Without the variable a login session's folder would be the user's real one, where an app may run.
+        if (!withRuntimeVariable && std::filesystem::exists("/run/user/" + std::to_string(::geteuid())))
+            continue;
+        User user;
+        if (!withRuntimeVariable)
+            user.removeVariable("XDG_RUNTIME_DIR");
+        QProcess first;
+        ASSERT_NO_FATAL_FAILURE(user.startFirst(first));
+        QProcess query;
+        query.setProcessEnvironment(user.environment());
+        query.start(User::program(), {"--instance-folder"});
+        ASSERT_TRUE(query.waitForFinished(10000));
+        EXPECT_EQ(query.exitCode(), 0);
+        const std::filesystem::path folder = query.readAllStandardOutput().trimmed().toStdString();
+        if (withRuntimeVariable) {
+            EXPECT_EQ(folder, user.runtimeFolder());
+        }
+        std::ifstream lock(folder / "instance.lock");
+        std::string holder;
+        std::getline(lock, holder);
+        EXPECT_EQ(holder, std::to_string(first.processId()));
+        EXPECT_EQ(endWith(first, SIGTERM), 0);
+    }
 }
 
 TEST(ProgramTest, ARuntimeFolderPlantedAsALinkIsRefused) {
