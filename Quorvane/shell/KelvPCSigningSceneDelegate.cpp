@@ -122,6 +122,19 @@ void KelvPCSigningSceneDelegate::openURLs(const std::vector<std::string>& urls) 
     handleOpenedURL(urls);
 }
 
+void KelvPCSigningSceneDelegate::applicationShouldHandleReopen() {
+    auto& controller = mainWindowController_;
+    if (controller.window && controller.window->isVisible()) {
+        controller.window->makeKeyAndOrderFront();
+        application_->activate(true);
+        return;
+    }
+    // The menu window is on its way already.
+    if (appMenuShowTimer_ && appMenuShowTimer_->isValid())
+        return;
+    controller.show(AppOpenMode::menu());
+}
+
 // --- Deep links
 
 void KelvPCSigningSceneDelegate::handleOpenedURL(const std::vector<std::string>& urls) {

@@ -42,6 +42,10 @@ class KelvPCSigningSceneDelegate : public std::enable_shared_from_this<KelvPCSig
     void applicationWillTerminate();
     // Deep links: only the first URL of a call is acted on.
     void openURLs(const std::vector<std::string>& urls);
+    // The app was started again without a link: its main window comes to the front, in menu mode when it is
+    // not on screen. Unlike an activation this does not depend on whether the desktop still counts the app
+    // as active, nor on a status area to reach it from.
+    void applicationShouldHandleReopen();
 
     // --- The status menu
 

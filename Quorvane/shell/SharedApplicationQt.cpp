@@ -1,6 +1,7 @@
 #include "SharedApplicationQt.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QIcon>
 #include <QMessageBox>
 #include <QWidget>
@@ -39,6 +40,15 @@ void SharedApplicationQt::orderFrontStandardAboutPanel() {
               platform::BundleInfo::mainInfoValue(platform::BundleInfo::shortVersionKey).value_or("?"),
               platform::BundleInfo::mainInfoValue(platform::BundleInfo::versionKey).value_or("?"))));
         panel->setStandardButtons(QMessageBox::Ok);
+        // A message box is only as wide as its text, and a window manager elides a title that does not fit
+        // beside its frame's buttons ("About …orvane"): leave room for both.
+        if (auto* grid = qobject_cast<QGridLayout*>(panel->layout())) {
+            const QFontMetrics metrics(panel->font());
+            const int width = metrics.horizontalAdvance(panel->windowTitle()) * 3 / 2 +
+                              aboutPanelFrameButtons * 2 * metrics.height();
+            grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                          grid->rowCount(), 0, 1, grid->columnCount());
+        }
         aboutPanel_ = panel;
     }
     aboutPanel_->show();

@@ -27,6 +27,10 @@ class SharedApplicationQt : public SharedApplication {
 
     MainWindowController::ActivationPolicy activationPolicy() const { return policy_; }
 
+    // The About panel leaves room in its title bar for this many buttons, each a square two text lines high,
+    // beside the whole title (in a font half as wide again as its own).
+    static constexpr int aboutPanelFrameButtons = 4;
+
   private:
     MainWindowController::ActivationPolicy policy_ = MainWindowController::ActivationPolicy::accessory;
     QPointer<QMessageBox> aboutPanel_;

@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <csignal>
 #include <cstdio>
+#include <string_view>
 
 #include "AppNavigationView.h"
 #include "KelvPCSigningSceneDelegate.h"
@@ -63,6 +64,11 @@ void handleTerminationSignals(std::function<void()> quit) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Where the instance lock is, for scripts that look for a running app (scripts/demo): one rule for both.
+    if (argc == 2 && std::string_view(argv[1]) == "--instance-folder") {
+        std::printf("%s\n", SingleInstance::defaultFolder().c_str());
+        return 0;
+    }
     SingleInstance instance;
     switch (instance.claim()) {
         case SingleInstance::Claim::unavailable:
@@ -87,7 +93,7 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setApplicationDisplayName("Quorvane");
+    // No display name: Qt would append it to every window title ("Quorvane App — Quorvane").
     QApplication::setDesktopFileName("quorvane");
     platform::installTranslations();
     platform::installExtraTrustFromDeploymentConfiguration();
@@ -118,11 +124,18 @@ int main(int argc, char** argv) {
             delegate->quitItemUsed();
     });
 
-    // A later start activates the app, then hands over its links.
+    // A later start hands over its links, which activate the app; one without links reopens the app.
     const bool listening = instance.listen([application, weakDelegate](const QStringList& arguments) {
+        auto delegate = weakDelegate.lock();
+        if (!delegate)
+            return;
+        const auto links = deepLinks(arguments);
+        if (links.empty()) {
+            delegate->applicationShouldHandleReopen();
+            return;
+        }
         application->activate(false);
-        if (auto delegate = weakDelegate.lock(); delegate && !arguments.isEmpty())
-            delegate->openURLs(deepLinks(arguments));
+        delegate->openURLs(links);
     });
     if (!listening)
         std::fprintf(stderr, "quorvane: cannot listen for later starts at %s\n",

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <thread>
 
+#include "AppVersionsDocument.h"
 #include "Pdf.h"
 #include "QrCode.h"
 
@@ -704,6 +705,7 @@ void SimServer::installRoutes() {
         recordedBytes_ = 0;
         return Json::object();
     });
+    serveAppVersions(*server_);
     server_->Get("/control/requests", [this](const httplib::Request&, httplib::Response& res) {
         std::lock_guard lock(mutex_);
         setJson(res, 200, Json{{"requests", requests_}});

@@ -21,6 +21,7 @@
 #include "platform/testing/Await.h"
 #include "platform/testing/TestEnvironment.h"
 #include "platform/testing/TestPKI.h"
+#include "sim/testing/SimServerProcess.h"
 
 using platform::BundleInfo;
 using platform::OperatingSystemVersion;
@@ -524,6 +525,17 @@ TEST_F(HTTPSFetchTest, AnUntrustedServerOrNoServerIsAFailedTransfer) {
               (std::vector<std::string>{
                   "Could not retrieve versioning file from " + untrustedURL.toString().toStdString(),
                   "Could not retrieve versioning file from " + nobody.toString().toStdString()}));
+}
+
+// The stand-in server's document, which the demo's deployment file names: this build is up to date with it.
+TEST_F(FetchTest, TheStandInServersDocumentFindsThisBuildUpToDate) {
+    simtest::SimServerProcess server;
+    ASSERT_TRUE(platform::addTrustedCACertificates(server.caFile()));
+    auto release = fetch(QUrl(QString("https://localhost:%1/appversions.json").arg(server.port())));
+    ASSERT_TRUE(release) << ::testing::PrintToString(errors());
+    EXPECT_EQ(release->version, AppVersions::currentAppVersion());
+    EXPECT_EQ(updateKind(*release), AppUpdateKind::upToDate);
+    EXPECT_TRUE(errors().empty());
 }
 
 }  // namespace

@@ -64,6 +64,12 @@ TEST_F(InstallTest, TheInstalledFilesPointAtTheInstalledPrograms) {
     EXPECT_EQ(match[2].str(), module().native());
     EXPECT_TRUE(std::filesystem::is_regular_file(module()));
 
+    // The desktop entry starts the installed app whatever the PATH holds.
+    const std::string entry = readFile(prefix / "share" / "applications" / "quorvane.desktop");
+    ASSERT_TRUE(std::regex_search(entry, match, std::regex("(^|\n)Exec=([^\n]*)"))) << entry;
+    EXPECT_EQ(match[2].str(), (programs() / "quorvane").native() + " %u");
+    EXPECT_TRUE(isExecutable(programs() / "quorvane"));
+
     platform::LaunchAgent agent("com.tovik.kelv-pc-signing-macos.brokel.plist",
                                 prefix / QUORVANE_INSTALL_AGENTDIR,
                                 testsupport::makeTempDir("registry") / "launch-agents.json");

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QtEndian>
 #include <csignal>
 #include <fstream>
@@ -23,10 +25,11 @@ namespace {
 using namespace shelltest;
 using namespace std::chrono_literals;
 
-// A user of the app: a private home with the XDG folders, the tests' session bus, no display.
+// A user of the app: a private home with the XDG folders, the tests' session bus, no display unless given
+// one.
 class User {
   public:
-    User() : home_(testsupport::makeTempDir("user")) {
+    explicit User(const QString& display = {}) : home_(testsupport::makeTempDir("user")) {
         environment_ = busEnvironment();
         for (const char* name :
              {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
@@ -35,7 +38,12 @@ class User {
             ::chmod(folder.c_str(), 0700);
             environment_.insert(name, QString::fromStdString(folder.string()));
         }
-        environment_.insert("QT_QPA_PLATFORM", "offscreen");
+        if (display.isEmpty()) {
+            environment_.insert("QT_QPA_PLATFORM", "offscreen");
+        } else {
+            environment_.insert("QT_QPA_PLATFORM", "xcb");
+            environment_.insert("DISPLAY", display);
+        }
     }
 
     static QString program() {
@@ -75,6 +83,7 @@ class User {
     }
     std::filesystem::path runtimeFolder() const { return home_ / "XDG_RUNTIME_DIR" / "quorvane"; }
     const QProcessEnvironment& environment() const { return environment_; }
+    void removeVariable(const QString& name) { environment_.remove(name); }
 
   private:
     std::filesystem::path home_;
@@ -119,6 +128,124 @@ TEST(ProgramTest, ASecondStartHandsItsLinkToTheFirstAndEnds) {
     EXPECT_EQ(endWith(first, SIGTERM), 0);
     EXPECT_FALSE(std::filesystem::exists(user.runtimeFolder() / "instance"));
 }
+
+TEST(ProgramTest, AStartWithoutALinkBringsBackTheMenuWindow) {
+    User user;
+    user.defaults().setBoolean(AppSettings::externalCertificateRetrievalDisabledKey, true);
+    QProcess first;
+    ASSERT_NO_FATAL_FAILURE(user.startFirst(first));
+    const std::string menu = "UI requested with mode: menu";
+    ASSERT_TRUE(testsupport::eventually([&] { return user.logged(menu); }, 10s));
+    // The certificate link closes the window; the app keeps running without one.
+    EXPECT_EQ(user.run({"quorvane://certificate"}).first, 0);
+    ASSERT_TRUE(testsupport::eventually([&] { return user.logged("UI closing"); }));
+
+    EXPECT_EQ(user.run({}).first, 0);
+    // Shown by the time the later start ends, not after a delay.
+    const std::string log = user.log();
+    EXPECT_GT(log.rfind(menu), log.find("UI closing")) << log;
+    EXPECT_EQ(endWith(first, SIGTERM), 0);
+}
+
+// The app on an X display with a window manager (Xvfb and openbox), with or without a status area (trayer),
+// driven and looked at with xdotool. Skipped where these programs are not installed.
+class Desktop {
+  public:
+    explicit Desktop(bool withStatusArea) {
+        QStringList programs = {"Xvfb", "openbox", "xdotool"};
+        if (withStatusArea)
+            programs.append("trayer");
+        for (const QString& program : programs) {
+            if (QStandardPaths::findExecutable(program).isEmpty()) {
+                missing_ = program;
+                return;
+            }
+        }
+        server_.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1280x800x24"});
+        if (!server_.waitForStarted(10000) ||
+            !testsupport::eventually([this] { return server_.canReadLine(); }, 20s))
+            return;
+        display_ = ":" + QString::fromUtf8(server_.readLine()).trimmed();
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DISPLAY", display_);
+        environment.insert("HOME", QString::fromStdString(testsupport::makeTempDir("desktop").string()));
+        for (QProcess* process : {&windowManager_, &statusArea_})
+            process->setProcessEnvironment(environment);
+        windowManager_.start("openbox", {});
+        ready_ = testsupport::eventually(
+            [this] {
+                return !xdotool({"search", "--classname", "openbox"}).isEmpty();
+            },
+            20s);
+        if (ready_ && withStatusArea) {
+            statusArea_.start("trayer", {"--edge", "top", "--align", "right"});
+            ready_ = testsupport::eventually(
+                [this] {
+                    return !xdotool({"search", "--classname", "trayer"}).isEmpty();
+                },
+                20s);
+        }
+    }
+    ~Desktop() {
+        for (QProcess* process : {&statusArea_, &windowManager_, &server_}) {
+            process->terminate();
+            process->waitForFinished(5000);
+        }
+    }
+
+    // The program that is missing, if any.
+    const QString& missing() const { return missing_; }
+    bool ready() const { return ready_; }
+    const QString& display() const { return display_; }
+
+    // What xdotool prints, trimmed; empty when it fails.
+    QString xdotool(const QStringList& arguments) const {
+        QProcess process;
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DISPLAY", display_);
+        process.setProcessEnvironment(environment);
+        process.start("xdotool", arguments);
+        if (!process.waitForFinished(10000) || process.exitCode() != 0)
+            return {};
+        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    }
+    QString activeWindowTitle() const { return xdotool({"getactivewindow", "getwindowname"}); }
+    bool windowShown(const QString& title) const {
+        return !xdotool({"search", "--onlyvisible", "--name", "^" + title + "$"}).isEmpty();
+    }
+
+  private:
+    QString missing_;
+    bool ready_ = false;
+    QString display_;
+    QProcess server_, windowManager_, statusArea_;
+};
+
+class DesktopTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(DesktopTest, ALaterStartBringsTheWindowBackTitledAsItsOwn) {
+    Desktop desktop(GetParam());
+    if (!desktop.missing().isEmpty())
+        GTEST_SKIP() << desktop.missing().toStdString() << " is not installed";
+    ASSERT_TRUE(desktop.ready()) << "the X display did not come up";
+    User user(desktop.display());
+    QProcess first;
+    ASSERT_NO_FATAL_FAILURE(user.startFirst(first));
+    EXPECT_EQ(user.logged("No system tray available"), !GetParam());
+    // The title as the window manager gets it: Qt appends the application's display name, if it has one.
+    ASSERT_TRUE(testsupport::eventually([&] { return desktop.activeWindowTitle() == "Quorvane App"; }, 10s))
+        << desktop.activeWindowTitle().toStdString();
+
+    desktop.xdotool({"key", "alt+F4"});  // the window manager closes the window
+    ASSERT_TRUE(testsupport::eventually([&] { return !desktop.windowShown("Quorvane App"); }));
+    EXPECT_EQ(user.run({}).first, 0);
+    EXPECT_TRUE(testsupport::eventually([&] { return desktop.activeWindowTitle() == "Quorvane App"; }))
+        << desktop.activeWindowTitle().toStdString();
+    EXPECT_EQ(endWith(first, SIGTERM), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(StatusArea, DesktopTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "WithATray" : "WithoutATray"; });
 
 TEST(ProgramTest, AFirstStartWithALinkActsOnItAfterLaunching) {
     User user;
@@ -187,6 +314,35 @@ TEST(ProgramTest, MalformedHandOversAreDroppedAndTheAppGoesOn) {
     EXPECT_EQ(user.log().find("Received deeplink quorvane://sign"),
               user.log().rfind("Received deeplink quorvane://sign"));
     EXPECT_EQ(endWith(first, SIGTERM), 0);
+}
+
+// The folder it names is where the running app holds its lock, with or without XDG_RUNTIME_DIR.
+TEST(ProgramTest, NamesTheFolderOfTheLockTheRunningAppHolds) {
+    for (bool withRuntimeVariable : {true, false}) {
+        SCOPED_TRACE(withRuntimeVariable ? "XDG_RUNTIME_DIR set" : "XDG_RUNTIME_DIR unset");
+        // Without the variable a login session's folder would be the user's real one, where an app may run.
+        if (!withRuntimeVariable && std::filesystem::exists("/run/user/" + std::to_string(::geteuid())))
+            continue;
+        User user;
+        if (!withRuntimeVariable)
+            user.removeVariable("XDG_RUNTIME_DIR");
+        QProcess first;
+        ASSERT_NO_FATAL_FAILURE(user.startFirst(first));
+        QProcess query;
+        query.setProcessEnvironment(user.environment());
+        query.start(User::program(), {"--instance-folder"});
+        ASSERT_TRUE(query.waitForFinished(10000));
+        EXPECT_EQ(query.exitCode(), 0);
+        const std::filesystem::path folder = query.readAllStandardOutput().trimmed().toStdString();
+        if (withRuntimeVariable) {
+            EXPECT_EQ(folder, user.runtimeFolder());
+        }
+        std::ifstream lock(folder / "instance.lock");
+        std::string holder;
+        std::getline(lock, holder);
+        EXPECT_EQ(holder, std::to_string(first.processId()));
+        EXPECT_EQ(endWith(first, SIGTERM), 0);
+    }
 }
 
 TEST(ProgramTest, ARuntimeFolderPlantedAsALinkIsRefused) {

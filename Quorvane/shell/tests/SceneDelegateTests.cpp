@@ -2,12 +2,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QKeySequence>
+#include <QMessageBox>
 #include <sstream>
 
 #include "Quorvane/core/AppVersions.h"
 #include "Quorvane/core/AppVersionsFileLocationSelection.h"
 #include "Quorvane/core/HalcyraEnvironmentSelection.h"
+#include "Quorvane/shell/SharedApplicationQt.h"
 #include "ShellTestSupport.h"
 #include "platform/qt/UserDefaults.h"
 #include "platform/testing/TestEnvironment.h"
@@ -56,6 +59,8 @@ TEST_P(ActivationTest, OpensTheMenuWindowOnlyWhenNothingElseCameFirst) {
             rig.delegate->applicationDidBecomeActive();
         } else if (step.starts_with("wait")) {
             rig.scheduler->advance(std::chrono::milliseconds(std::stoi(step.substr(4))));
+        } else if (step == "reopen") {
+            rig.delegate->applicationShouldHandleReopen();
         } else if (step == "link") {
             rig.delegate->openURLs({"quorvane://sign"});
         } else if (step == "menuSettings") {
@@ -91,7 +96,16 @@ INSTANTIATE_TEST_SUITE_P(
         ActivationCase{"LinkBeforeItsActivation", "link activate", {"content sign(overXPC(hash: none))"}},
         ActivationCase{"HiddenButNotClosed", "activate wait500 hide activate", {"content menu"}},
         ActivationCase{
-            "AgainAfterAClose", "activate wait500 close activate", {"content menu", "content menu"}}),
+            "AgainAfterAClose", "activate wait500 close activate", {"content menu", "content menu"}},
+        // A later start of the program shows the window at once, whether the app still counts as active
+        // (no activation) or not; a window on screen keeps its content, a pending menu timer is left to fire.
+        ActivationCase{
+            "ReopenWithoutAnActivation", "activate wait500 close reopen", {"content menu", "content menu"}},
+        ActivationCase{"ReopenThenItsActivation", "reopen activate", {"content menu"}},
+        ActivationCase{"ReopenOverAScreen", "showSettings reopen", {"content settings"}},
+        ActivationCase{"ReopenWithinTheDelay", "activate wait200 reopen", {"content menu"}},
+        ActivationCase{
+            "ReopenWhileHidden", "activate wait500 hide reopen", {"content menu", "content menu"}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(SceneDelegateTest, MenuTimerFiresAtHalfASecondAndOnlyALinkCancelsIt) {
@@ -339,6 +353,23 @@ TEST(StatusMenuTest, AboutShowsTheWindowThenThePanelASecondLater) {
     rig.scheduler->advance(1s);
     EXPECT_EQ(rig.events->list, (Lines{"activate ignoring others", "policy regular",
                                        "activate ignoring others", "about panel"}));
+}
+
+TEST(AboutPanelTest, IsWideEnoughForItsWholeTitleBesideTheFrameButtons) {
+    SharedApplicationQt application;
+    application.orderFrontStandardAboutPanel();
+    QMessageBox* panel = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+            panel = box;
+    }
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->windowTitle(), "About Quorvane");
+    EXPECT_THAT(panel->informativeText().toStdString(), ::testing::StartsWith("Version "));
+    // Without room a window manager shows "About …orvane"; a title bar's button is about two lines square.
+    const QFontMetrics metrics(panel->font());
+    EXPECT_GE(panel->width(), metrics.horizontalAdvance(panel->windowTitle()) + 4 * 2 * metrics.height());
+    panel->close();
 }
 
 // A flow that hears the window close and answers its requester in a task of its own.

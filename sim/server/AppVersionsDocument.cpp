@@ -1,0 +1,20 @@
+#include "AppVersionsDocument.h"
+
+#include <nlohmann/json.hpp>
+
+namespace sim {
+
+void serveAppVersions(httplib::Server& server) {
+    server.Get(appVersionsPath, [](const httplib::Request&, httplib::Response& res) {
+        const nlohmann::ordered_json release = {
+            {"osVersion", {{"min", "0.0.0"}}},
+            {"version", QUORVANE_VERSION},
+            {"links", {{"default", "https://www.quorvane.example/download"}}},
+        };
+        const nlohmann::ordered_json document = {
+            {"platforms", {{"linux", {{"components", {{"quorvane", {{"releases", {release}}}}}}}}}}};
+        res.set_content(document.dump(2), "application/json");
+    });
+}
+
+}  // namespace sim
