@@ -236,7 +236,9 @@ AcrobatHost::~AcrobatHost() {
 
 Stage AcrobatHost::load(const std::filesystem::path& plugin) {
     auto& state = *state_;
-    state.library = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Once loaded, the library stays until the process ends, as with a reader that keeps its plug-ins: a
+    // later host of the same process loads it again through the entry and the setup.
+    state.library = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!state.library) {
         state.record(std::string("dlopen: ") + ::dlerror());
         return state.stage = Stage::notOpened;

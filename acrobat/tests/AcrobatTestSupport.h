@@ -1,11 +1,13 @@
 #pragma once
 // What the plug-in's tests share: where the plug-in is, the app's notifications, a session bus of the test's
 // own, and the desktop's opener as the plug-in in this process finds it.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,16 +31,25 @@ inline std::filesystem::path scaledPluginPath() {
     return testsupport::binaryDir().parent_path() / "lib" / "VexoCertificateHelper-testing.so";
 }
 
-// A bus of the test's own as this process's session bus: the plug-in and the app meet there, and nothing that
-// other tests post reaches them.
-class TestBus {
+// A bus of the test program's own as its session bus, for all of its tests: the plug-in and the app meet
+// there, and nothing that other tests post reaches them. One per process, set up before the first test:
+// libdbus reads the session bus's address once, and the plug-in stays loaded.
+class TestBus : public ::testing::Environment {
   public:
-    bool isUp() const { return bus_.isUp(); }
+    void SetUp() override {
+        bus_ = std::make_unique<testsupport::PrivateBus>();
+        ASSERT_TRUE(bus_->isUp());
+        address_ = std::make_unique<testsupport::ScopedVariable>(
+            "DBUS_SESSION_BUS_ADDRESS", bus_->environment().value("DBUS_SESSION_BUS_ADDRESS").toStdString());
+    }
+    void TearDown() override {
+        address_.reset();
+        bus_.reset();
+    }
 
   private:
-    testsupport::PrivateBus bus_;
-    testsupport::ScopedVariable address_{"DBUS_SESSION_BUS_ADDRESS",
-                                         bus_.environment().value("DBUS_SESSION_BUS_ADDRESS").toStdString()};
+    std::unique_ptr<testsupport::PrivateBus> bus_;
+    std::unique_ptr<testsupport::ScopedVariable> address_;
 };
 
 // The desktop's opener for this process: an xdg-open first on PATH that runs the command with the link.

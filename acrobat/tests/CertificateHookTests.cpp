@@ -8,12 +8,15 @@
 
 #include "acrobat/harness/AcrobatHost.h"
 #include "acrobat/tests/AcrobatTestSupport.h"
+#include "platform/testing/Eventually.h"
 
 namespace {
 
 using namespace acrobathost;
 using namespace acrobattest;
 using namespace std::chrono_literals;
+
+[[maybe_unused]] auto* const bus = ::testing::AddGlobalTestEnvironment(new TestBus);
 
 constexpr double timeScale = 0.05;
 
@@ -32,11 +35,15 @@ std::vector<std::string> lines(const std::filesystem::path& file) {
     return out;
 }
 
-// The scaled plug-in loaded into the test host, on a bus of the test's, its link opened by the stand-in app.
+// The scaled plug-in loaded into the test host, its link opened by the stand-in app.
 struct HookRig {
-    HookRig() {
-        EXPECT_TRUE(bus.isUp());
-        EXPECT_EQ(host.load(scaledPluginPath()), Stage::loaded);
+    HookRig() { EXPECT_EQ(host.load(scaledPluginPath()), Stage::loaded); }
+    // Every stand-in app has posted all it was to post: nothing reaches the next test late.
+    ~HookRig() {
+        auto finished = record;
+        finished += ".finished";
+        EXPECT_TRUE(
+            testsupport::eventually([&] { return lines(finished).size() == lines(record).size(); }, 30s));
     }
     // The app answers each link with the notifications at their times (plug-in seconds).
     void appAnswers(const std::vector<std::pair<std::string, double>>& posts) {
@@ -46,7 +53,6 @@ struct HookRig {
         opener.set(fakeApp(record, at));
     }
 
-    TestBus bus;
     std::filesystem::path record = testsupport::makeTempDir("app") / "links";
     Opener opener{fakeApp(record, {})};
     AcrobatHost host;

@@ -2,7 +2,7 @@
 // link, it notes the link and posts the app's notifications at the given times.
 //   acrobat_test_app --record FILE [--post NAME@MILLISECONDS]... LINK...
 // Each link is appended to FILE on a line of its own; each NAME is posted that many milliseconds after the
-// start, in the order given.
+// start, in the order given; then a line is appended to FILE.finished.
 #include <chrono>
 #include <fstream>
 #include <iostream>
@@ -50,5 +50,6 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    std::ofstream(record + ".finished", std::ios::app) << "finished\n";
     return 0;
 }
