@@ -2,8 +2,7 @@
 
 #include <QVBoxLayout>
 
-#include "Quorvane/auth/CardSelectionView.h"
-#include "Quorvane/auth/SheetPresenter.h"
+#include "Quorvane/auth/AuthenticationSheets.h"
 #include "Quorvane/shell/views/InfoView.h"
 
 SigningView::SigningView(std::shared_ptr<SigningViewModel> model, QWidget* parent)

@@ -20,9 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "Quorvane/auth/ModalSheetContent.h"
-#include "Quorvane/auth/ModalSheetState.h"
-#include "Quorvane/auth/WalletTrackingAwareViewModel.h"
+#include "Quorvane/auth/AuthenticationSheets.h"
 #include "Quorvane/core/AppError.h"
 #include "Quorvane/core/DependencyKeys.h"
 #include "Quorvane/core/Observable.h"

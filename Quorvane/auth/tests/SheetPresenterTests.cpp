@@ -8,7 +8,7 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "Quorvane/auth/ModalSheetContent.h"
+#include "Quorvane/auth/AuthenticationSheets.h"
 #include "Quorvane/auth/PinInputView.h"
 #include "Quorvane/auth/WalletTrackingView.h"
 #include "Quorvane/core/DependencyKeys.h"

@@ -6,9 +6,9 @@
 
 #include <filesystem>
 
-#include "Quorvane/auth/SheetPresenter.h"
 #include "Quorvane/core/ErrorCodeWrap.h"
 #include "Quorvane/shell/views/InfoView.h"
+#include "Quorvane/shell/views/SheetPresenter.h"
 #include "Quorvane/signing/SigningView.h"
 #include "Quorvane/testing/Screenshot.h"
 #include "Quorvane/testing/ViewTestSupport.h"

@@ -9,9 +9,7 @@
 #include <QProgressBar>
 #include <QTest>
 
-#include "Quorvane/auth/CardSelectionView.h"
-#include "Quorvane/auth/PinInputView.h"
-#include "Quorvane/auth/SheetPresenter.h"
+#include "Quorvane/auth/AuthenticationSheets.h"
 #include "Quorvane/shell/views/InfoView.h"
 #include "Quorvane/signing/SigningView.h"
 #include "SigningTestDoubles.h"

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QTest>
 #include <set>
-#include "Quorvane/auth/SheetPresenter.h"
 #include "Quorvane/core/AppSettings.h"
 #include "Quorvane/core/AppVersions.h"
 #include "Quorvane/core/PluginClient.h"
@@ -18,6 +17,7 @@
 #include "Quorvane/shell/AppNavigationView.h"
 #include "Quorvane/shell/MainWindow.h"
 #include "Quorvane/shell/views/InfoView.h"
+#include "Quorvane/shell/views/SheetPresenter.h"
 #include "Quorvane/shell/views/tests/ViewsTestSupport.h"
 #include "cardbridge/PindleClientVexoConnect.h"
 #include "platform/qt/SystemInfo.h"
