@@ -28,7 +28,8 @@ std::shared_ptr<AppNavigationViewModel> AppNavigationViewModel::make(
     MainWindowController& mainWindowController) {
     std::shared_ptr<AppNavigationViewModel> model(
         new AppNavigationViewModel(std::move(mode), scheduler, mainWindowController));
-    scheduler->post([model] { model->start(); });
+    model->screen_ = model->makeScreen(model->navigationTarget_);
+    model->flow_.post(*scheduler, [model] { model->start(); });
     return model;
 }
 
@@ -46,7 +47,83 @@ void AppNavigationViewModel::setNavigationTarget(AppNavigationTarget target) {
     // Targets have no equality: every target is a new screen.
     navigationTarget_ = std::move(target);
     ++navigationTargetRevision_;
+    screen_ = makeScreen(navigationTarget_);
     notify();
+}
+
+template <class Handler>
+auto AppNavigationViewModel::weakly(Handler handler) {
+    return [weak = weak_from_this(), handler](auto&&... arguments) {
+        if (auto self = weak.lock())
+            handler(*self, std::forward<decltype(arguments)>(arguments)...);
+    };
+}
+
+std::function<void()> AppNavigationViewModel::windowCloser() const {
+    return [scheduler = scheduler_, &controller = mainWindowController_] {
+        scheduler->post([&controller] { controller.close(false); });
+    };
+}
+
+AppNavigationViewModel::Screen AppNavigationViewModel::makeScreen(const AppNavigationTarget& target) {
+    using Self = AppNavigationViewModel;
+    return std::visit(
+        Overloaded{
+            [&](const AppNavigationTarget::AccountCreation& creation) -> Screen {
+                auto context = creation.context;
+                return std::make_shared<standin::AccountCreationViewModel>(
+                    context, weakly([context](Self& self, std::optional<AppError> error) {
+                        self.handleAccountCreationCompleted(context, std::move(error));
+                    }),
+                    weakly([context](Self& self) { self.handleAccountCreationCancelled(context); }));
+            },
+            [&](const AppNavigationTarget::AccountInfo& info) -> Screen {
+                return std::make_shared<standin::AccountInfoViewModel>(info.context, info.session);
+            },
+            [&](const AppNavigationTarget::CardSelection& selection) -> Screen {
+                auto sessionIdentifier = selection.sessionIdentifier;
+                return std::make_shared<CardSelectionViewModel>(
+                    selection.cardIdentifier, selection.initialCards,
+                    weakly([sessionIdentifier](Self& self, std::shared_ptr<pindle::Card> card) {
+                        self.handleCardSelected(std::move(card), sessionIdentifier);
+                    }),
+                    scheduler_, windowCloser());
+            },
+            [&](const AppNavigationTarget::CertificateRetrieval& retrieval) -> Screen {
+                return std::make_shared<CertificateRetrievalViewModel>(
+                    retrieval.context, retrieval.mode, weakly([](Self& self, std::optional<AppError> error) {
+                        self.handleCertificateRetrievalCompleted(std::move(error));
+                    }),
+                    scheduler_);
+            },
+            [&](const AppNavigationTarget::Info& info) -> Screen {
+                return std::make_shared<InfoViewModel>(info.message, info.isWaiting, windowCloser(),
+                                                       info.isError, scheduler_);
+            },
+            [&](const AppNavigationTarget::Signing& signing) -> Screen {
+                return std::make_shared<SigningViewModel>(
+                    signing.request, weakly([](Self& self, std::optional<AppError> error) {
+                        self.handleSigningCompleted(std::move(error));
+                    }),
+                    scheduler_, nullptr, windowCloser());
+            },
+            [&](const AppNavigationTarget::LaunchAgentInfo&) -> Screen {
+                return std::make_shared<LaunchAgentServiceInfoViewModel>(
+                    weakly([](Self& self) { self.restart(); }), nullptr, scheduler_, mainWindowController_);
+            },
+            [&](const AppNavigationTarget::MainMenu&) -> Screen {
+                // Showing another mode replaces this model: the choice holds none.
+                return std::make_shared<MenuViewModel>(
+                    [&controller = mainWindowController_](AppOpenMode mode) { controller.show(mode); });
+            },
+            [&](const AppNavigationTarget::MethodSelection&) -> Screen {
+                return makeMethodSelectionViewModel();
+            },
+            [&](const AppNavigationTarget::Settings&) -> Screen {
+                return AppSettingsViewModel::make(weakly([](Self& self) { self.closeWindow(); }), scheduler_);
+            },
+        },
+        target.value);
 }
 
 void AppNavigationViewModel::setCurrentCard(std::shared_ptr<pindle::Card> card) {
@@ -73,8 +150,6 @@ halcyra::LevelOfAssurance AppNavigationViewModel::levelOfAssuranceForNewLogin() 
 // --- Start
 
 void AppNavigationViewModel::start() {
-    if (ended_)
-        return;
     setCurrentSigningReason(mode_.is<AppOpenMode::AccountInfo>()
                                 ? SigningReason::Kind::accountInfoAuthentication
                                 : SigningReason::Kind::certificateRetrievalAuthentication);
@@ -100,21 +175,22 @@ void AppNavigationViewModel::start() {
 }
 
 void AppNavigationViewModel::restart() {
-    scheduler_->post([self = shared_from_this()] { self->start(); });
+    flow_.post(*scheduler_, [self = shared_from_this()] { self->start(); });
 }
 
 // --- Method and card
 
 void AppNavigationViewModel::handleMethodSelectionResult(AuthenticationMethodSelectionResult result) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     if (result.kind == AuthenticationMethodSelectionResult::Kind::failure) {
         showError(*result.error);
         return;
     }
     showInfo("", true, false);
-    scheduler_->post(
-        [self = shared_from_this(), context = *result.context] { self->startAuthentication(context); });
+    flow_.post(*scheduler_, [self = shared_from_this(), context = *result.context] {
+        self->startAuthentication(context);
+    });
 }
 
 QCoro::Task<> AppNavigationViewModel::startAuthentication(AuthenticationContext context) {
@@ -123,8 +199,6 @@ QCoro::Task<> AppNavigationViewModel::startAuthentication(AuthenticationContext 
 
 QCoro::Task<> AppNavigationViewModel::startAuthentication(std::shared_ptr<AppNavigationViewModel> self,
                                                           AuthenticationContext context) {
-    if (self->ended_)
-        co_return;
     if (context.method == halcyra::AuthenticationMethod::wallet) {
         self->walletLevelOfAssurance_ = self->levelOfAssuranceForNewLogin();
         self->setCurrentModalState(ModalState::walletTracking(context.sessionId));
@@ -132,18 +206,14 @@ QCoro::Task<> AppNavigationViewModel::startAuthentication(std::shared_ptr<AppNav
     }
 
     self->showInfo(L("Reading eID cards..."), true, false);
-    auto cards = co_await self->_pindleClient->onlyCurrentCards();
-    if (self->ended_)
-        co_return;
+    auto cards = co_await self->flow_.step(self->_pindleClient->onlyCurrentCards());
     if (cards.size() == 1) {
         self->startValidation(SigningSessionContext::card(context.sessionId, cards.front()));
         co_return;
     }
     if (self->mode_ == AppOpenMode::getCertificate(false)) {
         // Every card present already has what the plug-in asked for: nothing to do.
-        const bool usable = co_await self->_signingSessionDatabase->hasUsableCardSessions();
-        if (self->ended_)
-            co_return;
+        const bool usable = co_await self->flow_.step(self->_signingSessionDatabase->hasUsableCardSessions());
         if (usable) {
             self->closeWindow();
             co_return;
@@ -155,7 +225,7 @@ QCoro::Task<> AppNavigationViewModel::startAuthentication(std::shared_ptr<AppNav
 
 void AppNavigationViewModel::handleCardSelected(std::shared_ptr<pindle::Card> card,
                                                 std::string sessionIdentifier) {
-    if (ended_ || !card)
+    if (flow_.hasEnded() || !card)
         return;
     startValidation(SigningSessionContext::card(std::move(sessionIdentifier), std::move(card)));
 }
@@ -163,21 +233,21 @@ void AppNavigationViewModel::handleCardSelected(std::shared_ptr<pindle::Card> ca
 // --- Validation
 
 void AppNavigationViewModel::startValidation(SigningSessionContext context) {
-    scheduler_->post([self = shared_from_this(), context] { runValidation(self, context); });
+    flow_.post(*scheduler_, [self = shared_from_this(), context] { runValidation(self, context); });
 }
 
 QCoro::Task<> AppNavigationViewModel::runValidation(std::shared_ptr<AppNavigationViewModel> self,
                                                     SigningSessionContext context) {
     std::optional<HalcyraError> failure;
     try {
-        co_await validateAccount(self, context);
+        co_await self->flow_.step(validateAccount(self, context));
     } catch (const HalcyraError& error) {
         failure = error;
     } catch (const std::exception& error) {
         // The server clients fail only with HalcyraError; anything else still ends on a message.
         failure = HalcyraError::otherError(error.what());
     }
-    if (!failure || self->ended_)
+    if (!failure)
         co_return;
     self->setCurrentModalState(std::nullopt);
     self->_signingSessionDatabase->purgeSession(context);
@@ -192,21 +262,17 @@ QCoro::Task<> AppNavigationViewModel::runValidation(std::shared_ptr<AppNavigatio
 
 QCoro::Task<> AppNavigationViewModel::validateAccount(std::shared_ptr<AppNavigationViewModel> self,
                                                       SigningSessionContext context) {
-    if (self->ended_)
-        co_return;
     self->showInfo(L("Validating account status..."), true, false);
     auto store = self->_signingSessionDatabase.get();
     if (auto session = store->activeSession(context, false)) {
-        co_await checkAccountStatus(self, context, *session);
+        co_await self->flow_.step(checkAccountStatus(self, context, *session));
         co_return;
     }
 
     self->setCurrentCard(context.card());
     auto events = self->_quorvaneAPI->runAuthentication(context, self->mode_.is<AppOpenMode::AccountInfo>());
     auto logger = self->_logger.get();
-    while (auto event = co_await events.next()) {
-        if (self->ended_)
-            co_return;
+    while (auto event = co_await self->flow_.step(events.next())) {
         switch (event->kind) {
             case AuthenticateFlowEvent::Kind::signingEvent: {
                 const auto& cardEvent = *event->cardSigningEvent;
@@ -235,28 +301,21 @@ QCoro::Task<> AppNavigationViewModel::validateAccount(std::shared_ptr<AppNavigat
                 throw *event->halcyraError;
             case AuthenticateFlowEvent::Kind::completed:
                 self->setCurrentModalState(std::nullopt);
-                co_await checkAccountStatus(self, context, *event->session);
-                if (self->ended_)
-                    co_return;
+                co_await self->flow_.step(checkAccountStatus(self, context, *event->session));
                 break;
             case AuthenticateFlowEvent::Kind::ongoing:
                 self->setCurrentModalState(std::nullopt);
                 break;
         }
     }
-    if (!self->ended_)
-        self->setCurrentCard(nullptr);
+    self->setCurrentCard(nullptr);
 }
 
 QCoro::Task<> AppNavigationViewModel::checkAccountStatus(std::shared_ptr<AppNavigationViewModel> self,
                                                          SigningSessionContext context,
                                                          SigningSession session) {
-    if (self->ended_)
-        co_return;
-    const auto details =
-        co_await self->_remoteSigningAPIClient->getAccountStatus(session.orchestratorSessionId);
-    if (self->ended_)
-        co_return;
+    const auto details = co_await self->flow_.step(
+        self->_remoteSigningAPIClient->getAccountStatus(session.orchestratorSessionId));
     auto settings = self->_appSettings.get();
     auto store = self->_signingSessionDatabase.get();
 
@@ -283,10 +342,8 @@ QCoro::Task<> AppNavigationViewModel::checkAccountStatus(std::shared_ptr<AppNavi
     if (settings->hasOnboardedAtLeastOnce() && context.kind() == SigningSessionContext::Kind::wallet) {
         // The earlier login was of substantial assurance, too weak to create an account: log in again at
         // high.
-        auto response = co_await self->_authenticateAPIClient->getAuthenticationMethods(
-            store->clientData(), halcyra::LevelOfAssurance::high);
-        if (self->ended_)
-            co_return;
+        auto response = co_await self->flow_.step(self->_authenticateAPIClient->getAuthenticationMethods(
+            store->clientData(), halcyra::LevelOfAssurance::high));
         settings->setHasOnboardedAtLeastOnce(false);
         self->setCurrentSigningReason(SigningReason::Kind::accountCreationAuthentication);
         self->walletLevelOfAssurance_ = halcyra::LevelOfAssurance::high;
@@ -302,7 +359,7 @@ QCoro::Task<> AppNavigationViewModel::checkAccountStatus(std::shared_ptr<AppNavi
 // --- Sheets
 
 void AppNavigationViewModel::handlePinInputEnded(bool timedOut) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     setCurrentModalState(std::nullopt);
     if (!timedOut) {
@@ -319,7 +376,7 @@ void AppNavigationViewModel::handlePinInputEnded(bool timedOut) {
 }
 
 void AppNavigationViewModel::handleWalletTrackingResult(WalletTrackingResult result) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     setCurrentModalState(std::nullopt);
     if (result.kind == WalletTrackingResult::Kind::success)
@@ -329,14 +386,14 @@ void AppNavigationViewModel::handleWalletTrackingResult(WalletTrackingResult res
 }
 
 void AppNavigationViewModel::walletQrCodeScanned() {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     // The wallet is in use for a new login: the session it had is gone with it.
     _signingSessionDatabase->purgeSession(SigningSessionContext::wallet("", ""));
 }
 
 void AppNavigationViewModel::handleWalletTrackingCancellation() {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     setCurrentModalState(std::nullopt);
     closeWindow();
@@ -359,7 +416,7 @@ QCoro::Task<WalletTrackingIdentifiers> AppNavigationViewModel::refreshWalletSess
 
 void AppNavigationViewModel::handleAccountCreationCompleted(SigningSessionContext context,
                                                             std::optional<AppError> error) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     if (error) {
         _signingSessionDatabase->purgeSession(context);
@@ -379,14 +436,14 @@ void AppNavigationViewModel::handleAccountCreationCompleted(SigningSessionContex
 }
 
 void AppNavigationViewModel::handleAccountCreationCancelled(SigningSessionContext context) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     _signingSessionDatabase->purgeSession(context);
     closeWindow();
 }
 
 void AppNavigationViewModel::handleSigningCompleted(std::optional<AppError> error) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     if (error)
         showError(*error);
@@ -395,7 +452,7 @@ void AppNavigationViewModel::handleSigningCompleted(std::optional<AppError> erro
 }
 
 void AppNavigationViewModel::handleCertificateRetrievalCompleted(std::optional<AppError> error) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     if (!error) {
         closeWindow();
@@ -419,14 +476,12 @@ AppNavigationViewModel::makeMethodSelectionViewModel() {
     } else if (mode_.is<AppOpenMode::AccountInfo>()) {
         title = L("Account information");
     }
-    std::weak_ptr<AppNavigationViewModel> weak = weak_from_this();
     return std::make_shared<AuthenticationMethodSelectionViewModel>(
         std::move(title), std::move(doneButtonText), validateAuthenticatedAccounts,
-        [weak](AuthenticationMethodSelectionResult result) {
-            if (auto self = weak.lock())
-                self->handleMethodSelectionResult(std::move(result));
-        },
-        scheduler_);
+        weakly([](AppNavigationViewModel& self, AuthenticationMethodSelectionResult result) {
+            self.handleMethodSelectionResult(std::move(result));
+        }),
+        scheduler_, windowCloser());
 }
 
 // --- Window
@@ -434,15 +489,17 @@ AppNavigationViewModel::makeMethodSelectionViewModel() {
 void AppNavigationViewModel::closeWindow() {
     // By the time the close runs the window may show another navigation: this one's close is then stale.
     scheduler_->post([weak = weak_from_this(), &controller = mainWindowController_] {
-        if (auto self = weak.lock(); self && !self->ended_)
+        if (auto self = weak.lock(); self && !self->flow_.hasEnded())
             controller.close(false);
     });
 }
 
 void AppNavigationViewModel::end() {
-    if (ended_)
+    if (!flow_.end())
         return;
-    ended_ = true;
+    // The screen's model goes with its widget: a page watching on (the launch-agent page) would act for a
+    // window that has moved on.
+    screen_ = Screen{};
     // A card left waiting for a PIN that no sheet asks for any more would hold the reader until its own
     // time limit.
     if (currentCard_ && currentModalState() && currentModalState()->pinInputEvent())

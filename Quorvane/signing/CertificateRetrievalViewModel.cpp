@@ -1,8 +1,5 @@
 #include "CertificateRetrievalViewModel.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-
 #include "Quorvane/core/DependencyKeys.h"
 #include "Quorvane/core/ErrorCodeWrap.h"
 #include "Quorvane/core/SigningSessionDatabaseClient.h"
@@ -13,13 +10,15 @@ using halcyra::HalcyraError;
 
 CertificateRetrievalViewModel::CertificateRetrievalViewModel(SigningSessionContext context,
                                                              CertificateRetrievalMode mode,
-                                                             Completion completed)
+                                                             Completion completed,
+                                                             std::shared_ptr<platform::Scheduler> scheduler)
     : context_(std::move(context)),
       mode_(mode),
       completed_(std::move(completed)),
       logger_(Dependency<LoggerClientKey>().get()),
       remoteSigningAPIClient_(Dependency<RemoteSigningAPIClientKey>().get()),
-      signingSessionDatabase_(Dependency<SigningSessionDatabaseKey>().get()) {}
+      signingSessionDatabase_(Dependency<SigningSessionDatabaseKey>().get()),
+      scheduler_(std::move(scheduler)) {}
 
 void CertificateRetrievalViewModel::start() {
     if (started_)
@@ -42,8 +41,7 @@ void CertificateRetrievalViewModel::run() {
     }
     // A task of its own, after what is already queued: the caller returns (and the progress page shows)
     // first.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [self = shared_from_this()] { retrieve(self); }, Qt::QueuedConnection);
+    flow_.post(*scheduler_, [self = shared_from_this()] { retrieve(self); });
 }
 
 QCoro::Task<> CertificateRetrievalViewModel::retrieve(std::shared_ptr<CertificateRetrievalViewModel> self) {
@@ -58,15 +56,14 @@ QCoro::Task<> CertificateRetrievalViewModel::retrieve(std::shared_ptr<Certificat
     std::optional<halcyra::SigningInfoDetails> details;
     std::optional<HalcyraError> failure;
     try {
-        details = co_await self->remoteSigningAPIClient_->getSignatureInfo(session->orchestratorSessionId);
+        details = co_await self->flow_.step(
+            self->remoteSigningAPIClient_->getSignatureInfo(session->orchestratorSessionId));
     } catch (const HalcyraError& error) {
         failure = error;
     } catch (const std::exception& error) {
         // Not expected of the client; the owner must still hear of the end.
         failure = HalcyraError::otherError(error.what());
     }
-    if (self->ended_)
-        co_return;
     if (failure) {
         self->logger_->error("Could not retrieve certificate: " + failure->errorDescription());
         auto message = ErrorCodeWrap::message(*failure);
@@ -98,9 +95,8 @@ QCoro::Task<> CertificateRetrievalViewModel::retrieve(std::shared_ptr<Certificat
 }
 
 void CertificateRetrievalViewModel::completed(std::optional<AppError> error) {
-    if (ended_)
+    if (!flow_.end())
         return;
-    ended_ = true;
     // The owner may release the model: call a copy, and touch nothing afterwards.
     auto completion = completed_;
     if (completion)

@@ -5,8 +5,7 @@
 #include <string>
 #include <variant>
 
-#include "Quorvane/auth/ModalSheetContent.h"
-#include "Quorvane/auth/WalletTrackingAwareModalState.h"
+#include "Quorvane/auth/AuthenticationSheets.h"
 #include "cardbridge/Card.h"
 
 struct SigningViewModalState : PinInputAwareModalState, WalletTrackingAwareModalState {

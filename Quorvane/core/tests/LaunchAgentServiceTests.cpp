@@ -1,18 +1,14 @@
-// The launch-agent service (registration by status, re-registration, failures logged) and the page model's
-// status watch in virtual time, plus runs on the real registry: the live event loop's watch, and the relay
-// that re-registering restarts.
+// The launch-agent service: registration by status, re-registration, failures logged, and runs on the real
+// registry, with the relay that re-registering restarts.
 #include <gtest/gtest.h>
 
 #include <openssl/ec.h>
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <fstream>
 #include <stdexcept>
 
-#include "Quorvane/core/LaunchAgentServiceInfoViewModel.h"
 #include "Quorvane/core/LaunchAgentServiceLive.h"
+#include "Quorvane/testing/LaunchAgentRegistry.h"
 #include "platform/UserFolders.h"
-#include "platform/VirtualScheduler.h"
 #include "platform/Workspace.h"
 #include "platform/testing/TestEnvironment.h"
 #include "relay/testing/RelayTestSupport.h"
@@ -23,7 +19,7 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-const std::string plist = "com.tovik.kelv-pc-signing-macos.brokel.plist";
+const std::string plist = testsupport::LaunchAgentRegistry::plist;
 
 // An agent whose status the test sets; it records what the service asks of it.
 struct FakeAgentState {
@@ -66,23 +62,6 @@ struct FakeRig {
                                        state->lookups.push_back(name);
                                        return std::make_unique<FakeAgent>(state);
                                    }};
-};
-
-// The real registry of platform::LaunchAgent in a folder of its own.
-struct RegistryRig {
-    std::filesystem::path root = testsupport::makeTempDir("agents");
-    std::filesystem::path definitions = root / "LaunchAgents";
-    std::filesystem::path registry = root / "config" / "quorvane" / "launch-agents.json";
-    LogCapture log;
-    LaunchAgentServiceLive service{std::make_shared<LoggerClient>("ui"),
-                                   LaunchAgentServiceLive::registryLookup(definitions, registry)};
-
-    void writeDefinition() {
-        std::filesystem::create_directories(definitions);
-        std::ofstream(definitions / plist) << R"({"Label":"com.tovik.kelv-pc-signing-macos.brokel",
-            "Program":"brokel","MachServices":{"com.tovik.kelv-pc-signing-macos.brokel":true}})";
-    }
-    platform::LaunchAgent agent() const { return platform::LaunchAgent(plist, definitions, registry); }
 };
 
 }  // namespace
@@ -183,7 +162,7 @@ TEST(LaunchAgentServiceTest, UnregisteringSwitchesTheAgentOffAndLogsAFailure) {
 }
 
 TEST(LaunchAgentServiceTest, RegistersInTheRealRegistry) {
-    RegistryRig rig;
+    testsupport::LaunchAgentRegistry rig;
     rig.writeDefinition();
     EXPECT_FALSE(rig.service.isServiceEnabled());
     rig.service.registerService();
@@ -259,7 +238,7 @@ TEST(LaunchAgentServiceTest, ReregisteringRestartsTheRunningRelay) {
 TEST(LaunchAgentServiceTest, RealRegistryFailuresAreLogged) {
     {
         SCOPED_TRACE("no definition");
-        RegistryRig rig;
+        testsupport::LaunchAgentRegistry rig;
         rig.service.registerService();
         rig.service.reregisterService();
         EXPECT_EQ(rig.log.messages(),
@@ -269,7 +248,7 @@ TEST(LaunchAgentServiceTest, RealRegistryFailuresAreLogged) {
     }
     {
         SCOPED_TRACE("registry cannot be written");
-        RegistryRig rig;
+        testsupport::LaunchAgentRegistry rig;
         rig.writeDefinition();
         std::filesystem::create_directories(rig.registry.parent_path().parent_path());
         std::ofstream(rig.registry.parent_path()) << "a file where the registry's folder belongs";
@@ -302,300 +281,4 @@ TEST(LaunchAgentServiceTest, SettingsPageIsTheRegistryFile) {
         return url;
     };
     EXPECT_EQ(workspace.openedURLs(), (Lines{encoded(registry.parent_path()), encoded(registry)}));
-}
-
-namespace {
-
-class FakeService : public LaunchAgentService {
-  public:
-    bool isServiceEnabled() const override {
-        ++statusReads;
-        return enabled;
-    }
-    void registerService() override {}
-    void reregisterService() override {}
-    void unregisterService() override {}
-
-    bool enabled = false;
-    mutable int statusReads = 0;
-};
-
-// What happens to the window and the application, in order, with the continuation among them.
-struct Events {
-    Lines list;
-};
-
-class FakeWindow : public MainWindowController::Window {
-  public:
-    explicit FakeWindow(std::shared_ptr<Events> events) : events_(std::move(events)) {}
-    void makeKeyAndOrderFront() override { events_->list.push_back("window to front"); }
-    bool isVisible() const override { return true; }
-    void setContent(const AppOpenMode&) override {}
-    void close() override {}
-
-  private:
-    std::shared_ptr<Events> events_;
-};
-
-class FakeApplication : public MainWindowController::Application {
-  public:
-    explicit FakeApplication(std::shared_ptr<Events> events) : events_(std::move(events)) {}
-    void setActivationPolicy(MainWindowController::ActivationPolicy policy) override {
-        events_->list.push_back(policy == MainWindowController::ActivationPolicy::regular ? "regular"
-                                                                                          : "accessory");
-    }
-    void activate(bool ignoringOtherApps) override {
-        events_->list.push_back(ignoringOtherApps ? "activate ignoring others" : "activate");
-    }
-
-  private:
-    std::shared_ptr<Events> events_;
-};
-
-struct PageRig {
-    std::shared_ptr<platform::VirtualScheduler> scheduler = std::make_shared<platform::VirtualScheduler>();
-    std::shared_ptr<FakeService> service = std::make_shared<FakeService>();
-    std::shared_ptr<Events> events = std::make_shared<Events>();
-    MainWindowController controller;
-    std::shared_ptr<LaunchAgentServiceInfoViewModel> model;
-    int continuations = 0;
-    int notifications = 0;
-    Observable::Subscription subscription;
-
-    explicit PageRig(bool withWindow = true) {
-        if (withWindow) {
-            controller.window = std::make_shared<FakeWindow>(events);
-            controller.application = std::make_shared<FakeApplication>(events);
-        }
-    }
-    void makeModel() {
-        model = std::make_shared<LaunchAgentServiceInfoViewModel>(
-            [this] {
-                ++continuations;
-                events->list.push_back("continue");
-            },
-            service, scheduler, controller);
-        subscription = model->subscribe([this] { ++notifications; });
-    }
-};
-
-}  // namespace
-
-TEST(LaunchAgentPageTest, ContinuesOnceWithinASecondOfEnablingAndStopsWatching) {
-    PageRig rig;
-    rig.makeModel();
-    EXPECT_FALSE(rig.model->isLaunchAgentEnabled());
-    ASSERT_TRUE(rig.model->monitoringTimer());
-
-    rig.scheduler->advance(3s);
-    EXPECT_EQ(rig.service->statusReads, 3);
-    EXPECT_EQ(rig.continuations, 0);
-    EXPECT_EQ(rig.notifications, 0);  // unchanged status tells nobody
-
-    rig.scheduler->advance(500ms);
-    rig.service->enabled = true;
-    rig.scheduler->advance(500ms);
-    EXPECT_TRUE(rig.model->isLaunchAgentEnabled());
-    EXPECT_EQ(rig.events->list,
-              (Lines{"window to front", "regular", "activate ignoring others", "continue"}));
-    EXPECT_EQ(rig.notifications, 2);  // the status, then the stopped watch
-    EXPECT_FALSE(rig.model->monitoringTimer());
-    EXPECT_EQ(rig.scheduler->activeTimerCount(), 0u);
-
-    // Switching the agent off and on again while the page lives continues no second time.
-    rig.service->enabled = false;
-    rig.scheduler->advance(2s);
-    rig.service->enabled = true;
-    rig.scheduler->advance(2s);
-    EXPECT_EQ(rig.continuations, 1);
-    EXPECT_EQ(rig.service->statusReads, 4);
-}
-
-TEST(LaunchAgentPageTest, FirstCheckIsOneSecondAfterMaking) {
-    PageRig rig;
-    rig.service->enabled = true;
-    rig.makeModel();
-    rig.scheduler->advance(999ms);
-    EXPECT_EQ(rig.service->statusReads, 0);
-    EXPECT_FALSE(rig.model->isLaunchAgentEnabled());
-    rig.scheduler->advance(1ms);
-    EXPECT_TRUE(rig.model->isLaunchAgentEnabled());
-    EXPECT_EQ(rig.continuations, 1);
-}
-
-TEST(LaunchAgentPageTest, ContinuesWithoutAWindow) {
-    PageRig rig(false);
-    rig.makeModel();
-    rig.service->enabled = true;
-    rig.scheduler->advance(1s);
-    EXPECT_EQ(rig.events->list, Lines{"continue"});
-    EXPECT_EQ(rig.scheduler->activeTimerCount(), 0u);
-}
-
-TEST(LaunchAgentPageTest, ContinueStopsTheWatchAndContinues) {
-    PageRig rig;
-    rig.makeModel();
-    auto timer = rig.model->monitoringTimer();
-    rig.model->continueTapped();
-    EXPECT_EQ(rig.continuations, 1);
-    EXPECT_FALSE(rig.model->monitoringTimer());
-    EXPECT_FALSE(timer->isValid());
-    EXPECT_EQ(rig.notifications, 1);
-    rig.service->enabled = true;
-    rig.scheduler->advance(3s);
-    EXPECT_EQ(rig.service->statusReads, 0);
-    EXPECT_EQ(rig.continuations, 1);
-
-    // "Continue" after the automatic continuation goes on again: the user asked for it.
-    PageRig enabled;
-    enabled.service->enabled = true;
-    enabled.makeModel();
-    enabled.scheduler->advance(1s);
-    enabled.model->continueTapped();
-    EXPECT_EQ(enabled.continuations, 2);
-}
-
-TEST(LaunchAgentPageTest, WatchStopsWhenTheModelGoesAway) {
-    PageRig rig;
-    rig.makeModel();
-    rig.scheduler->advance(1s);
-    auto timer = rig.model->monitoringTimer();
-    rig.subscription.cancel();
-    rig.model.reset();
-    EXPECT_FALSE(timer->isValid());
-    EXPECT_EQ(rig.scheduler->activeTimerCount(), 0u);
-    rig.service->enabled = true;
-    rig.scheduler->advance(5s);
-    EXPECT_EQ(rig.service->statusReads, 1);
-    EXPECT_EQ(rig.continuations, 0);
-}
-
-TEST(LaunchAgentPageTest, ContinuationMayReleaseThePage) {
-    // The navigation replaces the page while the continuation runs, from the timer and from the button.
-    for (bool fromTimer : {true, false}) {
-        SCOPED_TRACE(fromTimer ? "timer" : "button");
-        auto scheduler = std::make_shared<platform::VirtualScheduler>();
-        auto service = std::make_shared<FakeService>();
-        service->enabled = true;
-        MainWindowController controller;
-        std::shared_ptr<LaunchAgentServiceInfoViewModel> model;
-        int continuations = 0;
-        model = std::make_shared<LaunchAgentServiceInfoViewModel>(
-            [&] {
-                model.reset();
-                ++continuations;  // the closure still runs after its model is gone
-            },
-            service, scheduler, controller);
-        if (fromTimer)
-            scheduler->advance(1s);
-        else
-            model->continueTapped();
-        EXPECT_FALSE(model);
-        EXPECT_EQ(continuations, 1);
-        EXPECT_EQ(scheduler->activeTimerCount(), 0u);
-        scheduler->advance(3s);
-        EXPECT_EQ(continuations, 1);
-    }
-}
-
-TEST(LaunchAgentPageTest, ASubscriberMayReleaseThePageWhenTold) {
-    // A subscriber lets the page go on the first change it is told of: the status, or the stopped watch.
-    for (bool fromTimer : {true, false}) {
-        SCOPED_TRACE(fromTimer ? "timer" : "button");
-        PageRig rig;
-        rig.service->enabled = true;
-        rig.makeModel();
-        rig.subscription = rig.model->subscribe([&rig] {
-            rig.subscription.cancel();
-            rig.model.reset();
-        });
-        if (fromTimer)
-            rig.scheduler->advance(1s);
-        else
-            rig.model->continueTapped();
-        EXPECT_FALSE(rig.model);
-        EXPECT_EQ(rig.scheduler->activeTimerCount(), 0u);
-        // The user went on with the button; a page let go on its status change leaves the rest to whoever
-        // let it go.
-        EXPECT_EQ(rig.continuations, fromTimer ? 0 : 1);
-        rig.scheduler->advance(3s);
-        EXPECT_EQ(rig.continuations, fromTimer ? 0 : 1);
-    }
-}
-
-TEST(LaunchAgentPageTest, WithoutAServiceOfItsOwnEachCheckAsksTheAppsServiceOfTheMoment) {
-    DependencyValues::shared().reset();
-    auto first = std::make_shared<FakeService>();
-    Dependency<LaunchAgentServiceKey>().set(first);
-    auto scheduler = std::make_shared<platform::VirtualScheduler>();
-    MainWindowController controller;
-    int continuations = 0;
-    auto model = std::make_shared<LaunchAgentServiceInfoViewModel>([&] { ++continuations; }, nullptr,
-                                                                   scheduler, controller);
-    scheduler->advance(1s);
-    EXPECT_EQ(first->statusReads, 1);
-
-    auto second = std::make_shared<FakeService>();
-    second->enabled = true;
-    Dependency<LaunchAgentServiceKey>().set(second);
-    scheduler->advance(1s);
-    EXPECT_EQ(first->statusReads, 1);
-    EXPECT_EQ(second->statusReads, 1);
-    EXPECT_TRUE(model->isLaunchAgentEnabled());
-    EXPECT_EQ(continuations, 1);
-    model.reset();
-    DependencyValues::shared().reset();
-}
-
-namespace {
-
-// Runs the event loop until the condition holds; false when it still does not after the deadline (a hang
-// guard, not a measurement).
-template <class Condition>
-bool runUntil(Condition condition, std::chrono::milliseconds limit = 10s) {
-    QDeadlineTimer deadline(limit);
-    QEventLoop loop;
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        loop.processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
-
-}  // namespace
-
-TEST(LaunchAgentPageTest, ContinuesWhenTheUserRegistersTheAgentInTheRegistry) {
-    // The live service on a real registry, counted, and the live event loop's timer.
-    struct CountingService : LaunchAgentService {
-        explicit CountingService(std::shared_ptr<LaunchAgentService> live) : live(std::move(live)) {}
-        bool isServiceEnabled() const override {
-            ++reads;
-            return live->isServiceEnabled();
-        }
-        void registerService() override { live->registerService(); }
-        void reregisterService() override { live->reregisterService(); }
-        void unregisterService() override { live->unregisterService(); }
-        std::shared_ptr<LaunchAgentService> live;
-        mutable int reads = 0;
-    };
-    RegistryRig registry;
-    registry.writeDefinition();
-    auto service = std::make_shared<CountingService>(std::make_shared<LaunchAgentServiceLive>(
-        std::make_shared<LoggerClient>("ui"),
-        LaunchAgentServiceLive::registryLookup(registry.definitions, registry.registry)));
-    MainWindowController controller;
-    auto events = std::make_shared<Events>();
-    controller.window = std::make_shared<FakeWindow>(events);
-    int continuations = 0;
-    auto model = std::make_shared<LaunchAgentServiceInfoViewModel>([&] { ++continuations; }, service,
-                                                                   platform::Scheduler::live(), controller);
-    ASSERT_TRUE(runUntil([&] { return service->reads >= 1; }));
-    EXPECT_FALSE(model->isLaunchAgentEnabled());
-
-    registry.agent().registerAgent();  // the user's toggle
-    ASSERT_TRUE(runUntil([&] { return continuations > 0; }));
-    EXPECT_TRUE(model->isLaunchAgentEnabled());
-    EXPECT_FALSE(model->monitoringTimer());
-    EXPECT_EQ(events->list, Lines{"window to front"});
 }

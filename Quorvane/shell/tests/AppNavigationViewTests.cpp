@@ -1,6 +1,6 @@
-// The navigation view in the real main window: the screen it builds for each target and where each screen's
-// completion leads, the info page's OK, the main menu's replacement of the whole navigation, and the PIN
-// sheet over the window with its ends by Esc and by the window closing.
+// The navigation view in the real main window: the screen it shows for each target's model and where each
+// screen's completion leads, the info page's OK, the main menu's replacement of the whole navigation, and the
+// PIN sheet over the window with its ends by Esc and by the window closing.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -13,13 +13,13 @@
 #include "NavigationTestSupport.h"
 #include "Quorvane/auth/CardSelectionView.h"
 #include "Quorvane/auth/PinInputView.h"
-#include "Quorvane/auth/SheetPresenter.h"
 #include "Quorvane/shell/AppNavigationView.h"
 #include "Quorvane/shell/views/AppSettingsView.h"
 #include "Quorvane/shell/views/InfoView.h"
 #include "Quorvane/shell/views/LaunchAgentServiceInfoView.h"
 #include "Quorvane/shell/views/MenuButtonView.h"
 #include "Quorvane/shell/views/MenuView.h"
+#include "Quorvane/shell/views/SheetPresenter.h"
 #include "Quorvane/shell/views/StyledButton.h"
 #include "Quorvane/signing/CertificateRetrievalView.h"
 #include "Quorvane/signing/SigningView.h"
@@ -110,7 +110,7 @@ TEST(AppNavigationViewTest, TheFlowsScreensReportBackToTheNavigation) {
     };
     auto deletedAccount = [](NavigationRig& rig, AppNavigationViewModel& model) {
         rig.store->storedSession = session(wallet, "server-1");
-        rig.remote->status.status = halcyra::AccountStatus::deleted;
+        rig.remote->accountStatus.status = halcyra::AccountStatus::deleted;
         model.handleWalletTrackingResult(WalletTrackingResult::success("auth-1", "poll-1"));
     };
     const std::vector<Case> cases = {
@@ -232,7 +232,7 @@ TEST(AppNavigationViewTest, NoCardPresentStillGivesTheCardSelectionScreen) {
 struct PinSheetRig {
     PinSheetRig() : window(show(rig, AppOpenMode::getCertificate(true))) {
         rig.facade->keepOpen = true;
-        rig.facade->script = {
+        rig.facade->script = std::vector{
             AuthenticateFlowEvent::signingEvent(CardSigningEvent::pinRequested([](const std::string&) {}))};
         navigation(window)->model()->handleCardSelected(card("card-1", rig.log), "auth-1");
         rig.settle();

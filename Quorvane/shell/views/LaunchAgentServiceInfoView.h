@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "Quorvane/core/LaunchAgentServiceInfoViewModel.h"
+#include "Quorvane/shell/views/LaunchAgentServiceInfoViewModel.h"
 
 class QLabel;
 class Sheet;

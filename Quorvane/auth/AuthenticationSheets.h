@@ -1,19 +1,25 @@
 #pragma once
-// The PIN and wallet sheets of the three models that authenticate or sign with a card or the wallet (the
-// navigation, signing and account-creation models): a new PIN or wallet model for each presentation, its
-// callbacks wired back into the owner (held weakly: once the owner is gone they do nothing) and into the
-// owner's card.
+// What the authentication flow offers the other flows (signing, account), and all they may use of it: the PIN
+// and wallet sheets of a model that authenticates or signs with a card or the wallet, the interfaces such a
+// model and its sheet state implement to show them ("aware" of the PIN and of the wallet), and the card
+// selection. Everything else in this folder is the authentication flow's own.
+//
+// Each presentation gets a new PIN or wallet model, its callbacks wired back into the owner (held weakly:
+// once the owner is gone they do nothing) and into the owner's card.
 #include <memory>
 #include <optional>
 
+#include "Quorvane/auth/CardSelectionView.h"
+#include "Quorvane/auth/CardSelectionViewModel.h"
 #include "Quorvane/auth/PinInputView.h"
 #include "Quorvane/auth/PinInputViewModel.h"
-#include "Quorvane/auth/SheetPresenter.h"
 #include "Quorvane/auth/WalletTrackingAwareModalState.h"
 #include "Quorvane/auth/WalletTrackingAwareViewModel.h"
 #include "Quorvane/auth/WalletTrackingView.h"
 #include "Quorvane/auth/WalletTrackingViewModel.h"
 #include "Quorvane/core/SigningReason.h"
+#include "Quorvane/shell/views/ModalSheetState.h"
+#include "Quorvane/shell/views/SheetPresenter.h"
 #include "cardbridge/Card.h"
 #include "platform/Scheduler.h"
 

@@ -1,4 +1,4 @@
-#include "Quorvane/core/LaunchAgentServiceInfoViewModel.h"
+#include "Quorvane/shell/views/LaunchAgentServiceInfoViewModel.h"
 
 LaunchAgentServiceInfoViewModel::LaunchAgentServiceInfoViewModel(
     std::function<void()> launchAgentEnabled, std::shared_ptr<LaunchAgentService> launchAgentService,

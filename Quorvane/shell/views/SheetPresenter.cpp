@@ -1,4 +1,4 @@
-#include "Quorvane/auth/SheetPresenter.h"
+#include "Quorvane/shell/views/SheetPresenter.h"
 
 #include <QEvent>
 #include <QWidget>

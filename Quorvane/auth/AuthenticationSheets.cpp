@@ -1,4 +1,4 @@
-#include "Quorvane/auth/ModalSheetContent.h"
+#include "Quorvane/auth/AuthenticationSheets.h"
 
 #include <QPointer>
 

@@ -17,7 +17,7 @@
 #include <memory>
 #include <optional>
 
-#include "Quorvane/auth/ModalSheetState.h"
+#include "Quorvane/shell/views/ModalSheetState.h"
 #include "Quorvane/shell/views/Sheet.h"
 
 class SheetPresenter : public QObject {

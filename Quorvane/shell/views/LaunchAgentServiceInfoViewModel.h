@@ -6,10 +6,10 @@
 #include <functional>
 #include <memory>
 
-#include "DependencyKeys.h"
-#include "LaunchAgentService.h"
-#include "MainWindowController.h"
-#include "Observable.h"
+#include "Quorvane/core/DependencyKeys.h"
+#include "Quorvane/core/LaunchAgentService.h"
+#include "Quorvane/core/MainWindowController.h"
+#include "Quorvane/core/Observable.h"
 #include "platform/Scheduler.h"
 
 class LaunchAgentServiceInfoViewModel : public Observable {
