@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -35,7 +36,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using platform::json::Json;
 using relaytest::ProgramResult;
 using relaytest::readFile;
 using relaytest::runProgram;
@@ -157,15 +157,22 @@ const std::filesystem::path& debianPackage() {
 }
 
 // An empty root with dpkg's database, where dpkg installs as on a machine of its own. The database starts as
-// this machine's list of installed packages, so that dpkg holds the package's dependencies against what this
-// machine has; it does not know their triggers, so that nothing runs inside the empty root.
+// this machine's list of installed packages (without this package, should the machine have it), so that dpkg
+// holds the package's dependencies against what this machine has; it does not know their triggers, so that
+// nothing runs inside the empty root.
 class DpkgRoot {
   public:
     DpkgRoot() : root_(testsupport::makeTempDir("root")) {
         const auto database = root_ / "var" / "lib" / "dpkg";
         for (const char* folder : {"info", "updates", "triggers"})
             std::filesystem::create_directories(database / folder);
-        std::filesystem::copy_file("/var/lib/dpkg/status", database / "status");
+        std::ofstream status(database / "status");
+        const std::string installed = readFile("/var/lib/dpkg/status");
+        for (std::size_t at = 0, end; at < installed.size(); at = end) {
+            end = std::min(installed.find("\n\n", at), installed.size() - 2) + 2;
+            if (!installed.substr(at, end - at).starts_with("Package: quorvane\n"))
+                status << installed.substr(at, end - at);
+        }
         std::ofstream(database / "available");
     }
 
@@ -230,9 +237,8 @@ class PackageInstallation : public Installation {
             "mount -t overlay quorvane-etc -o lowerdir=\"$root/etc:/etc\" /etc && "
             "exec unshare --user --map-user=" +
             user + " --map-group=" + group + " -- \"$@\"";
-        return Arguments{"unshare", "--user", "--map-root-user",    "--mount", "sh", "-c",
-                         script,    "sh",     root_.root().native()} +
-               argv;
+        const Arguments namespaces = {"unshare", "--user", "--map-root-user", "--mount"};
+        return namespaces + Arguments{"sh", "-c", script, "sh", root_.root().native()} + argv;
     }
 
     ProgramResult pkcs11Tool(const std::filesystem::path&, const Environment& environment,
@@ -272,6 +278,11 @@ TEST_P(InstalledTest, TheInstalledFilesNameTheInstalledPrograms) {
     EXPECT_TRUE(isExecutable(in.onDisk(in.programs() / "brokel")));
     EXPECT_TRUE(isExecutable(in.onDisk(in.programs() / "VexoConnect_2_12")));
     EXPECT_FALSE(std::filesystem::exists(in.onDisk(in.programs() / "quorvane-sim-server")));
+    // The reader's plug-in, for a reader's plug-in folder to link, and the app's icon.
+    EXPECT_TRUE(std::filesystem::is_regular_file(
+        in.onDisk(in.prefix() / "lib" / "quorvane" / "acrobat" / "VexoCertificateHelper.so")));
+    EXPECT_TRUE(std::filesystem::is_regular_file(
+        in.onDisk(in.prefix() / "share" / "icons" / "hicolor" / "scalable" / "apps" / "quorvane.svg")));
 
     std::smatch match;
     const std::string text = readFile(in.onDisk(in.registration()));
