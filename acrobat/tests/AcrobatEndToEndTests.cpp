@@ -17,13 +17,13 @@
 #include "Quorvane/core/SigningSessionContext.h"
 #include "acrobat/harness/AcrobatHost.h"
 #include "acrobat/tests/AcrobatTestSupport.h"
-#include "api/Clients.h"
 #include "platform/qt/TlsTrust.h"
 #include "platform/qt/UserDefaults.h"
 #include "platform/testing/Await.h"
 #include "platform/testing/Eventually.h"
 #include "platform/tokens/TokenStore.h"
 #include "sim/testing/SimServerProcess.h"
+#include "sim/testing/WalletAccount.h"
 
 namespace {
 
@@ -53,35 +53,6 @@ std::string hex(std::string_view text) {
         out += digits[c & 15];
     }
     return out;
-}
-
-// The holder that the stand-in's wallet logs in (its --wallet-identity) signs the subscriber agreement: the
-// account exists. Its signing certificate, as the server issued it.
-Bytes walletAccount(const simtest::SimServerProcess& server) {
-    using namespace halcyra;
-    auto logger = std::make_shared<LoggerClient>("tests");
-    auto auth = HalcyraClientProvider::authenticateClient(server.basePath(), logger);
-    auto onboarding = HalcyraClientProvider::onboardingClient(server.basePath(), logger);
-    auto remote = HalcyraClientProvider::remoteSigningClient(server.basePath(), logger);
-    auto confirm = [&](const std::string& pollSessionId) {
-        server.control("/wallet", Json{{"pollSessionId", pollSessionId}, {"state", "AUTHENTICATED"}});
-    };
-
-    const auto sessionId =
-        testsupport::await(auth->getAuthenticationMethods("acrobat-tests", LevelOfAssurance::high)).sessionId;
-    const auto login =
-        testsupport::await(auth->getAuthenticationMethodData(AuthenticationMethod::wallet, sessionId))
-            .wallet.value();
-    confirm(login.pollSessionId);
-    testsupport::await(
-        auth->authenticate(AuthenticateRequest(sessionId, AuthenticateRequest::Wallet{login.pollSessionId})));
-    const auto agreement =
-        testsupport::await(onboarding->confirmUserData({sessionId, "en", "UserAgreement.pdf"}));
-    confirm(agreement.wallet.value().pollSessionId);
-    testsupport::await(onboarding->signAgreement(
-        SignAgreementRequest(agreement.onboardingSessionId,
-                             SignAgreementRequest::Wallet{agreement.wallet.value().pollSessionId})));
-    return testsupport::await(remote->getSignatureInfo(sessionId)).signingCertificate;
 }
 
 // The app as the desktop runs it for this test's user (the XDG folders of the test process): every server
@@ -172,7 +143,7 @@ TEST(AcrobatEndToEnd, TheReaderIsHeldUntilTheAppHasPutTheSigningCertificateIntoT
         GTEST_SKIP() << "no p11-kit proxy module";
     simtest::SimServerProcess server({"--retry-after-ms", "200"});
     ASSERT_TRUE(platform::addTrustedCACertificates(server.caFile()));
-    const Bytes certificate = walletAccount(server);
+    const Bytes certificate = simtest::walletAccount(server);
 
     App app(server);
     ASSERT_TRUE(app.launched()) << app.log();
