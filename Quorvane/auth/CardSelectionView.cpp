@@ -7,11 +7,11 @@
 #include <QVBoxLayout>
 
 #include "CardView.h"
-#include "LinkLabel.h"
 #include "Quorvane/core/MainWindowController.h"
 #include "Quorvane/shell/views/FontStyle.h"
 #include "Quorvane/shell/views/ImageView.h"
 #include "Quorvane/shell/views/InfoView.h"
+#include "Quorvane/shell/views/LinkLabel.h"
 #include "Quorvane/shell/views/StyledButton.h"
 #include "Quorvane/shell/views/ViewModifiers.h"
 #include "platform/qt/Localizable.h"
