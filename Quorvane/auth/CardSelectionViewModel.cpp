@@ -1,37 +1,8 @@
 #include "CardSelectionViewModel.h"
 
-#include "Quorvane/core/SigningSessionContext.h"
 #include "Quorvane/core/SigningSessionDatabaseClient.h"
 #include "cardbridge/PindleClient.h"
 #include "platform/qt/Localizable.h"
-
-namespace {
-
-// A card known only by its identifier: enough to name its token when asking the session store for the
-// certificate it holds.
-class IdentifiedCard final : public pindle::Card {
-  public:
-    explicit IdentifiedCard(std::string identifier) : identifier_(std::move(identifier)) {}
-    std::string firstName() const override { return {}; }
-    std::string lastName() const override { return {}; }
-    std::string nationalRegisterNumber() const override { return {}; }
-    std::string uniqueIdentifier() const override { return identifier_; }
-    std::optional<platform::Date> notValidBefore() const override { return std::nullopt; }
-    std::optional<platform::Date> notValidAfter() const override { return std::nullopt; }
-    platform::Bytes certificateData() const override { return {}; }
-    platform::AsyncStream<pindle::CardSigningEvent> sign(const platform::Bytes&) override {
-        auto [stream, continuation] = platform::AsyncStream<pindle::CardSigningEvent>::make();
-        continuation.finish();
-        return stream;
-    }
-    void cancelOngoingOperation() override {}
-    void retryOngoingOperation() override {}
-
-  private:
-    std::string identifier_;
-};
-
-}  // namespace
 
 CardSelectionViewModel::CardSelectionViewModel(std::optional<std::string> wantedCardIdentifier,
                                                std::vector<std::shared_ptr<pindle::Card>> cards,
@@ -54,9 +25,7 @@ CardSelectionViewModel::~CardSelectionViewModel() {
 void CardSelectionViewModel::updateGuidanceText() {
     if (!wantedCardIdentifier)
         return;
-    const auto context =
-        SigningSessionContext::card({}, std::make_shared<IdentifiedCard>(*wantedCardIdentifier));
-    if (auto info = _signingSessionDatabase->signingCertificateInfo(context))
+    if (auto info = _signingSessionDatabase->signingCertificateInfo(*wantedCardIdentifier))
         setObserved(guidanceText_, L("Enter the eID card for %@", info->fullName));
 }
 

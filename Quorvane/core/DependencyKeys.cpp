@@ -9,6 +9,7 @@
 #include "AppVersions.h"
 #include "AppVersionsFileLocationSelection.h"
 #include "AuthenticateAPIClientMock.h"
+#include "HalcyraClients.h"
 #include "HalcyraEnvironmentSelection.h"
 #include "LaunchAgentServiceLive.h"
 #include "OnboardingAPIClientMock.h"
@@ -77,14 +78,7 @@ class CurrentPindleClient final : public pindle::PindleClient {
 // login until a restart), then every session and token configuration of the old server goes.
 void switchEnvironment(HalcyraEnvironment environment) {
     auto& values = DependencyValues::shared();
-    const auto basePath = baseURL(environment);
-    const auto logger = values.get<LoggerClientKey>();
-    values.set<AuthenticateAPIClientKey>(
-        halcyra::HalcyraClientProvider::authenticateClient(basePath, logger));
-    values.set<OnboardingAPIClientKey>(halcyra::HalcyraClientProvider::onboardingClient(basePath, logger));
-    values.set<RemoteSigningAPIClientKey>(
-        halcyra::HalcyraClientProvider::remoteSigningClient(basePath, logger));
-    values.set<WalletAPIClientKey>(halcyra::HalcyraClientProvider::walletClient(basePath, logger));
+    HalcyraClients::live(baseURL(environment), values.get<LoggerClientKey>()).install();
     values.get<SigningSessionDatabaseKey>()->removeAllTokens();
 }
 

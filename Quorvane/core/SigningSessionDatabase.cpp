@@ -230,6 +230,11 @@ std::optional<SigningCertificateInfo> SigningSessionDatabase::signingCertificate
     return certificateInfo(context.tokenIdentifier());
 }
 
+std::optional<SigningCertificateInfo> SigningSessionDatabase::signingCertificateInfo(
+    const std::string& tokenIdentifier) {
+    return certificateInfo(tokenIdentifier);
+}
+
 void SigningSessionDatabase::removeToken(const SigningSessionContext& context) {
     tokens_->removeToken(context.tokenIdentifier());
 }

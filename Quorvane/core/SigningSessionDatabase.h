@@ -61,6 +61,7 @@ class SigningSessionDatabase : public SigningSessionDatabaseClient,
     std::optional<SigningSession> activeSession(const SigningSessionContext& context,
                                                 bool forSigning) override;
     QCoro::Task<bool> hasUsableCardSessions() override;
+    std::optional<SigningCertificateInfo> signingCertificateInfo(const std::string& tokenIdentifier) override;
     std::optional<SigningCertificateInfo> signingCertificateInfo(
         const SigningSessionContext& context) override;
     void removeToken(const SigningSessionContext& context) override;

@@ -45,6 +45,10 @@ class SigningSessionDatabaseClient {
     virtual QCoro::Task<bool> hasUsableCardSessions() = 0;
     virtual std::optional<SigningCertificateInfo> signingCertificateInfo(
         const SigningSessionContext& context) = 0;
+    // The same for the token identifier alone (a card's unique identifier, or the wallet's), where no card is
+    // at hand: a card that is still to be inserted.
+    virtual std::optional<SigningCertificateInfo> signingCertificateInfo(
+        const std::string& tokenIdentifier) = 0;
     // Removes the context's token configuration; its session stays.
     virtual void removeToken(const SigningSessionContext& context) = 0;
     // Stores a new session for the context, replacing the one it had.

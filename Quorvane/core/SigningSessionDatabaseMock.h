@@ -28,6 +28,9 @@ class SigningSessionDatabaseMock final : public SigningSessionDatabaseClient {
     std::optional<SigningCertificateInfo> signingCertificateInfo(const SigningSessionContext&) override {
         return signingCertificateInfo_;
     }
+    std::optional<SigningCertificateInfo> signingCertificateInfo(const std::string&) override {
+        return signingCertificateInfo_;
+    }
     void removeToken(const SigningSessionContext&) override {}
     // A session "test"/"test" ending at the reference date, without holder; it is not stored.
     SigningSession registerSession(const SigningSessionContext& context,

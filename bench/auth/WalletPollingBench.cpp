@@ -24,18 +24,17 @@
 #include "Quorvane/core/DependencyKeys.h"
 #include "Quorvane/shell/views/RemainingTimeClockView.h"
 #include "Quorvane/shell/views/Sheet.h"
+#include "Quorvane/testing/LiveRig.h"
 #include "api/Clients.h"
 #include "outside/Dependencies/Dependencies.h"
 #include "platform/qt/Localizable.h"
-#include "platform/qt/TlsTrust.h"
 #include "platform/testing/TestEnvironment.h"
-#include "sim/testing/SimServerProcess.h"
 
 namespace {
 
 std::chrono::seconds measured{60};
 
-simtest::SimServerProcess* server = nullptr;
+testsupport::LiveRig* live = nullptr;
 
 void runEventLoopFor(std::chrono::milliseconds duration) {
     QEventLoop loop;
@@ -74,12 +73,10 @@ void BM_AppIdle(benchmark::State& state) {
 
 void BM_WalletSheetPolling(benchmark::State& state) {
     App app;
-    auto logger = std::make_shared<LoggerClient>("ui");
-    auto auth = halcyra::HalcyraClientProvider::authenticateClient(server->basePath(), logger);
+    auto auth = live->auth;
     DependencyValues::shared().setCurrentValue<AuthenticateAPIClientKey>(auth);
-    DependencyValues::shared().setCurrentValue<WalletAPIClientKey>(
-        halcyra::HalcyraClientProvider::walletClient(server->basePath(), logger));
-    server->clearRequests();
+    DependencyValues::shared().setCurrentValue<WalletAPIClientKey>(live->wallet);
+    live->server.clearRequests();
     for (auto _ : state) {
         state.PauseTiming();
         std::string session;
@@ -114,7 +111,7 @@ void BM_WalletSheetPolling(benchmark::State& state) {
         if (model->pollingState().kind() != WalletPollingState::Kind::scanAllowed)
             state.SkipWithError("the sheet did not stay on the code to scan");
         int polls = 0;
-        for (const auto& request : server->requests())
+        for (const auto& request : live->server.requests())
             polls += request.path.ends_with("/wallet/poll");
         state.counters["polls"] = polls;
         state.counters["clock_paints"] = clockPaints.paints;
@@ -156,13 +153,11 @@ int main(int argc, char** argv) {
         measured = std::chrono::seconds(seconds);
     }
     // Wallet logins stay on the code to scan for the whole run: only a control call would move them.
-    server = new simtest::SimServerProcess(
+    live = new testsupport::LiveRig(
         {"--wallet-polls", "0", "--wallet-seconds", "600", "--retry-after-ms", "1000"});
-    if (!platform::addTrustedCACertificates(server->caFile()))
-        return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    delete server;
+    delete live;
     std::error_code ignored;
     std::filesystem::remove_all(testsupport::testRoot(), ignored);
     return 0;

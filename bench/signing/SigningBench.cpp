@@ -17,6 +17,7 @@
 #include "Quorvane/shell/KelvPCSigningSceneDelegate.h"
 #include "Quorvane/shell/SharedApplicationQt.h"
 #include "Quorvane/shell/tests/endtoend/LiveRig.h"
+#include "Quorvane/testing/FakeCard.h"
 #include "api/Clients.h"
 #include "outside/Common/Common.h"
 #include "platform/Codecs.h"
@@ -46,24 +47,13 @@ T must(QCoro::Task<T>&& task) {
 }
 
 // A card that signs at once with its key, as a card whose PIN the holder has just typed.
-class InstantCard final : public pindle::CardWithHolderData {
-  public:
-    explicit InstantCard(const testsupport::Issued& issued)
-        : pindle::CardWithHolderData({"Jan", "Peeters", "71715100070", uniqueId(issued.certificate).value(),
-                                      std::nullopt, std::nullopt, issued.der()}),
-          issued_(issued) {}
-    platform::AsyncStream<pindle::CardSigningEvent> sign(const platform::Bytes& data) override {
-        auto [stream, continuation] = platform::AsyncStream<pindle::CardSigningEvent>::make();
-        continuation.yield(pindle::CardSigningEvent::finished(testsupport::signDigest(issued_, data)));
-        continuation.finish();
-        return stream;
-    }
-    void cancelOngoingOperation() override {}
-    void retryOngoingOperation() override {}
-
-  private:
-    testsupport::Issued issued_;
-};
+std::shared_ptr<testsupport::FakeCard> instantCard(const testsupport::Issued& issued) {
+    auto card = std::make_shared<testsupport::FakeCard>(uniqueId(issued.certificate).value());
+    card->first = "Jan";
+    card->certificate = issued.der();
+    card->signer = [issued](const platform::Bytes& data) { return testsupport::signDigest(issued, data); };
+    return card;
+}
 
 // The app's live services on the stand-in server, with the shell's deep-link intake; a card holder with an
 // account, the signing certificate in the token and a session the app holds; the document hashes.
@@ -94,7 +84,7 @@ struct Rig : endtoend::LiveRig {
     }
 
     testsupport::Issued issued = testsupport::issueCitizenCard("Jan", "Peeters", "71715100070");
-    std::shared_ptr<InstantCard> card = std::make_shared<InstantCard>(issued);
+    std::shared_ptr<testsupport::FakeCard> card = instantCard(issued);
     Account account;
     std::vector<platform::Bytes> hashes;
     std::vector<std::string> opened;

@@ -14,7 +14,10 @@
 #include "Quorvane/auth/CardView.h"
 #include "Quorvane/auth/PinInputView.h"
 #include "Quorvane/core/AppVersions.h"
+#include "Quorvane/core/PindleMock.h"
 #include "Quorvane/core/SampleCards.h"
+#include "Quorvane/testing/FakeAuthenticateClient.h"
+#include "Quorvane/testing/FakePindleClient.h"
 #include "Quorvane/testing/Screenshot.h"
 #include "Quorvane/testing/ViewTestSupport.h"
 #include "api/Clients.h"
@@ -36,70 +39,6 @@ class Screens : public authtest::CleanState {
         DependencyValues::shared().set<AppVersionsKey>(
             std::make_shared<AppVersions>(AppVersionsFileLocation::testNoUpdate));
     }
-};
-
-// Lists the methods it was given.
-class ListedMethods : public halcyra::AuthenticateAPIClient {
-  public:
-    explicit ListedMethods(std::vector<halcyra::AuthenticationMethodsResponse::Method> methods)
-        : methods_(std::move(methods)) {}
-    QCoro::Task<halcyra::AuthenticationMethodsResponse> getAuthenticationMethods(
-        std::string, halcyra::LevelOfAssurance) override {
-        co_return halcyra::AuthenticationMethodsResponse{"SESSION", methods_};
-    }
-    QCoro::Task<halcyra::AuthenticationMethodDataResponse> getAuthenticationMethodData(
-        halcyra::AuthenticationMethod, std::string) override {
-        throw halcyra::HalcyraError::otherError("not used");
-    }
-    QCoro::Task<halcyra::AuthenticateResult> authenticate(halcyra::AuthenticateRequest) override {
-        throw halcyra::HalcyraError::otherError("not used");
-    }
-
-  private:
-    std::vector<halcyra::AuthenticationMethodsResponse::Method> methods_;
-};
-
-// Answers the method list only once the test lets go of the requests (its model holds the server).
-class SilentServer : public halcyra::AuthenticateAPIClient {
-  public:
-    using Requests = std::vector<platform::AsyncStream<int>::Continuation>;
-    explicit SilentServer(std::shared_ptr<Requests> open) : open_(std::move(open)) {}
-    QCoro::Task<halcyra::AuthenticationMethodsResponse> getAuthenticationMethods(
-        std::string, halcyra::LevelOfAssurance) override {
-        auto [stream, continuation] = platform::AsyncStream<int>::make();
-        open_->push_back(std::move(continuation));
-        co_await stream.next();
-        co_return halcyra::AuthenticationMethodsResponse{};
-    }
-    QCoro::Task<halcyra::AuthenticationMethodDataResponse> getAuthenticationMethodData(
-        halcyra::AuthenticationMethod, std::string) override {
-        throw halcyra::HalcyraError::otherError("not used");
-    }
-    QCoro::Task<halcyra::AuthenticateResult> authenticate(halcyra::AuthenticateRequest) override {
-        throw halcyra::HalcyraError::otherError("not used");
-    }
-
-  private:
-    std::shared_ptr<Requests> open_;
-};
-
-// A card reading that has started and goes on longer than expected, and never ends.
-class SlowReading : public pindle::PindleClient {
-  public:
-    QCoro::Task<std::vector<std::shared_ptr<pindle::Card>>> onlyCurrentCards() override { co_return {}; }
-    platform::AsyncStream<pindle::CardFetchingEvent> currentCards() override {
-        auto [stream, continuation] = platform::AsyncStream<pindle::CardFetchingEvent>::make();
-        continuation.yield({pindle::CardFetchingEvent::Kind::started, {}});
-        continuation.yield({pindle::CardFetchingEvent::Kind::goingLongerThanExpected, {}});
-        open_.push_back(continuation);
-        return stream;
-    }
-    QCoro::Task<std::shared_ptr<pindle::Card>> getCard(std::string) override {
-        co_return std::shared_ptr<pindle::Card>();
-    }
-
-  private:
-    std::vector<platform::AsyncStream<pindle::CardFetchingEvent>::Continuation> open_;
 };
 
 using halcyra::AuthenticationMethod;
@@ -151,7 +90,9 @@ TEST_F(Screens, MethodSelection) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        DependencyValues::shared().set<AuthenticateAPIClientKey>(std::make_shared<ListedMethods>(c.methods));
+        auto server = std::make_shared<testsupport::FakeAuthenticateClient>();
+        server->methods = c.methods;
+        DependencyValues::shared().set<AuthenticateAPIClientKey>(server);
         std::optional<testsupport::ScopedFontScale> large;
         if (c.largeFont)
             large.emplace(2.0);
@@ -166,8 +107,10 @@ TEST_F(Screens, MethodSelection) {
         ASSERT_TRUE(testsupport::eventually([&] { return !view.methodButtons().empty(); }));
         EXPECT_TRUE(saveScreenshot(view, c.name));
     }
-    auto open = std::make_shared<SilentServer::Requests>();
-    DependencyValues::shared().set<AuthenticateAPIClientKey>(std::make_shared<SilentServer>(open));
+    // The method list comes only once the test lets go of the request (its model holds the server).
+    auto silent = std::make_shared<testsupport::FakeAuthenticateClient>();
+    silent->meansCalls.gate.closed = true;
+    DependencyValues::shared().set<AuthenticateAPIClientKey>(silent);
     {
         auto model = std::make_shared<AuthenticationMethodSelectionViewModel>(
             "Account information", std::nullopt, false, [](AuthenticationMethodSelectionResult) {},
@@ -175,7 +118,7 @@ TEST_F(Screens, MethodSelection) {
         AuthenticationMethodSelectionView view(model);
         EXPECT_TRUE(saveScreenshot(view, "method-selection-loading"));
     }
-    open->clear();
+    silent->meansCalls.gate.open();
     QCoreApplication::processEvents();
 }
 
@@ -227,7 +170,9 @@ TEST_F(Screens, CardSelection) {
         CardView row(SampleCards::cardB(), [] {});
         EXPECT_TRUE(saveScreenshot(row, "card-selection-one-card-row", QSize(600, row.sizeHint().height())));
     }
-    DependencyValues::shared().set<PindleClientKey>(std::make_shared<SlowReading>());
+    auto slow = std::make_shared<testsupport::FakePindleClient>();
+    slow->slowReadings = true;
+    DependencyValues::shared().set<PindleClientKey>(slow);
     auto model = std::make_shared<CardSelectionViewModel>(
         std::nullopt, std::vector<std::shared_ptr<pindle::Card>>{}, [](auto) {}, scheduler);
     scheduler->advance(CardSelectionViewModel::monitoringInterval);

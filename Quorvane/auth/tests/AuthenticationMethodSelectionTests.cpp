@@ -14,10 +14,13 @@
 #include "Quorvane/core/AppVersions.h"
 #include "Quorvane/core/CardMock.h"
 #include "Quorvane/core/ErrorCodeWrap.h"
+#include "Quorvane/core/HalcyraClients.h"
 #include "Quorvane/shell/views/AppSettingsView.h"
 #include "Quorvane/shell/views/AppVersionsView.h"
 #include "Quorvane/shell/views/Sheet.h"
 #include "Quorvane/shell/views/StyledButton.h"
+#include "Quorvane/testing/FakeRemoteSigningClient.h"
+#include "Quorvane/testing/LiveRig.h"
 #include "api/Clients.h"
 #include "platform/BundleInfo.h"
 #include "platform/Workspace.h"
@@ -35,34 +38,6 @@ using ResultKind = AuthenticationMethodSelectionResult::Kind;
 using testsupport::eventually;
 
 namespace {
-
-// The account statuses a test gives per server session; a session without one fails.
-class ScriptedAccountStatus : public halcyra::RemoteSigningAPIClient {
-  public:
-    std::map<std::string, halcyra::AccountStatus> statuses;
-    std::vector<std::string> asked;
-
-    QCoro::Task<halcyra::AccountStatusDetails> getAccountStatus(std::string authSessionId) override {
-        asked.push_back(authSessionId);
-        auto found = statuses.find(authSessionId);
-        if (found == statuses.end())
-            throw halcyra::HalcyraError::backendError(500, {}, "unavailable", std::nullopt);
-        co_return halcyra::AccountStatusDetails{found->second, "Peeters", "Ann", "71715100070", true, 0, {}};
-    }
-    QCoro::Task<halcyra::SigningInfoDetails> getSignatureInfo(std::string) override { throw unused(); }
-    QCoro::Task<void> deleteAccount(std::string, std::string) override { throw unused(); }
-    QCoro::Task<halcyra::GetDataToConsentResponse> getDataToConsent(
-        halcyra::GetDataToConsentRequest) override {
-        throw unused();
-    }
-    QCoro::Task<halcyra::ConsentAndSignHashesResponse> consentAndSignHashes(
-        halcyra::ConsentAndSignHashesRequest) override {
-        throw unused();
-    }
-
-  private:
-    static halcyra::HalcyraError unused() { return halcyra::HalcyraError::otherError("not used"); }
-};
 
 // Sets the app's short version while it lives.
 class AppVersion {
@@ -93,18 +68,19 @@ Json means(std::vector<std::pair<std::string, bool>> entries) {
 class MethodSelection : public authtest::CleanState {
   protected:
     static void SetUpTestSuite() {
-        server = new simtest::SimServerProcess;
-        ASSERT_TRUE(platform::addTrustedCACertificates(server->caFile()));
+        live = new testsupport::LiveRig;
+        server = &live->server;
     }
     static void TearDownTestSuite() {
-        delete server;
         server = nullptr;
+        delete live;
+        live = nullptr;
     }
 
     MethodSelection() {
-        auto logger = std::make_shared<LoggerClient>("ui");
+        // A client of its own per test: no connection kept from a test's faults.
         DependencyValues::shared().set<AuthenticateAPIClientKey>(
-            halcyra::HalcyraClientProvider::authenticateClient(server->basePath(), logger));
+            HalcyraClients::live(server->basePath(), live->logger).authenticate);
         DependencyValues::shared().set<RemoteSigningAPIClientKey>(accounts);
         useAppVersions(AppVersionsFileLocation::testNoUpdate);
         server->clearFaults();
@@ -140,12 +116,16 @@ class MethodSelection : public authtest::CleanState {
         return count;
     }
 
+    static testsupport::LiveRig* live;
     static simtest::SimServerProcess* server;
     authtest::SessionStore sessionStore{scheduler};
-    std::shared_ptr<ScriptedAccountStatus> accounts = std::make_shared<ScriptedAccountStatus>();
+    // The account statuses a test gives per server session; a session without one fails.
+    std::shared_ptr<testsupport::FakeRemoteSigningClient> accounts =
+        std::make_shared<testsupport::FakeRemoteSigningClient>();
     std::vector<AuthenticationMethodSelectionResult> results;
 };
 
+testsupport::LiveRig* MethodSelection::live = nullptr;
 simtest::SimServerProcess* MethodSelection::server = nullptr;
 
 TEST_F(MethodSelection, TheModeAndTheServersListDecide) {
@@ -326,18 +306,19 @@ TEST_F(MethodSelection, StoredSessionsAreRevalidatedAndInactiveOnesPurged) {
     store.registerSession(SigningSessionContext::wallet("S-DELETED", "POLL"), scheduler->now() + 2h);
     store.registerSession(SigningSessionContext::card("S-EXPIRING", card("EXPIRING")),
                           scheduler->now() + 100s);
-    accounts->statuses = {{"S-ACTIVE", halcyra::AccountStatus::active},
-                          {"S-DELETED", halcyra::AccountStatus::deleted}};
+    accounts->statusBySession = {{"S-ACTIVE", halcyra::AccountStatus::active},
+                                 {"S-DELETED", halcyra::AccountStatus::deleted}};
 
     // Only where the window was opened for the plug-in.
     appear(false);
-    EXPECT_TRUE(accounts->asked.empty());
+    EXPECT_TRUE(accounts->accountStatusCalls.requests.empty());
     EXPECT_EQ(store.authenticatedSessions().size(), 4u);
 
     LogCapture log;
     results.clear();
     appear(true);
-    std::set<std::string> asked(accounts->asked.begin(), accounts->asked.end());
+    std::set<std::string> asked(accounts->accountStatusCalls.requests.begin(),
+                                accounts->accountStatusCalls.requests.end());
     EXPECT_EQ(asked, (std::set<std::string>{"S-ACTIVE", "S-FAILING", "S-DELETED"}))
         << "the expiring session was purged first";
     std::set<std::string> kept;

@@ -14,6 +14,7 @@
 #include "Quorvane/auth/CardSelectionView.h"
 #include "Quorvane/auth/CardSelectionViewModel.h"
 #include "Quorvane/auth/CardView.h"
+#include "Quorvane/core/PindleMock.h"
 #include "Quorvane/core/SampleCards.h"
 #include "Quorvane/shell/views/StyledButton.h"
 #include "cardbridge/PindleClient.h"
@@ -21,6 +22,7 @@
 #include "outside/Common/Common.h"
 #include "platform/Workspace.h"
 #include "platform/testing/Eventually.h"
+#include "platform/testing/TestEnvironment.h"
 #include "platform/testing/TestPKI.h"
 #include "sim/testing/SimBridge.h"
 

@@ -12,6 +12,9 @@
 #include "Quorvane/auth/PinInputView.h"
 #include "Quorvane/auth/WalletTrackingView.h"
 #include "Quorvane/core/DependencyKeys.h"
+#include "Quorvane/testing/CallLog.h"
+#include "Quorvane/testing/FakeAuthenticateClient.h"
+#include "Quorvane/testing/FakeCard.h"
 #include "api/Clients.h"
 #include "platform/VirtualScheduler.h"
 #include "platform/testing/Await.h"
@@ -22,30 +25,13 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-struct Log {
-    Lines lines;
-    Lines take() { return std::exchange(lines, {}); }
-};
+using testsupport::CallLog;
+using Log = CallLog;
 
-class LoggingCard : public pindle::Card {
-  public:
-    explicit LoggingCard(std::shared_ptr<Log> log) : log_(std::move(log)) {}
-    std::string firstName() const override { return "Ann"; }
-    std::string lastName() const override { return "Peeters"; }
-    std::string nationalRegisterNumber() const override { return "71715100070"; }
-    std::string uniqueIdentifier() const override { return "card-1"; }
-    std::optional<platform::Date> notValidBefore() const override { return std::nullopt; }
-    std::optional<platform::Date> notValidAfter() const override { return std::nullopt; }
-    platform::Bytes certificateData() const override { return {}; }
-    platform::AsyncStream<CardSigningEvent> sign(const platform::Bytes&) override {
-        return platform::AsyncStream<CardSigningEvent>::make().first;
-    }
-    void cancelOngoingOperation() override { log_->lines.push_back("card cancel"); }
-    void retryOngoingOperation() override { log_->lines.push_back("card retry"); }
-
-  private:
-    std::shared_ptr<Log> log_;
-};
+// The card of the sheets' owner, logging to the owner's log.
+std::shared_ptr<testsupport::FakeCard> loggingCard(std::shared_ptr<Log> log) {
+    return std::make_shared<testsupport::FakeCard>("card-1", std::move(log));
+}
 
 // A sheet state with a PIN case, a wallet case and a case of the screen's own.
 struct TestState : PinInputAwareModalState, WalletTrackingAwareModalState {
@@ -74,20 +60,19 @@ class TestOwner : public PinInputAwareViewModel, public WalletTrackingAwareViewM
     std::shared_ptr<pindle::Card> currentCard() const override { return card; }
     SigningReason currentSigningReason() const override { return reason; }
     void handlePinInputEnded(bool timedOut) override {
-        log->lines.push_back(timedOut ? "ended timed out" : "ended");
+        log->add(timedOut ? "ended timed out" : "ended");
         state->set(std::nullopt);
     }
     void walletTrackingCompleted(WalletTrackingResult result) override {
-        log->lines.push_back(result.kind == WalletTrackingResult::Kind::success ? "wallet success"
-                                                                                : "wallet failure");
+        log->add(result.kind == WalletTrackingResult::Kind::success ? "wallet success" : "wallet failure");
     }
-    void walletQrCodeScanned() override { log->lines.push_back("scanned"); }
+    void walletQrCodeScanned() override { log->add("scanned"); }
     void walletTrackingCancelled() override {
-        log->lines.push_back("wallet cancelled");
+        log->add("wallet cancelled");
         state->set(std::nullopt);
     }
     QCoro::Task<WalletTrackingIdentifiers> refreshWalletTracking(std::string sessionId) override {
-        log->lines.push_back("refresh " + sessionId);
+        log->add("refresh " + sessionId);
         co_return WalletTrackingIdentifiers{"session-2", std::nullopt};
     }
 
@@ -97,34 +82,19 @@ class TestOwner : public PinInputAwareViewModel, public WalletTrackingAwareViewM
     std::shared_ptr<ModalSheetState<TestState>> state = std::make_shared<ModalSheetState<TestState>>();
 };
 
-// Counts the requests for a wallet's polling session and leaves them unanswered: the login goes no further.
-class CountingAuthenticateClient : public halcyra::AuthenticateAPIClient {
-  public:
-    int methodDataRequests = 0;
-    QCoro::Task<halcyra::AuthenticationMethodsResponse> getAuthenticationMethods(
-        std::string, halcyra::LevelOfAssurance) override {
-        throw halcyra::HalcyraError::otherError("not used");
-        co_return halcyra::AuthenticationMethodsResponse{};
-    }
-    QCoro::Task<halcyra::AuthenticationMethodDataResponse> getAuthenticationMethodData(
-        halcyra::AuthenticationMethod, std::string) override {
-        ++methodDataRequests;
-        auto [stream, continuation] = platform::AsyncStream<int>::make();
-        unanswered_.push_back(std::move(continuation));
-        co_await stream.next();
-        throw halcyra::HalcyraError::otherError("the test has ended");
-    }
-    QCoro::Task<halcyra::AuthenticateResult> authenticate(halcyra::AuthenticateRequest) override {
-        throw halcyra::HalcyraError::otherError("not used");
-        co_return halcyra::AuthenticateResult{};
-    }
+// An authentication client that holds every request for a wallet's polling session: the login goes no
+// further.
+std::shared_ptr<testsupport::FakeAuthenticateClient> holdingClient() {
+    auto client = std::make_shared<testsupport::FakeAuthenticateClient>();
+    client->methodDataCalls.gate.closed = true;
+    return client;
+}
 
-    // The requests fail now: nothing is left waiting on the client.
-    void answerAll() { unanswered_.clear(); }
-
-  private:
-    std::vector<platform::AsyncStream<int>::Continuation> unanswered_;
-};
+// The held requests fail now: nothing is left waiting on the client.
+void answerAll(testsupport::FakeAuthenticateClient& client) {
+    client.methodDataCalls.error = halcyra::HalcyraError::otherError("the test has ended");
+    client.methodDataCalls.gate.open();
+}
 
 TestState pin(CardSigningEvent event) {
     return TestState(std::move(event));
@@ -138,7 +108,7 @@ struct Rig {
     Rig() {
         // A wallet sheet's login asks the server nothing that ever answers.
         Dependency<AuthenticateAPIClientKey>().set(authenticate);
-        owner->card = std::make_shared<LoggingCard>(log);
+        owner->card = loggingCard(log);
         host.resize(800, 550);
         host.show();
         QApplication::setActiveWindow(&host);
@@ -158,7 +128,7 @@ struct Rig {
     }
     ~Rig() {
         settle();
-        authenticate->answerAll();
+        answerAll(*authenticate);
         settle();
         DependencyValues::shared().reset();
     }
@@ -174,7 +144,7 @@ struct Rig {
 
     std::shared_ptr<Log> log = std::make_shared<Log>();
     std::shared_ptr<platform::VirtualScheduler> scheduler = std::make_shared<platform::VirtualScheduler>();
-    std::shared_ptr<CountingAuthenticateClient> authenticate = std::make_shared<CountingAuthenticateClient>();
+    std::shared_ptr<testsupport::FakeAuthenticateClient> authenticate = holdingClient();
     std::shared_ptr<TestOwner> owner = std::make_shared<TestOwner>(log);
     QWidget host;
     SheetPresenter* presenter = nullptr;
@@ -234,7 +204,7 @@ TEST(PinInputSheetContentTest, EachCardEventMakesItsPinSheet) {
 TEST(PinInputSheetContentTest, TheSheetsCallbacksReachTheCardFirstThenTheOwner) {
     auto log = std::make_shared<Log>();
     auto owner = std::make_shared<TestOwner>(log);
-    owner->card = std::make_shared<LoggingCard>(log);
+    owner->card = loggingCard(log);
     auto scheduler = std::make_shared<platform::VirtualScheduler>();
     std::vector<std::string> pins;
     auto keyboard = pinInputSheetContent(
@@ -243,10 +213,10 @@ TEST(PinInputSheetContentTest, TheSheetsCallbacksReachTheCardFirstThenTheOwner) 
     scheduler->runPending();
 
     keyboard->cancelRequested(false);
-    EXPECT_EQ(log->take(), (Lines{"card cancel", "ended"}));
+    EXPECT_EQ(log->take(), (Lines{"cancel card-1", "ended"}));
     // The time-out of a keyboard sheet ends it the same way, marked as timed out.
     scheduler->advance(60s);
-    EXPECT_EQ(log->take(), (Lines{"card cancel", "ended timed out"}));
+    EXPECT_EQ(log->take(), (Lines{"cancel card-1", "ended timed out"}));
     keyboard->pinProvided("1234");
     EXPECT_EQ(pins, Lines{"1234"});
 
@@ -255,7 +225,7 @@ TEST(PinInputSheetContentTest, TheSheetsCallbacksReachTheCardFirstThenTheOwner) 
     scheduler->runPending();
     owner->state->set(pin(CardSigningEvent::pinRequested({})));
     pinPad->retryRequested();
-    EXPECT_EQ(log->take(), Lines{"card retry"});
+    EXPECT_EQ(log->take(), Lines{"retry card-1"});
     EXPECT_TRUE(owner->state->value()) << "a retry leaves the sheet to the card's next event";
 
     // Without a card (a wallet context) the owner still hears of the end.
@@ -281,7 +251,7 @@ TEST(WalletTrackingSheetContentTest, TheWalletSheetTracksAtOnceUnlessItFirstWarn
         auto owner = std::make_shared<TestOwner>(std::make_shared<Log>());
         owner->reason = SigningReason::of(reason);
         auto scheduler = std::make_shared<platform::VirtualScheduler>();
-        auto authenticate = std::make_shared<CountingAuthenticateClient>();
+        auto authenticate = holdingClient();
         Dependency<AuthenticateAPIClientKey>().set(authenticate);
         auto model = walletTrackingSheetContent(owner, {"session-1", std::nullopt}, scheduler);
         EXPECT_EQ(model->sessionId(), "session-1");
@@ -290,13 +260,14 @@ TEST(WalletTrackingSheetContentTest, TheWalletSheetTracksAtOnceUnlessItFirstWarn
         EXPECT_EQ(model->reason(), owner->reason);
         EXPECT_EQ(model->shouldShowAccountCreationAuthenticationWarning(), warns);
         // One chain of polling per presentation: the polling session is asked for once.
-        EXPECT_EQ(authenticate->methodDataRequests, 0) << "tracking starts once the builder has returned";
+        EXPECT_EQ(static_cast<int>(authenticate->methodDataCalls.requests.size()), 0)
+            << "tracking starts once the builder has returned";
         for (int round = 0; round < 5; ++round) {
             scheduler->runPending();
             QApplication::processEvents();
         }
-        EXPECT_EQ(authenticate->methodDataRequests, warns ? 0 : 1);
-        authenticate->answerAll();
+        EXPECT_EQ(static_cast<int>(authenticate->methodDataCalls.requests.size()), warns ? 0 : 1);
+        answerAll(*authenticate);
         QApplication::processEvents();
     }
     DependencyValues::shared().reset();
@@ -350,7 +321,7 @@ TEST(SheetPresenterTest, TheSheetIsUpExactlyWhileTheStateIsSetWithANewModelForEa
     rig.settle();
     EXPECT_FALSE(first) << "the replaced sheet is gone with its model";
     rig.scheduler->advance(30s);
-    EXPECT_EQ(rig.log->take(), (Lines{"card cancel", "ended timed out"}));
+    EXPECT_EQ(rig.log->take(), (Lines{"cancel card-1", "ended timed out"}));
     EXPECT_FALSE(rig.sheet());
     rig.settle();
     EXPECT_FALSE(second);
@@ -382,7 +353,7 @@ TEST(SheetPresenterTest, EscTheCloseButtonAndTheWindowGoingAwayEndThePinSheetThr
         ASSERT_TRUE(rig.sheet());
         QPointer<Sheet> sheet = rig.sheet();
         end(rig);
-        EXPECT_EQ(rig.log->take(), (Lines{"card cancel", "ended"}));
+        EXPECT_EQ(rig.log->take(), (Lines{"cancel card-1", "ended"}));
         EXPECT_FALSE(rig.owner->state->value());
         EXPECT_FALSE(rig.sheet());
         rig.settle();

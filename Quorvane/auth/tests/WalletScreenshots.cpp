@@ -43,7 +43,7 @@ class WalletScreens : public ::testing::Test {
     // One more poll with the login moved to the state on the server.
     static void pollIn(WalletRig& rig, WalletTrackingViewModel& model, const std::string& state) {
         rig.setWalletState(model.pollingSessionId(), state);
-        const int polls = rig.wallet->started + 1;
+        const int polls = rig.wallet->pollCalls.started() + 1;
         rig.scheduler->advance(WalletServer::retryAfter);
         ASSERT_TRUE(rig.pumpPolls(polls));
     }
@@ -52,7 +52,7 @@ class WalletScreens : public ::testing::Test {
 WalletServer* WalletScreens::server_ = nullptr;
 
 TEST_F(WalletScreens, LoginStates) {
-    WalletRig rig(server());
+    WalletRig rig(*server_);
     auto model = rig.makeModel(rig.newSession());
     WalletTrackingView view(model);
     EXPECT_TRUE(saveScreenshot(view, "wallet-waiting", sheetSize(view)));
@@ -88,7 +88,7 @@ TEST_F(WalletScreens, LoginStates) {
 }
 
 TEST_F(WalletScreens, ExpiredCodeAndError) {
-    WalletRig rig(server());
+    WalletRig rig(*server_);
     auto model = rig.makeModel(rig.newSession());
     WalletTrackingView view(model);
     model->startTracking();
@@ -102,7 +102,7 @@ TEST_F(WalletScreens, ExpiredCodeAndError) {
     }
 
     // A poll that fails ends the sheet; the flow shows the error's text.
-    WalletRig failing(server());
+    WalletRig failing(*server_);
     auto failed =
         failing.makeModel(failing.newSession(), "", SigningReason::of(SigningReason::Kind::actualSigning));
     server().fault("/wallet/poll", Json{{"status", 503}, {"count", 1}});
@@ -116,7 +116,7 @@ TEST_F(WalletScreens, ExpiredCodeAndError) {
 }
 
 TEST_F(WalletScreens, AccountCreationWarning) {
-    WalletRig rig(server());
+    WalletRig rig(*server_);
     auto model = rig.makeModel(rig.newSession(), "",
                                SigningReason::of(SigningReason::Kind::accountCreationAuthentication));
     WalletTrackingView view(model);
@@ -130,13 +130,13 @@ TEST_F(WalletScreens, SecurityCheck) {
         {"47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=", std::nullopt},
         {"n4bQgYhMfWWaL+qgxVrQFaO/TxsrC4Is0V1sFbDwCgg=", "Annex B - price list.pdf"},
     };
-    WalletRig rig(server());
+    WalletRig rig(*server_);
     const platform::Bytes hash{0x4F, 0x2A, 0x91, 0x0C, 0xD7, 0x33, 0x10};
     for (bool withDocuments : {false, true}) {
         auto model = rig.makeModel(
             rig.newSession(), "",
             SigningReason::actualSigning(hash, withDocuments ? std::optional(documents) : std::nullopt));
-        const int polls = rig.wallet->finished + 1;
+        const int polls = rig.wallet->pollCalls.answered + 1;
         model->startTracking();
         ASSERT_TRUE(rig.pumpPolls(polls));
         WalletTrackingView view(model);

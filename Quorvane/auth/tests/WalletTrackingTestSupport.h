@@ -1,22 +1,22 @@
 #pragma once
-// The wallet sheet's tests and renders on the stand-in server: live API clients (counted, so that a test can
-// wait for the replies on their way), a virtual-time scheduler for the sheet's timers, a recorder of the
+// The wallet sheet's tests and renders on the stand-in server: the live API clients (counted, so that a test
+// can wait for the replies on their way), a virtual-time scheduler for the sheet's timers, a recorder of the
 // sheet's callbacks, and the steps that move a wallet login on the server.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "Quorvane/auth/WalletTrackingViewModel.h"
 #include "Quorvane/core/DependencyKeys.h"
+#include "Quorvane/testing/FakeAuthenticateClient.h"
+#include "Quorvane/testing/FakeWalletClient.h"
+#include "Quorvane/testing/LiveRig.h"
 #include "api/Clients.h"
 #include "outside/Dependencies/Dependencies.h"
-#include "outside/Logger/LoggerClient.h"
 #include "platform/VirtualScheduler.h"
-#include "platform/qt/TlsTrust.h"
 #include "platform/testing/Await.h"
 #include "platform/testing/Eventually.h"
 #include "sim/testing/SimServerProcess.h"
@@ -24,57 +24,6 @@
 namespace wallettest {
 
 using platform::json::Json;
-
-// A live client that counts the calls it started and the ones that have come back (with a reply or an error).
-class CountingWalletClient : public halcyra::WalletAPIClient {
-  public:
-    explicit CountingWalletClient(std::shared_ptr<halcyra::WalletAPIClient> inner)
-        : inner_(std::move(inner)) {}
-    int started = 0;
-    int finished = 0;
-    std::vector<std::string> pollingSessionIds;
-
-    QCoro::Task<halcyra::WalletPollingResponse> pollWallet(std::string pollingSessionId) override {
-        ++started;
-        pollingSessionIds.push_back(pollingSessionId);
-        struct Count {
-            int& finished;
-            ~Count() { ++finished; }
-        } count{finished};
-        co_return co_await inner_->pollWallet(std::move(pollingSessionId));
-    }
-
-  private:
-    std::shared_ptr<halcyra::WalletAPIClient> inner_;
-};
-
-class CountingAuthenticateClient : public halcyra::AuthenticateAPIClient {
-  public:
-    explicit CountingAuthenticateClient(std::shared_ptr<halcyra::AuthenticateAPIClient> inner)
-        : inner_(std::move(inner)) {}
-    int methodDataStarted = 0;
-    int methodDataFinished = 0;
-
-    QCoro::Task<halcyra::AuthenticationMethodsResponse> getAuthenticationMethods(
-        std::string loggingIdentifier, halcyra::LevelOfAssurance levelOfAssurance) override {
-        return inner_->getAuthenticationMethods(std::move(loggingIdentifier), levelOfAssurance);
-    }
-    QCoro::Task<halcyra::AuthenticationMethodDataResponse> getAuthenticationMethodData(
-        halcyra::AuthenticationMethod method, std::string sessionId) override {
-        ++methodDataStarted;
-        struct Count {
-            int& finished;
-            ~Count() { ++finished; }
-        } count{methodDataFinished};
-        co_return co_await inner_->getAuthenticationMethodData(method, std::move(sessionId));
-    }
-    QCoro::Task<halcyra::AuthenticateResult> authenticate(halcyra::AuthenticateRequest request) override {
-        return inner_->authenticate(std::move(request));
-    }
-
-  private:
-    std::shared_ptr<halcyra::AuthenticateAPIClient> inner_;
-};
 
 // What the sheet told its flow.
 struct Recorder {
@@ -115,23 +64,22 @@ inline QCoro::Task<WalletTrackingIdentifiers> newAuthenticationSession(
     co_return WalletTrackingIdentifiers{methods.sessionId, std::nullopt};
 }
 
-// The stand-in server for a whole test suite; wallet logins move only by control calls, and every reply asks
-// for the next poll after 250 ms.
+// The live services on the stand-in server for a whole test suite; wallet logins move only by control calls,
+// and every reply asks for the next poll after 250 ms.
 class WalletServer {
   public:
     static constexpr std::chrono::milliseconds retryAfter{250};
 
-    WalletServer() : server({"--wallet-polls", "0", "--retry-after-ms", std::to_string(retryAfter.count())}) {
-        if (!platform::addTrustedCACertificates(server.caFile()))
-            throw std::runtime_error("cannot trust the stand-in server's CA");
-    }
-
-    simtest::SimServerProcess server;
+    testsupport::LiveRig live{
+        {"--wallet-polls", "0", "--retry-after-ms", std::to_string(retryAfter.count())}};
+    simtest::SimServerProcess& server = live.server;
 };
 
 // One test's clients, scheduler and recorder; the live clients are the app's for the test's duration.
 struct WalletRig {
-    explicit WalletRig(const simtest::SimServerProcess& server) : server(server) {
+    explicit WalletRig(WalletServer& services) : server(services.server), liveAuth(services.live.auth) {
+        auth->forwardTo = liveAuth;
+        wallet->forwardTo = services.live.wallet;
         server.clearFaults();
         DependencyValues::shared().reset();
         DependencyValues::shared().setCurrentValue<AuthenticateAPIClientKey>(auth);
@@ -184,16 +132,15 @@ struct WalletRig {
     }
     // Until the poll replies on their way have come back.
     bool pumpPolls(int finished) {
-        return pump([&] { return wallet->finished >= finished; });
+        return pump([&] { return wallet->pollCalls.answered >= finished; });
     }
 
     const simtest::SimServerProcess& server;
-    std::shared_ptr<LoggerClient> logger = std::make_shared<LoggerClient>("wallet-tests");
-    std::shared_ptr<halcyra::AuthenticateAPIClient> liveAuth =
-        halcyra::HalcyraClientProvider::authenticateClient(server.basePath(), logger);
-    std::shared_ptr<CountingAuthenticateClient> auth = std::make_shared<CountingAuthenticateClient>(liveAuth);
-    std::shared_ptr<CountingWalletClient> wallet = std::make_shared<CountingWalletClient>(
-        halcyra::HalcyraClientProvider::walletClient(server.basePath(), logger));
+    std::shared_ptr<halcyra::AuthenticateAPIClient> liveAuth;
+    // The live clients, counted: a test can wait for the replies on their way.
+    std::shared_ptr<testsupport::FakeAuthenticateClient> auth =
+        std::make_shared<testsupport::FakeAuthenticateClient>();
+    std::shared_ptr<testsupport::FakeWalletClient> wallet = std::make_shared<testsupport::FakeWalletClient>();
     std::shared_ptr<platform::VirtualScheduler> scheduler = std::make_shared<platform::VirtualScheduler>();
     Recorder recorder;
 };

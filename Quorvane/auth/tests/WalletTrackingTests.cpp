@@ -45,7 +45,7 @@ class WalletTracking : public ::testing::Test {
 WalletServer* WalletTracking::server_ = nullptr;
 
 TEST_F(WalletTracking, ScanThenConfirmThenTheResultTwoSecondsLater) {
-    WalletRig rig(server());
+    WalletRig rig(*server_);
     const std::string session = rig.newSession();
     auto model = rig.makeModel(session);
     EXPECT_EQ(model->pollingState(), WalletPollingState::waiting());
@@ -53,10 +53,10 @@ TEST_F(WalletTracking, ScanThenConfirmThenTheResultTwoSecondsLater) {
 
     // Without a polling session id the model asks for one, then polls with it.
     ASSERT_TRUE(rig.pumpPolls(1));
-    EXPECT_EQ(rig.auth->methodDataStarted, 1);
+    EXPECT_EQ(rig.auth->methodDataCalls.started(), 1);
     const std::string polling = model->pollingSessionId();
     EXPECT_FALSE(polling.empty());
-    EXPECT_EQ(rig.wallet->pollingSessionIds, std::vector<std::string>{polling});
+    EXPECT_EQ(rig.wallet->pollCalls.requests, std::vector<std::string>{polling});
     ASSERT_EQ(model->pollingState().kind(), Kind::scanAllowed);
     ASSERT_TRUE(model->lastQrCodeImage());
     EXPECT_FALSE(model->lastQrCodeImage()->isNull());
@@ -74,7 +74,7 @@ TEST_F(WalletTracking, ScanThenConfirmThenTheResultTwoSecondsLater) {
     rig.scheduler->advance(1s);
     EXPECT_EQ(model->secondsRemaining(), left - 1);
     EXPECT_EQ(model->pollingState().remainingTime(), left);
-    EXPECT_EQ(rig.wallet->started, 2) << "the next poll went out after the server's 250 ms";
+    EXPECT_EQ(rig.wallet->pollCalls.started(), 2) << "the next poll went out after the server's 250 ms";
     ASSERT_TRUE(rig.pumpPolls(2));
 
     // Scanned: the wallet app asks for confirmation; the countdown stops, and every such poll tells the flow.
@@ -103,7 +103,7 @@ TEST_F(WalletTracking, ScanThenConfirmThenTheResultTwoSecondsLater) {
     EXPECT_EQ(rig.recorder.results[0].pollingSessionId, polling);
     EXPECT_EQ(rig.scheduler->activeTimerCount(), 0u);
     rig.scheduler->advance(30s);
-    EXPECT_EQ(rig.wallet->started, 5);
+    EXPECT_EQ(rig.wallet->pollCalls.started(), 5);
     EXPECT_EQ(rig.recorder.results.size(), 1u);
 
     // The ids are the ones the server confirmed: the session logs in with them.
@@ -142,11 +142,11 @@ TEST_F(WalletTracking, EachStatusSetsItsStateCountdownAndNextStep) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        WalletRig rig(server());
+        WalletRig rig(*server_);
         std::string polling;
         auto model = scanning(rig, &polling);
         // A known polling session id is polled at once.
-        EXPECT_EQ(rig.auth->methodDataStarted, 0);
+        EXPECT_EQ(rig.auth->methodDataCalls.started(), 0);
         const QImage image = *model->lastQrCodeImage();
 
         if (!c.walletState.empty())
@@ -174,15 +174,15 @@ TEST_F(WalletTracking, EachStatusSetsItsStateCountdownAndNextStep) {
         switch (c.next) {
             case Next::poll:
                 rig.scheduler->advance(c.pollDelay - 1ms);
-                EXPECT_EQ(rig.wallet->started, 2);
+                EXPECT_EQ(rig.wallet->pollCalls.started(), 2);
                 rig.scheduler->advance(1ms);
-                EXPECT_EQ(rig.wallet->started, 3);
+                EXPECT_EQ(rig.wallet->pollCalls.started(), 3);
                 EXPECT_TRUE(rig.pumpPolls(3));
                 break;
             case Next::completion:
             case Next::nothing:
                 rig.scheduler->advance(60s);
-                EXPECT_EQ(rig.wallet->started, 2);
+                EXPECT_EQ(rig.wallet->pollCalls.started(), 2);
                 EXPECT_EQ(rig.scheduler->activeTimerCount(), 0u);
                 EXPECT_EQ(rig.recorder.results.size(), c.next == Next::completion ? 1u : 0u);
                 break;
@@ -192,7 +192,7 @@ TEST_F(WalletTracking, EachStatusSetsItsStateCountdownAndNextStep) {
 }
 
 TEST_F(WalletTracking, AnExpiredCodeStaysUntilARefreshStartsANewLogin) {
-    WalletRig rig(server());
+    WalletRig rig(*server_);
     std::string polling;
     auto model = scanning(rig, &polling);
     const std::string firstSession = model->sessionId();
@@ -203,7 +203,7 @@ TEST_F(WalletTracking, AnExpiredCodeStaysUntilARefreshStartsANewLogin) {
     ASSERT_TRUE(rig.pumpPolls(2));
     EXPECT_EQ(model->pollingState(), WalletPollingState::scanExpired(firstCode));
     rig.scheduler->advance(120s);
-    EXPECT_EQ(rig.wallet->started, 2) << "nothing polls an expired code";
+    EXPECT_EQ(rig.wallet->pollCalls.started(), 2) << "nothing polls an expired code";
 
     bool newSessionArrived = false;
     rig.recorder.refresh = [&](std::string) {
@@ -214,9 +214,9 @@ TEST_F(WalletTracking, AnExpiredCodeStaysUntilARefreshStartsANewLogin) {
     ASSERT_TRUE(rig.pumpPolls(3));
     EXPECT_EQ(rig.recorder.refreshRequests, std::vector<std::string>{firstSession});
     EXPECT_NE(model->sessionId(), firstSession);
-    EXPECT_EQ(rig.auth->methodDataStarted, 1) << "the new session's polling id is asked for";
+    EXPECT_EQ(rig.auth->methodDataCalls.started(), 1) << "the new session's polling id is asked for";
     EXPECT_NE(model->pollingSessionId(), polling);
-    EXPECT_EQ(rig.wallet->pollingSessionIds.back(), model->pollingSessionId());
+    EXPECT_EQ(rig.wallet->pollCalls.requests.back(), model->pollingSessionId());
     EXPECT_EQ(model->pollingState().kind(), Kind::scanAllowed);
     ASSERT_TRUE(model->lastQrCodeImage());
     EXPECT_NE(*model->lastQrCodeImage(), firstCode) << "the new login's code";
@@ -248,7 +248,7 @@ TEST_F(WalletTracking, ErrorsEndTheSheetOnceWithTheirCodes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        WalletRig rig(server());
+        WalletRig rig(*server_);
         auto model =
             rig.makeModel(rig.newSession(), "", SigningReason::of(ReasonKind::accountInfoAuthentication));
         if (c.refresh) {
@@ -280,10 +280,10 @@ TEST_F(WalletTracking, ErrorsEndTheSheetOnceWithTheirCodes) {
             EXPECT_EQ(error.apiError->kind(), halcyra::HalcyraError::Kind::networkError);
         }
         EXPECT_EQ(rig.scheduler->activeTimerCount(), 0u);
-        const int polls = rig.wallet->started;
+        const int polls = rig.wallet->pollCalls.started();
         rig.scheduler->advance(60s);
         rig.pump([] { return false; }, 300ms);
-        EXPECT_EQ(rig.wallet->started, polls);
+        EXPECT_EQ(rig.wallet->pollCalls.started(), polls);
         EXPECT_EQ(rig.recorder.results.size(), 1u);
     }
 }
@@ -301,7 +301,7 @@ TEST_F(WalletTracking, AReplyWithoutAWalletPartFailsUnderTheFlowOfTheReason) {
         {ReasonKind::signingAuthentication, "303"},
         {ReasonKind::actualSigning, "303"},
     };
-    WalletRig rig(server());
+    WalletRig rig(*server_);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
         rig.recorder.results.clear();
@@ -315,12 +315,12 @@ TEST_F(WalletTracking, AReplyWithoutAWalletPartFailsUnderTheFlowOfTheReason) {
         EXPECT_EQ(error.code, c.code);
         EXPECT_EQ(error.message, "Civaro polling session ID not found.");
         EXPECT_FALSE(error.apiError);
-        EXPECT_EQ(rig.wallet->started, 0);
+        EXPECT_EQ(rig.wallet->pollCalls.started(), 0);
     }
 }
 
 TEST_F(WalletTracking, ARefreshThatFailsOtherwiseLeavesTheSheetWaitingForCancel) {
-    WalletRig rig(server());
+    WalletRig rig(*server_);
     std::string polling;
     auto model = scanning(rig, &polling);
     rig.setWalletState(polling, "EXPIRED");
@@ -339,14 +339,14 @@ TEST_F(WalletTracking, ARefreshThatFailsOtherwiseLeavesTheSheetWaitingForCancel)
 // The replies that arrive after the sheet moved on: none of them changes the model or reaches the flow.
 
 TEST_F(WalletTracking, CancelWhileAPollIsOnItsWay) {
-    WalletRig rig(server());
+    WalletRig rig(*server_);
     std::string polling;
     auto model = scanning(rig, &polling);
     // The reply is held back, and it will say the login was confirmed.
     server().fault("/wallet/poll", Json{{"delayMs", 800}, {"count", 1}});
     rig.setWalletState(polling, "AUTHENTICATED");
     rig.scheduler->advance(WalletServer::retryAfter);
-    ASSERT_EQ(rig.wallet->started, 2);
+    ASSERT_EQ(rig.wallet->pollCalls.started(), 2);
 
     model->cancel();
     EXPECT_EQ(rig.recorder.cancelled, 1);
@@ -355,7 +355,7 @@ TEST_F(WalletTracking, CancelWhileAPollIsOnItsWay) {
     EXPECT_EQ(model->pollingState().kind(), Kind::scanAllowed);
     rig.scheduler->advance(60s);
     EXPECT_TRUE(rig.recorder.results.empty()) << "no success after the user cancelled";
-    EXPECT_EQ(rig.wallet->started, 2);
+    EXPECT_EQ(rig.wallet->pollCalls.started(), 2);
     model->cancel();
     EXPECT_EQ(rig.recorder.cancelled, 1) << "the flow hears of the cancel once";
 }
@@ -363,7 +363,7 @@ TEST_F(WalletTracking, CancelWhileAPollIsOnItsWay) {
 TEST_F(WalletTracking, CancelWhileThePollingSessionIdOrANewSessionIsOnItsWay) {
     for (bool duringRefresh : {false, true}) {
         SCOPED_TRACE(duringRefresh ? "a new session for the expired code" : "the first polling session id");
-        WalletRig rig(server());
+        WalletRig rig(*server_);
         std::shared_ptr<WalletTrackingViewModel> model;
         bool newSessionArrived = false;
         if (duringRefresh) {
@@ -383,17 +383,17 @@ TEST_F(WalletTracking, CancelWhileThePollingSessionIdOrANewSessionIsOnItsWay) {
             model = rig.makeModel(rig.newSession());
             model->startTracking();
         }
-        const int polls = rig.wallet->started;
+        const int polls = rig.wallet->pollCalls.started();
         const std::string sessionBefore = model->sessionId();
         model->cancel();
         if (duringRefresh)
             ASSERT_TRUE(rig.pump([&] { return newSessionArrived; }));
         else
-            ASSERT_TRUE(rig.pump([&] { return rig.auth->methodDataFinished == 1; }));
+            ASSERT_TRUE(rig.pump([&] { return rig.auth->methodDataCalls.answered == 1; }));
         rig.scheduler->advance(10s);
         rig.pump([] { return false; }, 300ms);
-        EXPECT_EQ(rig.auth->methodDataStarted, duringRefresh ? 0 : 1);
-        EXPECT_EQ(rig.wallet->started, polls);
+        EXPECT_EQ(rig.auth->methodDataCalls.started(), duringRefresh ? 0 : 1);
+        EXPECT_EQ(rig.wallet->pollCalls.started(), polls);
         EXPECT_EQ(model->sessionId(), sessionBefore) << "the late session is not taken";
         EXPECT_TRUE(rig.recorder.results.empty());
         EXPECT_EQ(rig.recorder.cancelled, 1);
@@ -401,7 +401,7 @@ TEST_F(WalletTracking, CancelWhileThePollingSessionIdOrANewSessionIsOnItsWay) {
 }
 
 TEST_F(WalletTracking, AReplyAfterThePresentationLetGoOfTheModelChangesNothing) {
-    WalletRig rig(server());
+    WalletRig rig(*server_);
     std::string polling;
     auto model = scanning(rig, &polling);
     std::weak_ptr<WalletTrackingViewModel> kept = model->weak_from_this();
@@ -409,7 +409,7 @@ TEST_F(WalletTracking, AReplyAfterThePresentationLetGoOfTheModelChangesNothing) 
     server().fault("/wallet/poll", Json{{"delayMs", 800}, {"count", 1}});
     rig.setWalletState(polling, "AUTHENTICATION_PENDING");
     rig.scheduler->advance(WalletServer::retryAfter);
-    ASSERT_EQ(rig.wallet->started, 2);
+    ASSERT_EQ(rig.wallet->pollCalls.started(), 2);
 
     model.reset();
     EXPECT_EQ(rig.scheduler->activeTimerCount(), 0u);
@@ -418,30 +418,30 @@ TEST_F(WalletTracking, AReplyAfterThePresentationLetGoOfTheModelChangesNothing) 
     EXPECT_TRUE(rig.pump([&] { return kept.expired(); }));
     EXPECT_EQ(rig.recorder.scanned, 0);
     rig.scheduler->advance(60s);
-    EXPECT_EQ(rig.wallet->started, 2);
+    EXPECT_EQ(rig.wallet->pollCalls.started(), 2);
     EXPECT_TRUE(rig.recorder.results.empty());
     EXPECT_EQ(rig.recorder.cancelled, 0);
 }
 
 TEST_F(WalletTracking, ARefreshSupersedesAPollOnItsWay) {
-    WalletRig rig(server());
+    WalletRig rig(*server_);
     std::string polling;
     auto model = scanning(rig, &polling);
     server().fault("/wallet/poll", Json{{"delayMs", 800}, {"count", 1}});
     rig.setWalletState(polling, "AUTHENTICATED");
     rig.scheduler->advance(WalletServer::retryAfter);
-    ASSERT_EQ(rig.wallet->started, 2);
+    ASSERT_EQ(rig.wallet->pollCalls.started(), 2);
 
     rig.recorder.refresh = [&](std::string) { return newAuthenticationSession(rig.liveAuth); };
     model->refreshQrCode();
     // The held-back reply of the old login and the first of the new one.
     ASSERT_TRUE(rig.pumpPolls(3));
-    EXPECT_EQ(rig.wallet->pollingSessionIds.back(), model->pollingSessionId());
+    EXPECT_EQ(rig.wallet->pollCalls.requests.back(), model->pollingSessionId());
     EXPECT_NE(model->pollingSessionId(), polling);
     EXPECT_EQ(model->pollingState().kind(), Kind::scanAllowed) << "the old login's success is not shown";
     EXPECT_FALSE(model->delayedCompletionTimer());
     rig.scheduler->advance(WalletServer::retryAfter);
-    EXPECT_EQ(rig.wallet->started, 4) << "one chain of polls, the new login's";
+    EXPECT_EQ(rig.wallet->pollCalls.started(), 4) << "one chain of polls, the new login's";
     ASSERT_TRUE(rig.pumpPolls(4));
     rig.scheduler->advance(2s);
     EXPECT_TRUE(rig.recorder.results.empty());
@@ -449,13 +449,13 @@ TEST_F(WalletTracking, ARefreshSupersedesAPollOnItsWay) {
 }
 
 TEST_F(WalletTracking, OneChainOfPollsWhateverStartsItAgain) {
-    WalletRig rig(server());
+    WalletRig rig(*server_);
     auto model =
         rig.makeModel(rig.newSession(), "", SigningReason::of(ReasonKind::accountCreationAuthentication));
     EXPECT_TRUE(model->shouldShowAccountCreationAuthenticationWarning());
     rig.scheduler->advance(5s);
     rig.pump([] { return false; }, 200ms);
-    EXPECT_EQ(rig.auth->methodDataStarted, 0) << "nothing starts before Continue";
+    EXPECT_EQ(rig.auth->methodDataCalls.started(), 0) << "nothing starts before Continue";
 
     int notifications = 0;
     auto subscription = model->subscribe([&] { ++notifications; });
@@ -471,8 +471,8 @@ TEST_F(WalletTracking, OneChainOfPollsWhateverStartsItAgain) {
         ASSERT_TRUE(rig.pumpPolls(poll));
     }
     rig.pump([] { return false; }, 200ms);
-    EXPECT_EQ(rig.auth->methodDataStarted, 1);
-    EXPECT_EQ(rig.wallet->started, 4);
+    EXPECT_EQ(rig.auth->methodDataCalls.started(), 1);
+    EXPECT_EQ(rig.wallet->pollCalls.started(), 4);
     model->cancel();
 }
 

@@ -59,7 +59,7 @@ class WalletTrackingViewTest : public ::testing::Test {
 WalletServer* WalletTrackingViewTest::server_ = nullptr;
 
 TEST_F(WalletTrackingViewTest, RefreshWorksOnlyOnAnExpiredCodeAndCancelAlwaysButOnSuccess) {
-    WalletRig rig(server());
+    WalletRig rig(*server_);
     rig.recorder.refresh = [&](std::string) { return newAuthenticationSession(rig.liveAuth); };
     Shown shown(rig.makeModel(rig.newSession()));
     WalletTrackingView& view = *shown.view;
@@ -126,7 +126,7 @@ TEST_F(WalletTrackingViewTest, EscCloseAndCancelEndTheSheetThroughTheCancelPath)
     };
     for (const auto& [label, close] : ways) {
         SCOPED_TRACE(label);
-        WalletRig rig(server());
+        WalletRig rig(*server_);
         Shown shown(rig.makeModel(rig.newSession()));
         // The flow ends the sheet when told of the cancel, as its owner does.
         rig.recorder.onCancel = [&] { shown.sheet->deleteLater(); };
@@ -141,7 +141,7 @@ TEST_F(WalletTrackingViewTest, EscCloseAndCancelEndTheSheetThroughTheCancelPath)
         }));
         EXPECT_EQ(rig.scheduler->activeTimerCount(), 0u) << "countdown, completion and next poll stopped";
         rig.scheduler->advance(10s);
-        EXPECT_EQ(rig.wallet->started, 1);
+        EXPECT_EQ(rig.wallet->pollCalls.started(), 1);
         EXPECT_TRUE(rig.recorder.results.empty());
     }
 }
@@ -149,7 +149,7 @@ TEST_F(WalletTrackingViewTest, EscCloseAndCancelEndTheSheetThroughTheCancelPath)
 TEST_F(WalletTrackingViewTest, TheAccountCreationWarningComesFirstAndEscStillCancels) {
     for (bool cont : {true, false}) {
         SCOPED_TRACE(cont ? "Continue" : "Esc");
-        WalletRig rig(server());
+        WalletRig rig(*server_);
         Shown shown(rig.makeModel(rig.newSession(), "",
                                   SigningReason::of(SigningReason::Kind::accountCreationAuthentication)));
         ASSERT_TRUE(shown.view->continueButton()->isVisible());
@@ -165,7 +165,7 @@ TEST_F(WalletTrackingViewTest, TheAccountCreationWarningComesFirstAndEscStillCan
             QTest::keyClick(shown.sheet, Qt::Key_Escape);
             EXPECT_EQ(rig.recorder.cancelled, 1);
             rig.scheduler->advance(5s);
-            EXPECT_EQ(rig.auth->methodDataStarted, 0);
+            EXPECT_EQ(rig.auth->methodDataCalls.started(), 0);
         }
         shown.model->cancel();
     }

@@ -27,7 +27,9 @@
 #include "Quorvane/core/WalletAPIClientMock.h"
 #include "Quorvane/core/XPCClientLive.h"
 #include "Quorvane/core/tests/QuorvaneAPITestSupport.h"
-#include "Quorvane/core/tests/SessionTestDoubles.h"
+#include "Quorvane/testing/FakeAuthenticateClient.h"
+#include "Quorvane/testing/FakeCard.h"
+#include "Quorvane/testing/FakePindleClient.h"
 #include "api/Clients.h"
 #include "cardbridge/PindleClientVexoConnect.h"
 #include "outside/Logger/LoggerClient.h"
@@ -202,7 +204,7 @@ void expectReplacedAppWide(typename Key::Value replacement) {
 
 TEST_F(DependencyKeysTest, AnAssignmentReplacesTheValueForTheWholeApp) {
     expectReplacedAppWide<LoggerClientKey>(std::make_shared<LoggerClient>("replacement"));
-    expectReplacedAppWide<PindleClientKey>(std::make_shared<sessiontest::FakePindleClient>());
+    expectReplacedAppWide<PindleClientKey>(std::make_shared<testsupport::FakePindleClient>());
     expectReplacedAppWide<WalletAPIClientKey>(std::make_shared<WalletAPIClientMock>());
     expectReplacedAppWide<SigningSessionDatabaseKey>(std::make_shared<SigningSessionDatabaseMock>());
     expectReplacedAppWide<XPCClientKey>(std::make_shared<XPCClientLive>());
@@ -216,7 +218,7 @@ TEST_F(DependencyKeysTest, SwitchingPrivacyModeReachesTheSessionStoreOfTheMoment
     auto other = std::make_shared<SigningSessionDatabase>(
         SigningSessionDatabase::always(settings),
         SigningSessionDatabase::always(std::make_shared<LoggerClient>("other")),
-        std::make_shared<sessiontest::FakePindleClient>(),
+        std::make_shared<testsupport::FakePindleClient>(),
         std::make_shared<TokenDriverConfiguration>(TokenStore(), std::make_shared<LoggerClient>("other")),
         std::make_shared<platform::VirtualScheduler>());
     values().set<SigningSessionDatabaseKey>(other);
@@ -281,8 +283,8 @@ TEST_F(DependencyKeysTest, TheSessionStoreReadsItsSettingsAndLoggerOnEachUse) {
 
 TEST_F(DependencyKeysTest, TheSessionStoreAsksTheCardReaderClientOfTheMoment) {
     auto store = values().get<SigningSessionDatabaseKey>();
-    auto reader = std::make_shared<sessiontest::FakePindleClient>();
-    reader->cards = {sessiontest::card("CARD-1")};
+    auto reader = std::make_shared<testsupport::FakePindleClient>();
+    reader->cards = {std::make_shared<testsupport::FakeCard>("CARD-1")};
     values().set<PindleClientKey>(reader);
 
     EXPECT_FALSE(QCoro::waitFor(store->hasUsableCardSessions()));
@@ -291,14 +293,14 @@ TEST_F(DependencyKeysTest, TheSessionStoreAsksTheCardReaderClientOfTheMoment) {
 
 TEST_F(DependencyKeysTest, TheFacadeUsesTheClientsAndStoreOfTheMoment) {
     auto api = values().get<QuorvaneAPIKey>();
-    auto authenticate = std::make_shared<authtest::ScriptedAuthenticateClient>();
+    auto authenticate = std::make_shared<testsupport::FakeAuthenticateClient>();
     values().set<AuthenticateAPIClientKey>(authenticate);
 
     auto events =
         authtest::collect(api->runAuthentication(SigningSessionContext::wallet("SESSION", "POLLING"), false));
 
     EXPECT_EQ(authtest::describe(events), (std::vector<std::string>{"ongoing", "completed kept"}));
-    EXPECT_EQ(authenticate->authenticateCalls.size(), 1u);
+    EXPECT_EQ(authenticate->authenticateCalls.requests.size(), 1u);
     auto sessions = values().get<SigningSessionDatabaseKey>()->authenticatedSessions();
     ASSERT_EQ(sessions.size(), 1u);
     EXPECT_EQ(sessions[0].orchestratorSessionId, "SESSION");

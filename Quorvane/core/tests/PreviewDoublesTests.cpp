@@ -414,6 +414,7 @@ TEST(SigningSessionDatabaseMock, AnswersFromWhatItWasMadeWithAndNeverChanges) {
         EXPECT_EQ(database.activeSession(context, true), std::nullopt);
         EXPECT_EQ(database.activeSession(context, false), std::nullopt);
         EXPECT_EQ(database.signingCertificateInfo(context), certificate);
+        EXPECT_EQ(database.signingCertificateInfo(context.tokenIdentifier()), certificate);
         EXPECT_EQ(database.registerSession(context, Date(1'800'000'000s)), registered);
         EXPECT_EQ(database.registerSession(context, Date(1'800'000'000s)).expirationDate(),
                   Date(platform::referenceDateUnixOffset));

@@ -6,6 +6,14 @@
 #include "Quorvane/core/AppSettings.h"
 #include "Quorvane/core/SigningSessionDatabase.h"
 #include "Quorvane/core/TokenDriverConfiguration.h"
+#include "Quorvane/testing/FakeAuthenticateClient.h"
+#include "Quorvane/testing/FakeCard.h"
+#include "Quorvane/testing/FakePindleClient.h"
+#include "Quorvane/testing/FakeRemoteSigningClient.h"
+#include "Quorvane/testing/FakeSessionStore.h"
+#include "Quorvane/testing/LiveRig.h"
+#include "Quorvane/testing/SessionStoreRig.h"
+#include "Quorvane/testing/StandInBridge.h"
 #include "QuorvaneAPITestSupport.h"
 #include "cardbridge/PindleClientVexoConnect.h"
 #include "outside/Common/Common.h"
@@ -19,6 +27,7 @@ using namespace authtest;
 using halcyra::AuthenticationMethod;
 using halcyra::HalcyraError;
 using platform::Bytes;
+using Json = platform::json::Json;
 using testsupport::await;
 using Lines = std::vector<std::string>;
 using CardKind = CardSigningEvent::Kind;
@@ -44,35 +53,37 @@ std::vector<std::string> errorLines(const LogCapture& log) {
     return out;
 }
 
-// The facade over scripted API clients and a real session store on a fresh token folder.
+// The facade over the API clients' doubles and a real session store on a fresh token folder, whose calls are
+// logged.
 struct Rig {
     explicit Rig(bool driverInstalled = true) {
-        settings->setPrivacyModeEnabled(false);
-        if (driverInstalled)
-            tokenStore.installDriver();
+        sessions.settings->setPrivacyModeEnabled(false);
+        if (!driverInstalled)
+            std::filesystem::remove_all(tokenStore.driverFolder());
         log.clear();
     }
 
-    std::shared_ptr<ScriptedCard> card(std::vector<CardSigningEvent> script) {
-        return std::make_shared<ScriptedCard>(std::move(script));
+    // A card "CARD-1" whose signature plays the script.
+    std::shared_ptr<testsupport::FakeCard> card(std::vector<CardSigningEvent> script) {
+        auto card = std::make_shared<testsupport::FakeCard>("CARD-1");
+        card->script = std::move(script);
+        return card;
     }
     Events run(const SigningSessionContext& context, bool retrieveCertificate = false) {
         return collect(api->runAuthentication(context, retrieveCertificate));
     }
-    std::optional<Bytes> token(const std::string& id) const { return tokens->certificateData(id); }
+    std::optional<Bytes> token(const std::string& id) const { return sessions.tokens->certificateData(id); }
 
-    platform::tokens::TokenStore tokenStore{testsupport::makeTempDir("tokens") /
-                                            platform::tokens::driverClassID};
-    std::shared_ptr<LoggerClient> logger = std::make_shared<LoggerClient>("ui");
-    std::shared_ptr<TokenDriverConfiguration> tokens =
-        std::make_shared<TokenDriverConfiguration>(tokenStore, logger);
-    std::shared_ptr<AppSettings> settings = std::make_shared<AppSettings>();
-    std::shared_ptr<SigningSessionDatabase> database = std::make_shared<SigningSessionDatabase>(
-        SigningSessionDatabase::always(settings), SigningSessionDatabase::always(logger),
-        std::make_shared<NoCardsPindleClient>(), tokens, std::make_shared<platform::VirtualScheduler>());
-    std::shared_ptr<RecordingStore> store = std::make_shared<RecordingStore>(database);
-    std::shared_ptr<ScriptedAuthenticateClient> auth = std::make_shared<ScriptedAuthenticateClient>();
-    std::shared_ptr<ScriptedRemoteSigningClient> remote = std::make_shared<ScriptedRemoteSigningClient>();
+    testsupport::SessionStoreRig sessions{std::make_shared<testsupport::FakePindleClient>()};
+    const platform::tokens::TokenStore& tokenStore = sessions.tokens->store();
+    std::shared_ptr<LoggerClient> logger = sessions.logger;
+    std::shared_ptr<SigningSessionDatabase> database = sessions.store;
+    std::shared_ptr<testsupport::FakeSessionStore> store =
+        std::make_shared<testsupport::FakeSessionStore>(std::make_shared<testsupport::CallLog>(), database);
+    std::shared_ptr<testsupport::FakeAuthenticateClient> auth =
+        std::make_shared<testsupport::FakeAuthenticateClient>();
+    std::shared_ptr<testsupport::FakeRemoteSigningClient> remote =
+        std::make_shared<testsupport::FakeRemoteSigningClient>();
     std::shared_ptr<QuorvaneAPI> api = std::make_shared<QuorvaneAPI>(
         QuorvaneAPI::always<halcyra::AuthenticateAPIClient>(auth), QuorvaneAPI::always(logger),
         QuorvaneAPI::always<halcyra::RemoteSigningAPIClient>(remote),
@@ -97,14 +108,14 @@ TEST(QuorvaneAPI, WalletLoginAuthenticatesWithThePollSessionAndRegistersTheSessi
     auto events = rig.run(SigningSessionContext::wallet("S-wallet", "P-wallet"));
 
     EXPECT_EQ(describe(events), (Lines{"ongoing", "completed kept"}));
-    EXPECT_TRUE(rig.auth->methodDataCalls.empty()) << "the wallet login was confirmed before";
-    ASSERT_EQ(rig.auth->authenticateCalls.size(), 1u);
-    const auto& request = rig.auth->authenticateCalls[0];
+    EXPECT_TRUE(rig.auth->methodDataCalls.requests.empty()) << "the wallet login was confirmed before";
+    ASSERT_EQ(rig.auth->authenticateCalls.requests.size(), 1u);
+    const auto& request = rig.auth->authenticateCalls.requests[0];
     EXPECT_EQ(request.sessionId(), "S-wallet");
     ASSERT_TRUE(request.wallet());
     EXPECT_EQ(request.wallet()->pollSessionId, "P-wallet");
     EXPECT_FALSE(request.eid());
-    EXPECT_TRUE(rig.remote->infoCalls.empty());
+    EXPECT_TRUE(rig.remote->signatureInfoCalls.requests.empty());
 
     ASSERT_TRUE(events.back().session);
     const SigningSession& session = *events.back().session;
@@ -129,13 +140,13 @@ TEST(QuorvaneAPI, CardLoginPassesThePinEventsOnAndSendsItsProofInStandardBase64)
     EXPECT_EQ(describe(events), (Lines{"ongoing", "card pinRequested", "card wrongPin 2", "completed kept"}));
     EXPECT_EQ(events[1].cardSigningEvent->kind, CardKind::pinRequested);
     EXPECT_TRUE(events[1].cardSigningEvent->providePinClosure) << "the PIN callback reaches the screen";
-    ASSERT_EQ(rig.auth->methodDataCalls.size(), 1u);
-    EXPECT_EQ(rig.auth->methodDataCalls[0].first, AuthenticationMethod::eid);
-    EXPECT_EQ(rig.auth->methodDataCalls[0].second, "S-card");
+    ASSERT_EQ(rig.auth->methodDataCalls.requests.size(), 1u);
+    EXPECT_EQ(rig.auth->methodDataCalls.requests[0].first, AuthenticationMethod::eid);
+    EXPECT_EQ(rig.auth->methodDataCalls.requests[0].second, "S-card");
     EXPECT_EQ(card->signedData, std::vector<Bytes>{challenge});
 
-    ASSERT_EQ(rig.auth->authenticateCalls.size(), 1u);
-    const auto& request = rig.auth->authenticateCalls[0];
+    ASSERT_EQ(rig.auth->authenticateCalls.requests.size(), 1u);
+    const auto& request = rig.auth->authenticateCalls.requests[0];
     EXPECT_EQ(request.sessionId(), "S-card");
     ASSERT_TRUE(request.eid());
     EXPECT_FALSE(request.wallet());
@@ -177,7 +188,7 @@ TEST(QuorvaneAPI, ACardSignatureWithoutASignatureEndsTheStreamAndRegistersNothin
         rig.auth->methodData = challengeReply(platform::base64URLEncoded(challenge));
         auto events = rig.run(SigningSessionContext::card("S-card", rig.card(c.script)));
         EXPECT_EQ(describe(events), c.expected);
-        EXPECT_TRUE(rig.auth->authenticateCalls.empty());
+        EXPECT_TRUE(rig.auth->authenticateCalls.requests.empty());
         EXPECT_TRUE(rig.database->authenticatedSessions().empty());
     }
 }
@@ -195,7 +206,7 @@ TEST(QuorvaneAPI, AFailedCardSignatureEndsTheStreamWhileTheCardIsStillOpen) {
     card->cancelOngoingOperation();
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(rig.auth->authenticateCalls.empty());
+    EXPECT_TRUE(rig.auth->authenticateCalls.requests.empty());
     EXPECT_TRUE(rig.database->authenticatedSessions().empty());
 }
 
@@ -220,7 +231,7 @@ TEST(QuorvaneAPI, AChallengeThatIsMissingOrUndecodableFailsBeforeTheCardIsAsked)
         auto events = rig.run(SigningSessionContext::card("S-card", card));
         EXPECT_EQ(describe(events), (Lines{"ongoing", "error other"}));
         EXPECT_TRUE(card->signedData.empty()) << "no PIN for nothing";
-        EXPECT_TRUE(rig.auth->authenticateCalls.empty());
+        EXPECT_TRUE(rig.auth->authenticateCalls.requests.empty());
         EXPECT_TRUE(rig.database->authenticatedSessions().empty());
     }
 }
@@ -251,8 +262,8 @@ TEST(QuorvaneAPI, AServerErrorEndsTheStreamWithThatErrorAndRegistersNothing) {
         SCOPED_TRACE(c.name);
         Rig rig;
         rig.auth->methodData = challengeReply(platform::base64URLEncoded(challenge));
-        rig.auth->methodDataError = c.methodDataError;
-        rig.auth->authenticateError = c.authenticateError;
+        rig.auth->methodDataCalls.error = c.methodDataError;
+        rig.auth->authenticateCalls.error = c.authenticateError;
         auto context = c.card ? SigningSessionContext::card("S", rig.card({CardSigningEvent::finished({7})}))
                               : SigningSessionContext::wallet("S", "P");
         auto events = rig.run(context, true);
@@ -262,7 +273,7 @@ TEST(QuorvaneAPI, AServerErrorEndsTheStreamWithThatErrorAndRegistersNothing) {
         EXPECT_EQ(events.back().halcyraError->errorDescription(), sent.errorDescription());
         EXPECT_EQ(events.back().halcyraError->supportIds(), sent.supportIds());
         EXPECT_TRUE(rig.database->authenticatedSessions().empty());
-        EXPECT_TRUE(rig.remote->infoCalls.empty());
+        EXPECT_TRUE(rig.remote->signatureInfoCalls.requests.empty());
     }
 }
 
@@ -281,18 +292,18 @@ TEST(QuorvaneAPI, CertificateRetrievalInstallsACertificateOnlyWhenItIsNew) {
         const std::string id = card ? "CARD-1" : walletToken;
 
         // Nothing held yet.
-        rig.remote->info.signingCertificate = first;
+        rig.remote->signatureInfo.signingCertificate = first;
         EXPECT_EQ(describe(rig.run(context, true)), (Lines{"ongoing", "completed new"}));
-        EXPECT_EQ(rig.remote->infoCalls, Lines{"S"});
-        EXPECT_EQ(rig.store->certificateInfoLookups, Lines{id});
+        EXPECT_EQ(rig.remote->signatureInfoCalls.requests, Lines{"S"});
+        EXPECT_EQ(rig.store->log->starting("signingCertificateInfo "), Lines{"signingCertificateInfo " + id});
         EXPECT_EQ(rig.token(id), first);
 
         // The same bytes again: nothing is written.
         EXPECT_EQ(describe(rig.run(context, true)), (Lines{"ongoing", "completed kept"}));
-        EXPECT_EQ(rig.store->tokenRegistrations, Lines{id});
+        EXPECT_EQ(rig.store->log->starting("registerToken "), Lines{"registerToken " + id});
 
         // A renewed certificate replaces the one held.
-        rig.remote->info.signingCertificate = renewed;
+        rig.remote->signatureInfo.signingCertificate = renewed;
         EXPECT_EQ(describe(rig.run(context, true)), (Lines{"ongoing", "completed new"}));
         EXPECT_EQ(rig.token(id), renewed);
         auto configuration = rig.tokenStore.configuration(id);
@@ -337,9 +348,9 @@ TEST(QuorvaneAPI, AFailedCertificateRetrievalStillCompletesInstallsNothingAndIsL
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig(c.driverInstalled);
-        rig.remote->info.status = c.status;
-        rig.remote->info.signingCertificate = c.certificate;
-        rig.remote->infoError = c.error;
+        rig.remote->signatureInfo.status = c.status;
+        rig.remote->signatureInfo.signingCertificate = c.certificate;
+        rig.remote->signatureInfoCalls.error = c.error;
 
         auto events = rig.run(SigningSessionContext::wallet("S", "P"), true);
 
@@ -360,7 +371,7 @@ TEST(QuorvaneAPI, AFacadeGoneBeforeItsTaskBeginsGivesAStreamWithoutEvents) {
     auto stream = rig.api->runAuthentication(SigningSessionContext::wallet("S", "P"), true);
     rig.api.reset();
     EXPECT_TRUE(collect(stream).empty());
-    EXPECT_TRUE(rig.auth->authenticateCalls.empty());
+    EXPECT_TRUE(rig.auth->authenticateCalls.requests.empty());
 }
 
 TEST(QuorvaneAPI, CollaboratorsAreLookedUpOnEveryUse) {
@@ -370,12 +381,12 @@ TEST(QuorvaneAPI, CollaboratorsAreLookedUpOnEveryUse) {
     auto api = std::make_shared<QuorvaneAPI>([&current] { return current; }, QuorvaneAPI::always(rig.logger),
                                              QuorvaneAPI::always<halcyra::RemoteSigningAPIClient>(rig.remote),
                                              QuorvaneAPI::always<SigningSessionDatabaseClient>(rig.store));
-    auto replacement = std::make_shared<ScriptedAuthenticateClient>();
+    auto replacement = std::make_shared<testsupport::FakeAuthenticateClient>();
     current = replacement;
     EXPECT_EQ(describe(collect(api->runAuthentication(SigningSessionContext::wallet("S", "P"), false))),
               (Lines{"ongoing", "completed kept"}));
-    EXPECT_TRUE(rig.auth->authenticateCalls.empty());
-    EXPECT_EQ(replacement->authenticateCalls.size(), 1u);
+    EXPECT_TRUE(rig.auth->authenticateCalls.requests.empty());
+    EXPECT_EQ(replacement->authenticateCalls.requests.size(), 1u);
 }
 
 TEST(QuorvaneAPI, ParallelAuthenticationsKeepTheirOwnStreams) {
@@ -405,17 +416,17 @@ TEST(CardDisplay, InitialsTakeTheFirstCharacterOfEachName) {
         {"E\xCC\x81lodie", "\xC3\x98rsted", "E\xCC\x81\xC3\x98"},  // a combining accent stays with its letter
     };
     for (const auto& c : cases) {
-        ScriptedCard card;
+        testsupport::FakeCard card;
         card.first = c.first;
         card.last = c.last;
         EXPECT_EQ(initials(card), c.expected) << "'" << c.first << "' '" << c.last << "'";
     }
-    ScriptedCard card;
+    testsupport::FakeCard card;
     EXPECT_EQ(displayName(card), "Ann Peeters");
 }
 
 TEST(CardDisplay, ValidityTextShowsAQuestionMarkForAMissingDate) {
-    ScriptedCard card;
+    testsupport::FakeCard card;
     EXPECT_EQ(validityText(card), "? - ?");
     card.validUntil = platform::Date(std::chrono::seconds(1'900'000'000));
     auto end = QLocale().toString(QDateTime::fromSecsSinceEpoch(1'900'000'000).date(), QLocale::ShortFormat);
@@ -439,40 +450,10 @@ std::function<void(const AuthenticateFlowEvent&)> typing(std::vector<std::string
 
 // The facade with the live API clients on the stand-in server, a session store and a token folder of its
 // own, and the live card reader on the stand-in bridge.
-struct Live {
+struct Live : testsupport::LiveRig {
     Live() : Live(std::vector<std::string>{}) {}
-    explicit Live(std::vector<std::string> flags) : server(std::move(flags)) {
-        if (!platform::addTrustedCACertificates(server.caFile()))
-            throw std::runtime_error("cannot trust the stand-in server's CA");
-        settings->setPrivacyModeEnabled(false);
-        tokenStore.installDriver();
-        log.clear();
-    }
+    explicit Live(std::vector<std::string> flags) : LiveRig(std::move(flags)) { log.clear(); }
 
-    simtest::SimServerProcess server;
-    std::shared_ptr<LoggerClient> logger = std::make_shared<LoggerClient>("ui");
-    std::shared_ptr<halcyra::AuthenticateAPIClient> auth =
-        halcyra::HalcyraClientProvider::authenticateClient(server.basePath(), logger);
-    std::shared_ptr<halcyra::RemoteSigningAPIClient> remote =
-        halcyra::HalcyraClientProvider::remoteSigningClient(server.basePath(), logger);
-    std::shared_ptr<halcyra::OnboardingAPIClient> onboarding =
-        halcyra::HalcyraClientProvider::onboardingClient(server.basePath(), logger);
-    std::shared_ptr<halcyra::WalletAPIClient> wallet =
-        halcyra::HalcyraClientProvider::walletClient(server.basePath(), logger);
-    platform::tokens::TokenStore tokenStore{testsupport::makeTempDir("tokens") /
-                                            platform::tokens::driverClassID};
-    std::shared_ptr<TokenDriverConfiguration> tokens =
-        std::make_shared<TokenDriverConfiguration>(tokenStore, logger);
-    std::shared_ptr<AppSettings> settings = std::make_shared<AppSettings>();
-    std::shared_ptr<pindle::PindleClientVexoConnect> pindle =
-        std::make_shared<pindle::PindleClientVexoConnect>(std::set<std::string>{},
-                                                          platform::Scheduler::live());
-    std::shared_ptr<SigningSessionDatabase> database = std::make_shared<SigningSessionDatabase>(
-        SigningSessionDatabase::always(settings), SigningSessionDatabase::always(logger), pindle, tokens,
-        platform::Scheduler::live());
-    std::shared_ptr<QuorvaneAPI> api = std::make_shared<QuorvaneAPI>(
-        QuorvaneAPI::always(auth), QuorvaneAPI::always(logger), QuorvaneAPI::always(remote),
-        QuorvaneAPI::always<SigningSessionDatabaseClient>(database));
     LogCapture log;
 
     std::string newAuthenticationSession() {
@@ -531,7 +512,7 @@ testsupport::Issued cardCertificate() {
 TEST(QuorvaneAPIEndToEnd, CardLoginRegistersASessionAndInstallsTheCertificateOnceTheAccountHasOne) {
     Live live;
     auto issued = cardCertificate();
-    Bridge bridge(issued);
+    testsupport::StandInBridge bridge(issued);
     auto cards = await(live.pindle->onlyCurrentCards());
     ASSERT_EQ(cards.size(), 1u);
     auto card = cards[0];
@@ -625,7 +606,7 @@ TEST(QuorvaneAPIEndToEnd, WalletLoginRegistersASessionAndInstallsTheCertificateO
 TEST(QuorvaneAPIEndToEnd, ServerFailuresGiveTheirEvents) {
     Live live({"--wallet-polls", "1", "--retry-after-ms", "10"});
     auto issued = cardCertificate();
-    Bridge bridge(issued);
+    testsupport::StandInBridge bridge(issued);
     auto cards = await(live.pindle->onlyCurrentCards());
     ASSERT_EQ(cards.size(), 1u);
     auto card = cards[0];

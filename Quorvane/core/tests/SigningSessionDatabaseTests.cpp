@@ -4,7 +4,8 @@
 #include <set>
 
 #include "Quorvane/core/SigningSessionDatabase.h"
-#include "SessionTestDoubles.h"
+#include "Quorvane/testing/FakeCard.h"
+#include "Quorvane/testing/FakePindleClient.h"
 #include "outside/Common/Common.h"
 #include "platform/VirtualScheduler.h"
 #include "platform/testing/TestEnvironment.h"
@@ -13,7 +14,7 @@
 using namespace std::chrono_literals;
 using platform::Bytes;
 using platform::Date;
-using sessiontest::FakePindleClient;
+using testsupport::FakePindleClient;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -48,7 +49,7 @@ struct Rig {
 
     Date now() const { return scheduler->now(); }
     SigningSessionContext cardContext(const std::string& id, const std::string& session = "S-card") {
-        return SigningSessionContext::card(session, sessiontest::card(id));
+        return SigningSessionContext::card(session, std::make_shared<testsupport::FakeCard>(id));
     }
     SigningSessionContext walletContext(const std::string& session = "S-wallet") {
         return SigningSessionContext::wallet(session, "P-wallet");
@@ -311,6 +312,13 @@ TEST(SigningSessionDatabase, CertificateInfoComesFromTheContextsToken) {
     EXPECT_EQ(info->fullName, "Ada Example");
     EXPECT_EQ(info->nationalNumber, "85073003328");
     EXPECT_FALSE(rig.db->signingCertificateInfo(rig.cardContext("CARD-1")));
+    // The token identifier alone finds the same, for a card not at hand too.
+    EXPECT_EQ(rig.db->signingCertificateInfo(std::string(SigningSessionContext::walletTokenIdentifier)),
+              info);
+    ASSERT_TRUE(rig.db->registerToken(rig.cardContext("CARD-1"), der));
+    EXPECT_EQ(rig.db->signingCertificateInfo(std::string("CARD-1")),
+              rig.db->signingCertificateInfo(rig.cardContext("CARD-1")));
+    EXPECT_FALSE(rig.db->signingCertificateInfo(std::string("CARD-2")));
 }
 
 TEST(SigningSessionDatabase, RegisteringATokenReportsWhetherItWasWritten) {
@@ -359,7 +367,8 @@ TEST(SigningSessionDatabase, UsableCardSessionsNeedACardAndASessionForEveryCard)
     Rig rig;
     EXPECT_FALSE(rig.usable());  // no card
 
-    rig.pindle->cards = {sessiontest::card("CARD-1"), sessiontest::card("CARD-2")};
+    rig.pindle->cards = {std::make_shared<testsupport::FakeCard>("CARD-1"),
+                         std::make_shared<testsupport::FakeCard>("CARD-2")};
     for (const auto& id : {"CARD-1"}) {
         rig.db->registerSession(rig.cardContext(id), rig.now() + 3600s);
         ASSERT_TRUE(rig.db->registerToken(rig.cardContext(id), certificate()));
@@ -396,7 +405,7 @@ TEST(SigningSessionDatabase, UsableCardSessionsTakeTheirMarginsAtTheEdges) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig((c.fromEnd ? endOf(der) : startOf(der)) - c.offset);
-        rig.pindle->cards = {sessiontest::card("CARD-1")};
+        rig.pindle->cards = {std::make_shared<testsupport::FakeCard>("CARD-1")};
         rig.db->registerSession(rig.cardContext("CARD-1"), rig.now() + c.sessionLeft);
         ASSERT_TRUE(rig.db->registerToken(rig.cardContext("CARD-1"), der));
         EXPECT_EQ(rig.usable(), c.usable);
@@ -405,7 +414,7 @@ TEST(SigningSessionDatabase, UsableCardSessionsTakeTheirMarginsAtTheEdges) {
 
 TEST(SigningSessionDatabase, UsableCardSessionsSeeWhatChangedWhileTheCardsWereRead) {
     Rig rig;
-    rig.pindle->cards = {sessiontest::card("CARD-1")};
+    rig.pindle->cards = {std::make_shared<testsupport::FakeCard>("CARD-1")};
     ASSERT_TRUE(rig.db->registerToken(rig.cardContext("CARD-1"), certificate()));
     rig.pindle->holdReadings = true;
     auto pending = rig.db->hasUsableCardSessions();
@@ -418,7 +427,7 @@ TEST(SigningSessionDatabase, UsableCardSessionsSeeWhatChangedWhileTheCardsWereRe
 TEST(SigningSessionDatabase, UsableCardSessionsFirstPurgeExpiredSessionsAndStaleTokens) {
     auto ended = certificate(-2h, 10s);
     Rig rig(endOf(ended) + 901s);
-    rig.pindle->cards = {sessiontest::card("CARD-1")};
+    rig.pindle->cards = {std::make_shared<testsupport::FakeCard>("CARD-1")};
     rig.db->registerSession(rig.cardContext("CARD-1"), rig.now() + 899s);
     rig.db->registerSession(rig.cardContext("CARD-2"), rig.now() + 3600s);
     ASSERT_TRUE(rig.db->registerToken(rig.cardContext("CARD-2"), ended));

@@ -5,7 +5,8 @@
 #include "Quorvane/core/SigningReason.h"
 #include "Quorvane/core/SigningSession.h"
 #include "Quorvane/core/SigningSessionContext.h"
-#include "SessionTestDoubles.h"
+#include "Quorvane/testing/FakeCard.h"
+#include "Quorvane/testing/FakePindleClient.h"
 #include "outside/Common/Common.h"
 #include "platform/testing/TestPKI.h"
 
@@ -16,7 +17,7 @@ using platform::json::Json;
 namespace {
 
 TEST(SigningSessionContext, TokenIdentifierIsTheCardsIdentifierOrTheWalletConstant) {
-    auto card = sessiontest::card("CARD-1");
+    auto card = std::make_shared<testsupport::FakeCard>("CARD-1");
     auto cardContext = SigningSessionContext::card("S1", card);
     EXPECT_EQ(cardContext.tokenIdentifier(), "CARD-1");
     EXPECT_EQ(cardContext.sessionId(), "S1");
@@ -31,7 +32,7 @@ TEST(SigningSessionContext, TokenIdentifierIsTheCardsIdentifierOrTheWalletConsta
 }
 
 TEST(SigningSessionContext, WithSessionIdKeepsTheSameCardOrPollingSession) {
-    auto card = sessiontest::card("CARD-1");
+    auto card = std::make_shared<testsupport::FakeCard>("CARD-1");
     auto renewed = SigningSessionContext::card("S1", card).withSessionId("S9");
     EXPECT_EQ(renewed.kind(), SigningSessionContext::Kind::card);
     EXPECT_EQ(renewed.sessionId(), "S9");

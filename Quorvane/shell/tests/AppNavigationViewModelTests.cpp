@@ -166,7 +166,7 @@ TEST(AppNavigationViewModelTest, AStoredSessionSkipsTheAuthentication) {
 TEST(AppNavigationViewModelTest, TheSheetFollowsTheCardThroughTheAuthentication) {
     NavigationRig rig;
     rig.facade->keepOpen = true;
-    rig.facade->script = {AuthenticateFlowEvent::ongoing()};
+    rig.facade->script = std::vector{AuthenticateFlowEvent::ongoing()};
     auto model = rig.make(AppOpenMode::getCertificate(true));
     auto used = card("card-1", rig.log);
     model->handleCardSelected(used, "auth-1");
@@ -238,8 +238,8 @@ TEST(AppNavigationViewModelTest, CardFailuresAreShownAtOnceAndALaterEventStillLe
 
 TEST(AppNavigationViewModelTest, AnAuthenticationThatEndsWithoutASessionLeavesTheLastScreen) {
     NavigationRig rig;
-    rig.facade->script = {AuthenticateFlowEvent::ongoing(),
-                          AuthenticateFlowEvent::signingEvent(CardSigningEvent::pinRequested({}))};
+    rig.facade->script = std::vector{AuthenticateFlowEvent::ongoing(),
+                                     AuthenticateFlowEvent::signingEvent(CardSigningEvent::pinRequested({}))};
     auto model = rig.make(AppOpenMode::accountInfo());
     model->handleCardSelected(card("card-1", rig.log), "auth-1");
     rig.settle();
@@ -271,18 +271,20 @@ TEST(AppNavigationViewModelTest, ServerErrorsEndTheValidationWithTheFlowsCodeAnd
         SCOPED_TRACE(c.shown);
         NavigationRig rig;
         if (c.fromStream) {
-            rig.facade->script = {AuthenticateFlowEvent::signingEvent(CardSigningEvent::pinRequested({})),
-                                  AuthenticateFlowEvent::error(c.error)};
+            rig.facade->script =
+                std::vector{AuthenticateFlowEvent::signingEvent(CardSigningEvent::pinRequested({})),
+                            AuthenticateFlowEvent::error(c.error)};
         } else {
-            rig.facade->script = {AuthenticateFlowEvent::completed(session("card-1", "server-1"), false)};
-            rig.remote->statusError = c.error;
+            rig.facade->script =
+                std::vector{AuthenticateFlowEvent::completed(session("card-1", "server-1"), false)};
+            rig.remote->accountStatusCalls.error = c.error;
         }
         auto model = rig.make(c.mode);
         model->handleCardSelected(card("card-1", rig.log), "auth-1");
         rig.settle();
         EXPECT_EQ(describe(model->navigationTarget()), c.shown);
         EXPECT_EQ(describe(model->currentModalState()), "none");
-        EXPECT_EQ(rig.log->lines.back(), "purgeSession card-1");
+        EXPECT_EQ(rig.log->list.back(), "purgeSession card-1");
     }
 }
 
@@ -378,7 +380,7 @@ TEST(AppNavigationViewModelTest, TheAccountStatusDecidesWhereTheFlowGoes) {
         NavigationRig rig;
         rig.settings->setHasOnboardedAtLeastOnce(c.onboarded);
         rig.store->storedSession = session("stored", "server-1");
-        c.status(rig.remote->status);
+        c.status(rig.remote->accountStatus);
         auto model = rig.make(c.mode);
         rig.log->take();
         if (c.walletContext)
@@ -400,7 +402,7 @@ TEST(AppNavigationViewModelTest, ADeactivatedWalletAccountLogsInAgainAtHighAssur
     NavigationRig rig;
     rig.settings->setHasOnboardedAtLeastOnce(true);
     rig.store->storedSession = session(wallet, "server-1");
-    rig.remote->status.status = halcyra::AccountStatus::deleted;
+    rig.remote->accountStatus.status = halcyra::AccountStatus::deleted;
     auto model = rig.make(AppOpenMode::accountInfo());
     model->handleWalletTrackingResult(WalletTrackingResult::success("auth-1", "poll-1"));
     rig.settle();
@@ -601,7 +603,7 @@ TEST(AppNavigationViewModelTest, ANewQrCodeAsksForTheSameAssuranceAsTheSessionIt
         rig.settle();
         if (c.reauthentication) {
             rig.store->storedSession = session(wallet, "server-1");
-            rig.remote->status.status = halcyra::AccountStatus::deleted;
+            rig.remote->accountStatus.status = halcyra::AccountStatus::deleted;
             model->handleWalletTrackingResult(WalletTrackingResult::success("auth-1", "poll-1"));
             rig.settle();
             ASSERT_EQ(describe(model->currentModalState()), "walletTracking session-1");
@@ -616,7 +618,7 @@ TEST(AppNavigationViewModelTest, ANewQrCodeAsksForTheSameAssuranceAsTheSessionIt
     // A failure reaches the sheet unchanged.
     NavigationRig rig;
     auto model = rig.make(AppOpenMode::getCertificate(true));
-    rig.authenticate->meansError = HalcyraError::backendError(429, {"S-9"}, "Slow down", {});
+    rig.authenticate->meansCalls.error = HalcyraError::backendError(429, {"S-9"}, "Slow down", {});
     auto outcome = testsupport::run(model->refreshWalletSession("old"));
     auto error = outcome.errorAs<HalcyraError>();
     ASSERT_TRUE(error);

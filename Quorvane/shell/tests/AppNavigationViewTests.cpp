@@ -110,7 +110,7 @@ TEST(AppNavigationViewTest, TheFlowsScreensReportBackToTheNavigation) {
     };
     auto deletedAccount = [](NavigationRig& rig, AppNavigationViewModel& model) {
         rig.store->storedSession = session(wallet, "server-1");
-        rig.remote->status.status = halcyra::AccountStatus::deleted;
+        rig.remote->accountStatus.status = halcyra::AccountStatus::deleted;
         model.handleWalletTrackingResult(WalletTrackingResult::success("auth-1", "poll-1"));
     };
     const std::vector<Case> cases = {
@@ -232,7 +232,7 @@ TEST(AppNavigationViewTest, NoCardPresentStillGivesTheCardSelectionScreen) {
 struct PinSheetRig {
     PinSheetRig() : window(show(rig, AppOpenMode::getCertificate(true))) {
         rig.facade->keepOpen = true;
-        rig.facade->script = {
+        rig.facade->script = std::vector{
             AuthenticateFlowEvent::signingEvent(CardSigningEvent::pinRequested([](const std::string&) {}))};
         navigation(window)->model()->handleCardSelected(card("card-1", rig.log), "auth-1");
         rig.settle();

@@ -11,14 +11,6 @@ namespace navtest {
 
 namespace {
 
-std::string levelText(LevelOfAssurance level) {
-    return std::string(halcyra::rawValue(level));
-}
-
-HalcyraError unused() {
-    return HalcyraError::otherError("not used by the navigation");
-}
-
 std::string eventKind(CardSigningEvent::Kind kind) {
     switch (kind) {
         case CardSigningEvent::Kind::pinRequested:
@@ -53,133 +45,16 @@ std::string retrievalMode(CertificateRetrievalMode mode) {
 
 }  // namespace
 
-QCoro::Task<halcyra::AuthenticationMethodsResponse> FakeAuthenticateClient::getAuthenticationMethods(
-    std::string loggingIdentifier, LevelOfAssurance levelOfAssurance) {
-    log_->add("getMeans " + loggingIdentifier + " " + levelText(levelOfAssurance));
-    if (auto error = std::exchange(meansError, std::nullopt))
-        throw *error;
-    halcyra::AuthenticationMethodsResponse response;
-    response.sessionId = "session-" + std::to_string(++sessions_);
-    response.methods = {{halcyra::AuthenticationMethod::eid, false},
-                        {halcyra::AuthenticationMethod::wallet, false}};
-    co_return response;
-}
-
-QCoro::Task<halcyra::AuthenticationMethodDataResponse> FakeAuthenticateClient::getAuthenticationMethodData(
-    halcyra::AuthenticationMethod, std::string) {
-    throw unused();
-    co_return halcyra::AuthenticationMethodDataResponse{};
-}
-
-QCoro::Task<halcyra::AuthenticateResult> FakeAuthenticateClient::authenticate(halcyra::AuthenticateRequest) {
-    throw unused();
-    co_return halcyra::AuthenticateResult{};
-}
-
-halcyra::AccountStatusDetails FakeRemoteSigningClient::activeAccount() {
-    halcyra::AccountStatusDetails details{};
-    details.status = halcyra::AccountStatus::active;
-    details.firstName = "Ann";
-    details.lastName = "Peeters";
-    details.rrnr = "71715100070";
-    details.canSign = true;
-    return details;
-}
-
-QCoro::Task<halcyra::AccountStatusDetails> FakeRemoteSigningClient::getAccountStatus(
-    std::string authSessionId) {
-    log_->add("getAccountStatus " + authSessionId);
-    if (statusError)
-        throw *statusError;
-    auto reply = status;
-    co_return reply;
-}
-
-QCoro::Task<halcyra::SigningInfoDetails> FakeRemoteSigningClient::getSignatureInfo(std::string) {
-    throw unused();
-    co_return halcyra::SigningInfoDetails{};
-}
-
-QCoro::Task<void> FakeRemoteSigningClient::deleteAccount(std::string, std::string) {
-    throw unused();
-    co_return;
-}
-
-QCoro::Task<halcyra::GetDataToConsentResponse> FakeRemoteSigningClient::getDataToConsent(
-    halcyra::GetDataToConsentRequest) {
-    throw unused();
-    co_return halcyra::GetDataToConsentResponse{};
-}
-
-QCoro::Task<halcyra::ConsentAndSignHashesResponse> FakeRemoteSigningClient::consentAndSignHashes(
-    halcyra::ConsentAndSignHashesRequest) {
-    throw unused();
-    co_return halcyra::ConsentAndSignHashesResponse{};
-}
-
-platform::AsyncStream<AuthenticateFlowEvent> ScriptedFacade::runAuthentication(SigningSessionContext context,
-                                                                               bool retrieveCertificate) {
-    log_->add("runAuthentication " + context.tokenIdentifier() + " " + context.sessionId() +
-              (retrieveCertificate ? " retrieving" : ""));
-    auto [stream, continuation] = platform::AsyncStream<AuthenticateFlowEvent>::make();
-    for (const auto& event : script)
-        continuation.yield(event);
-    if (keepOpen)
-        open = continuation;
-    else
-        continuation.finish();
-    return stream;
-}
-
-void FakeSessionStore::purgeSession(const SigningSessionContext& context) {
-    log_->add("purgeSession " + context.tokenIdentifier());
-}
-
-void FakeSessionStore::purgeExpiredSessionsAndTokens() {
-    log_->add("purgeExpiredSessionsAndTokens");
-}
-
-std::optional<SigningSession> FakeSessionStore::activeSession(const SigningSessionContext&, bool forSigning) {
-    if (forSigning)
-        log_->add("activeSession for signing");
-    return storedSession;
-}
-
-QCoro::Task<bool> FakeSessionStore::hasUsableCardSessions() {
-    log_->add("hasUsableCardSessions");
-    co_return usableCardSessions;
-}
-
-void FakeSessionStore::removeToken(const SigningSessionContext& context) {
-    log_->add("removeToken " + context.tokenIdentifier());
-}
-
-SigningSession FakeSessionStore::registerSession(const SigningSessionContext&, platform::Date) {
-    throw std::logic_error("the navigation registers no session");
-}
-
-std::optional<SigningSession> FakeSessionStore::updateSessionHolder(
-    const SigningSessionContext& context, const halcyra::AccountStatusDetails& details) {
-    log_->add("updateSessionHolder " + context.tokenIdentifier());
-    if (!storedSession)
-        return std::nullopt;
-    auto updated = *storedSession;
-    updated.firstName = details.firstName;
-    updated.lastName = details.lastName;
-    updated.nationalRegisterNumber = details.rrnr;
-    return updated;
-}
-
-void RecordingWindow::close() {
-    if (!visible)
-        return;
-    if (willClose)
-        willClose();
-    visible = false;
-    log_->add("window closed");
-}
-
 NavigationRig::NavigationRig() {
+    log->ignores = [](const std::string& line) {
+        return line == "clientData" || line == "authenticatedSessions" ||
+               line.starts_with("signingCertificateInfo ") ||
+               (line.starts_with("activeSession ") && !line.ends_with(" for signing")) ||
+               line == "window to front";
+    };
+    authenticate->log = log;
+    remote->log = log;
+    facade->script.emplace();
     DependencyValues::shared().reset();
     platform::UserDefaults::standard().clear();
     settings = std::make_shared<AppSettings>();
@@ -221,10 +96,7 @@ void NavigationRig::settle() {
 }
 
 int NavigationRig::closes() const {
-    int count = 0;
-    for (const auto& line : log->lines)
-        count += line == "window closed";
-    return count;
+    return static_cast<int>(log->starting("window closed").size());
 }
 
 MainWindow& NavigationRig::useMainWindow() {
@@ -281,7 +153,7 @@ std::string describe(const std::optional<AppNavigationViewModalState>& state) {
 }
 
 std::shared_ptr<pindle::Card> card(const std::string& id, const std::shared_ptr<Log>& log) {
-    return std::make_shared<RecordingCard>(id, log);
+    return std::make_shared<testsupport::FakeCard>(id, log);
 }
 
 SigningSession session(const std::string& tokenIdentifier, const std::string& serverSession) {

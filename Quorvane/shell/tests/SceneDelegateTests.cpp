@@ -8,6 +8,7 @@
 #include "Quorvane/core/AppVersions.h"
 #include "Quorvane/core/AppVersionsFileLocationSelection.h"
 #include "Quorvane/core/HalcyraEnvironmentSelection.h"
+#include "Quorvane/testing/FakeSessionStore.h"
 #include "ShellTestSupport.h"
 #include "platform/qt/UserDefaults.h"
 #include "platform/testing/TestEnvironment.h"
@@ -373,17 +374,15 @@ TEST(StatusMenuTest, QuitWithoutAWindowTerminates) {
 
 TEST(StatusMenuTest, PurgeEndsTheFlowRemovesTokensThenSettingsThenTerminates) {
     // The tokens go while the settings are still there.
-    struct Store : RecordingSessionStore {
-        using RecordingSessionStore::RecordingSessionStore;
+    struct Store : testsupport::FakeSessionStore {
+        using FakeSessionStore::FakeSessionStore;
         void removeAllTokens() override {
-            events->add(std::string("removeAllTokens, settings ") +
-                        (platform::UserDefaults::standard().contains("orchestrator_env") ? "kept" : "gone"));
+            log->add(std::string("removeAllTokens, settings ") +
+                     (platform::UserDefaults::standard().contains("orchestrator_env") ? "kept" : "gone"));
         }
-        std::shared_ptr<Events> events;
     };
     DelegateRig rig;
     auto store = std::make_shared<Store>(rig.events);
-    store->events = rig.events;
     Dependency<SigningSessionDatabaseKey>().set(store);
     platform::UserDefaults::standard().setString("orchestrator_env", "QA");
     platform::UserDefaults::standard().setBoolean("privacyModeEnabled", true);

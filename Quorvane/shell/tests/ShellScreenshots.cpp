@@ -94,14 +94,15 @@ TEST(ShellScreenshots, NavigationPages) {
          }},
         {"navigation-validation-error", AppOpenMode::accountInfo(),
          [](NavigationRig& rig, AppNavigationViewModel& model) {
-             rig.facade->script = {AuthenticateFlowEvent::error(halcyra::HalcyraError::backendError(
-                 404, {"4f1c-22ab", "9e0d-7c31"}, "The authentication session was not found.", {}))};
+             rig.facade->script =
+                 std::vector{AuthenticateFlowEvent::error(halcyra::HalcyraError::backendError(
+                     404, {"4f1c-22ab", "9e0d-7c31"}, "The authentication session was not found.", {}))};
              model.handleCardSelected(navtest::card("card-1", rig.log), "auth-1");
          }},
         {"navigation-not-eligible", AppOpenMode::getCertificate(true),
          [](NavigationRig& rig, AppNavigationViewModel& model) {
-             rig.remote->status.canSign = false;
-             rig.remote->status.cannotSignReasonCode = 3;
+             rig.remote->accountStatus.canSign = false;
+             rig.remote->accountStatus.cannotSignReasonCode = 3;
              rig.store->storedSession = navtest::session("card-1", "server-1");
              model.handleCardSelected(navtest::card("card-1", rig.log), "auth-1");
          }},

@@ -5,6 +5,10 @@
 #include <QCoroTask>
 #include <cstdlib>
 
+#include "Quorvane/core/PluginClientDarwin.h"
+#include "Quorvane/testing/FakeLaunchAgentService.h"
+#include "Quorvane/testing/FakePluginClient.h"
+#include "Quorvane/testing/FakeSessionStore.h"
 #include "outside/Dependencies/Dependencies.h"
 #include "platform/DarwinNotify.h"
 #include "platform/qt/UserDefaults.h"
@@ -62,15 +66,6 @@ void RecordingScreen::closeEvent(QCloseEvent* event) {
     QLabel::closeEvent(event);
 }
 
-Lines Events::starting(const std::string& prefix) const {
-    Lines lines;
-    for (const auto& line : list) {
-        if (line.starts_with(prefix))
-            lines.push_back(line);
-    }
-    return lines;
-}
-
 void RecordingApplication::setActivationPolicy(MainWindowController::ActivationPolicy policy) {
     events_->add("policy " + policyName(policy));
 }
@@ -85,30 +80,15 @@ void RecordingApplication::terminate() {
         willTerminate();
 }
 
-QCoro::Task<bool> RecordingSessionStore::hasUsableCardSessions() {
-    co_return false;
-}
-
-SigningSession RecordingSessionStore::registerSession(const SigningSessionContext&, platform::Date) {
-    throw std::logic_error("the shell registers no session");
-}
-
-void RecordingPluginClient::signalCertificateRequested() {
-    events_->add("requested");
-    platform::DarwinNotify::post(certificateRequestedNotification);
-}
-
-void RecordingPluginClient::signalCertificateRetrieved() {
-    events_->add("retrieved");
-    platform::DarwinNotify::post(certificateRetrievedNotification);
-}
-
 ShellRig::ShellRig() {
     DependencyValues::shared().reset();
     platform::UserDefaults::standard().clear();
-    Dependency<SigningSessionDatabaseKey>().set(std::make_shared<RecordingSessionStore>(events));
-    Dependency<LaunchAgentServiceKey>().set(std::make_shared<RecordingLaunchAgentService>(events));
-    Dependency<PluginClientKey>().set(std::make_shared<RecordingPluginClient>(events));
+    Dependency<SigningSessionDatabaseKey>().set(std::make_shared<testsupport::FakeSessionStore>(events));
+    Dependency<LaunchAgentServiceKey>().set(
+        std::make_shared<testsupport::FakeLaunchAgentService>(true, events));
+    // The live client posts each signal on the session bus, where an observer process sees it.
+    Dependency<PluginClientKey>().set(
+        std::make_shared<testsupport::FakePluginClient>(events, std::make_shared<PluginClientDarwin>()));
     controller.application = application;
     controller.makeWindow = [events = events] {
         return std::make_shared<MainWindow>([events](const AppOpenMode& mode) {

@@ -1,7 +1,8 @@
 #pragma once
-// What the shell's tests share: recording doubles of the application object and the core services, the main
-// window on a controller of the test's own, the status menu's items by title, and the notifications that an
-// observer process sees on the tests' private session bus.
+// What the shell's tests share: a recording double of the application object, the app's test doubles of the
+// core services logging into the same list, the main window on a controller of the test's own, the status
+// menu's items by title, and the notifications that an observer process sees on the tests' private session
+// bus.
 #include <QLabel>
 #include <QMenu>
 #include <QProcessEnvironment>
@@ -9,13 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "Quorvane/core/LaunchAgentService.h"
 #include "Quorvane/core/MainWindowController.h"
 #include "Quorvane/core/PluginClient.h"
-#include "Quorvane/core/SigningSessionDatabaseClient.h"
 #include "Quorvane/shell/KelvPCSigningSceneDelegate.h"
 #include "Quorvane/shell/MainWindow.h"
 #include "Quorvane/shell/SharedApplication.h"
+#include "Quorvane/testing/CallLog.h"
 #include "outside/Logger/LoggerClient.h"
 #include "platform/NotificationCenter.h"
 #include "platform/VirtualScheduler.h"
@@ -30,12 +30,7 @@ inline const std::string requested = PluginClient::certificateRequestedNotificat
 inline const std::string retrieved = PluginClient::certificateRetrievedNotification;
 
 // What happened, in order, across the doubles of one test.
-struct Events {
-    Lines list;
-    void add(std::string line) { list.push_back(std::move(line)); }
-    // The lines that start with the prefix, in order.
-    Lines starting(const std::string& prefix) const;
-};
+using Events = testsupport::CallLog;
 
 // A screen that tells when it is closed.
 class RecordingScreen : public QLabel {
@@ -60,64 +55,6 @@ class RecordingApplication : public SharedApplication {
     void terminate() override;
 
     std::function<void()> willTerminate;
-
-  private:
-    std::shared_ptr<Events> events_;
-};
-
-// The session store's lifecycle calls, recorded; it holds nothing.
-class RecordingSessionStore : public SigningSessionDatabaseClient {
-  public:
-    explicit RecordingSessionStore(std::shared_ptr<Events> events) : events_(std::move(events)) {}
-    std::string clientData() const override { return "0123456789ABCDEF"; }
-    std::vector<SigningSession> authenticatedSessions() const override { return {}; }
-    void cleanUpSessions() override { events_->add("cleanUpSessions"); }
-    void removeAllTokens() override { events_->add("removeAllTokens"); }
-    void purgeSession(const SigningSessionContext&) override {}
-    void purgeSessionAndToken(const std::string&) override {}
-    void purgeExpiredSessionsAndTokens() override { events_->add("purgeExpiredSessionsAndTokens"); }
-    void startPrivacyPurgeIfEnabled() override {}
-    void startImmediatePrivacyPurge() override {}
-    void flushImmediatePrivacyPurge() override { events_->add("flushImmediatePrivacyPurge"); }
-    bool removeTokenIfCertificateInvalid(const SigningSessionContext&) override { return false; }
-    std::optional<SigningSession> activeSession(const SigningSessionContext&, bool) override {
-        return std::nullopt;
-    }
-    QCoro::Task<bool> hasUsableCardSessions() override;
-    std::optional<SigningCertificateInfo> signingCertificateInfo(const SigningSessionContext&) override {
-        return std::nullopt;
-    }
-    void removeToken(const SigningSessionContext&) override {}
-    SigningSession registerSession(const SigningSessionContext& context, platform::Date expiration) override;
-    std::optional<SigningSession> updateSessionHolder(const SigningSessionContext&,
-                                                      const halcyra::AccountStatusDetails&) override {
-        return std::nullopt;
-    }
-    bool registerToken(const SigningSessionContext&, const platform::Bytes&) override { return false; }
-
-  private:
-    std::shared_ptr<Events> events_;
-};
-
-class RecordingLaunchAgentService : public LaunchAgentService {
-  public:
-    explicit RecordingLaunchAgentService(std::shared_ptr<Events> events) : events_(std::move(events)) {}
-    bool isServiceEnabled() const override { return true; }
-    void registerService() override { events_->add("registerService"); }
-    void reregisterService() override {}
-    void unregisterService() override {}
-
-  private:
-    std::shared_ptr<Events> events_;
-};
-
-// Records each signal and posts it on the session bus as the app's live client does, so that an observer
-// process sees it.
-class RecordingPluginClient : public PluginClient {
-  public:
-    explicit RecordingPluginClient(std::shared_ptr<Events> events) : events_(std::move(events)) {}
-    void signalCertificateRequested() override;
-    void signalCertificateRetrieved() override;
 
   private:
     std::shared_ptr<Events> events_;

@@ -3,27 +3,22 @@
 // shows it. The failures come from the model itself, run over a session store and a server double.
 #include <gtest/gtest.h>
 
-#include "Quorvane/core/AppSettings.h"
 #include "Quorvane/core/DependencyKeys.h"
 #include "Quorvane/core/ErrorCodeWrap.h"
-#include "Quorvane/core/PindleMock.h"
 #include "Quorvane/core/SampleCards.h"
-#include "Quorvane/core/SigningSessionDatabase.h"
 #include "Quorvane/core/SigningSessionDatabaseMock.h"
-#include "Quorvane/core/TokenDriverConfiguration.h"
-#include "Quorvane/core/tests/QuorvaneAPITestSupport.h"
 #include "Quorvane/shell/views/InfoView.h"
 #include "Quorvane/signing/CertificateRetrievalView.h"
+#include "Quorvane/testing/FakeRemoteSigningClient.h"
 #include "Quorvane/testing/Screenshot.h"
+#include "Quorvane/testing/SessionStoreRig.h"
 #include "Quorvane/testing/ViewTestSupport.h"
 #include "platform/VirtualScheduler.h"
 #include "platform/testing/Await.h"
 #include "platform/testing/Eventually.h"
-#include "platform/testing/TestEnvironment.h"
 
 namespace {
 
-using authtest::ScriptedRemoteSigningClient;
 using halcyra::HalcyraError;
 using testsupport::saveScreenshot;
 using namespace std::chrono_literals;
@@ -53,22 +48,13 @@ class Screens : public ::testing::Test {
 
     // The model's failure over a real session store that holds a session for the wallet.
     AppError failure(std::optional<HalcyraError> serverError, bool withSession = true) {
-        auto scheduler =
-            std::make_shared<platform::VirtualScheduler>(platform::Date(std::chrono::system_clock::now()));
-        auto logger = std::make_shared<LoggerClient>("ui");
-        auto store = std::make_shared<SigningSessionDatabase>(
-            SigningSessionDatabase::always(std::make_shared<AppSettings>()),
-            SigningSessionDatabase::always(logger), PindleMock::make(PindleMock::Mode::noCards(), scheduler),
-            std::make_shared<TokenDriverConfiguration>(
-                platform::tokens::TokenStore(testsupport::makeTempDir("tokens") /
-                                             platform::tokens::driverClassID),
-                logger, TokenDriverConfiguration::DriverFolder::madeOnRegistration),
-            scheduler);
+        testsupport::SessionStoreRig sessions(nullptr, std::make_shared<platform::VirtualScheduler>(
+                                                           platform::Date(std::chrono::system_clock::now())));
         const auto context = SigningSessionContext::wallet("session", "polling");
         if (withSession)
-            store->registerSession(context, scheduler->now() + 1h);
-        server_->infoError = std::move(serverError);
-        use(store);
+            sessions.addSession(context, 1h);
+        server_->signatureInfoCalls.error = std::move(serverError);
+        use(sessions.store);
 
         std::optional<AppError> outcome;
         auto model = std::make_shared<CertificateRetrievalViewModel>(
@@ -81,9 +67,9 @@ class Screens : public ::testing::Test {
     }
 
     // getSignatureInfo answers with a certificate that is not one, or fails with the error.
-    std::shared_ptr<ScriptedRemoteSigningClient> server_ = [] {
-        auto server = std::make_shared<ScriptedRemoteSigningClient>();
-        server->info.signingCertificate = {0x30, 0x03, 0x02, 0x01, 0x00};
+    std::shared_ptr<testsupport::FakeRemoteSigningClient> server_ = [] {
+        auto server = std::make_shared<testsupport::FakeRemoteSigningClient>();
+        server->signatureInfo.signingCertificate = {0x30, 0x03, 0x02, 0x01, 0x00};
         return server;
     }();
 };

@@ -97,7 +97,7 @@ TEST(SigningScreens, Failures) {
     const auto cardEvent = [](CardSigningEvent event) {
         return [event](Rig& rig) {
             withSession(rig);
-            rig.card->script = {event};
+            rig.card->script = std::vector{event};
         };
     };
     struct Case {
@@ -153,7 +153,7 @@ TEST(SigningScreens, Failures) {
         {"signing-error-000-server", failure(
                                          cardSigning,
                                          [](Rig& rig) {
-                                             rig.authenticate->error = HalcyraError::backendError(
+                                             rig.authenticate->meansCalls.error = HalcyraError::backendError(
                                                  503, {"7A1C44F0B2D9"},
                                                  "The service is temporarily unavailable.", std::nullopt);
                                          },
@@ -161,7 +161,7 @@ TEST(SigningScreens, Failures) {
         {"signing-error-000-network", failure(
                                           cardSigning,
                                           [](Rig& rig) {
-                                              rig.authenticate->error =
+                                              rig.authenticate->meansCalls.error =
                                                   HalcyraError::networkError(std::make_exception_ptr(
                                                       std::runtime_error("connection refused")));
                                           },

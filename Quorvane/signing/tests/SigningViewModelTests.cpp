@@ -98,7 +98,7 @@ TEST(SigningIntake, TheTokenHas30sToSendItsHashThenTheRelayIsRestartedOnceAndThe
     rig.scheduler->advance(0.2s);
     rig.settle();
     EXPECT_EQ(errorLines(log), std::vector<std::string>{timeoutLine});
-    EXPECT_EQ(rig.launchAgent->calls, std::vector<std::string>{"reregister"});
+    EXPECT_EQ(rig.launchAgent->log->list, std::vector<std::string>{"reregisterService"});
     ASSERT_EQ(rig.completions->size(), 1u);
     EXPECT_EQ(describe(rig.completions->front()), "7 001 " + keychainMessage);
     EXPECT_EQ(rig.xpc->calls.back(), "cancel");
@@ -106,7 +106,7 @@ TEST(SigningIntake, TheTokenHas30sToSendItsHashThenTheRelayIsRestartedOnceAndThe
 
     rig.scheduler->advance(120s);
     rig.settle();
-    EXPECT_EQ(rig.launchAgent->calls.size(), 1u);
+    EXPECT_EQ(rig.launchAgent->log->list.size(), 1u);
     EXPECT_EQ(rig.completions->size(), 1u);
     EXPECT_EQ(count(rig.xpc->calls, "cancel"), 1);
 }
@@ -123,10 +123,10 @@ TEST(SigningIntake, AHashAt29sStopsTheWaitAndTheFlowGoesOnWithTheTokensCard) {
     EXPECT_EQ(model->requestType(), SigningRequestType::overXPC(hash));
     rig.scheduler->advance(60s);
     rig.settle();
-    EXPECT_TRUE(rig.launchAgent->calls.empty());
+    EXPECT_TRUE(rig.launchAgent->log->list.empty());
     EXPECT_TRUE(rig.completions->empty());
     // The card has no session: the user logs in with it.
-    EXPECT_EQ(rig.facade->logins, std::vector<std::string>{"card auth-1 with certificate"});
+    EXPECT_EQ(rig.facade->log->list, std::vector<std::string>{"runAuthentication card-1 auth-1 retrieving"});
     ASSERT_TRUE(pinEvent(*model));
 }
 
@@ -166,12 +166,12 @@ TEST(SigningIntake, EachEndingOfTheWaitStopsTheTimerAndAnswersTheTokenOnce) {
         closeMainWindow();
         model->handleTokenSignRequest(Bytes(32, 1), "card-1");
         rig.settle();
-        EXPECT_TRUE(rig.launchAgent->calls.empty());
+        EXPECT_TRUE(rig.launchAgent->log->list.empty());
         EXPECT_EQ(rig.completions->size(), 2u);
         EXPECT_FALSE(rig.completions->back());
         EXPECT_EQ(rig.xpc->calls, callsAtEnd);
         EXPECT_EQ(count(rig.xpc->calls, "cancel"), 1);
-        EXPECT_EQ(rig.facade->logins.size(), 0u);
+        EXPECT_EQ(rig.facade->log->list.size(), 0u);
     }
 }
 
@@ -185,7 +185,7 @@ TEST(SigningIntake, AModelThatGoesAwayWhileWaitingStopsItsTimer) {
     rig.xpc->deliverHash(Bytes(32, 1), "card-1");
     rig.scheduler->advance(31s);
     rig.settle();
-    EXPECT_TRUE(rig.launchAgent->calls.empty());
+    EXPECT_TRUE(rig.launchAgent->log->list.empty());
     EXPECT_TRUE(rig.completions->empty());
 }
 
@@ -312,12 +312,13 @@ TEST(SigningCard, AWrongPinThenTheRightOneSendsOneConsentAndSignWithTheCardsSign
     auto& rig = s.rig;
     auto& model = *s.model;
     EXPECT_EQ(model.viewTarget(), SigningViewTarget::info("Creating signature...", true));
-    ASSERT_EQ(rig.card->signedData(), std::vector<Bytes>{FakeRemoteSigningClient::serverHash});
-    EXPECT_EQ(model.currentSigningReason(),
-              SigningReason::actualSigning(
-                  FakeRemoteSigningClient::serverHash,
-                  std::vector<BulkSigningRequest::Document>{
-                      {platform::base64Encoded(FakeRemoteSigningClient::serverHash), std::nullopt}}));
+    ASSERT_EQ(rig.card->signedData, std::vector<Bytes>{testsupport::FakeRemoteSigningClient::serverHash});
+    EXPECT_EQ(
+        model.currentSigningReason(),
+        SigningReason::actualSigning(
+            testsupport::FakeRemoteSigningClient::serverHash,
+            std::vector<BulkSigningRequest::Document>{
+                {platform::base64Encoded(testsupport::FakeRemoteSigningClient::serverHash), std::nullopt}}));
     EXPECT_EQ(model.currentCard(), rig.card);
 
     auto event = pinEvent(model);
@@ -329,25 +330,25 @@ TEST(SigningCard, AWrongPinThenTheRightOneSendsOneConsentAndSignWithTheCardsSign
     ASSERT_TRUE(event);
     EXPECT_EQ(event->kind, Kind::wrongPin);
     EXPECT_EQ(event->attemptsLeft, 2);
-    EXPECT_TRUE(rig.remote->signRequests.empty());
+    EXPECT_TRUE(rig.remote->signCalls.requests.empty());
 
     event->providePinClosure("1234");
     rig.settle();
     EXPECT_FALSE(model.currentModalState());
-    ASSERT_EQ(rig.remote->signRequests.size(), 1u);
-    const auto& request = rig.remote->signRequests.front();
+    ASSERT_EQ(rig.remote->signCalls.requests.size(), 1u);
+    const auto& request = rig.remote->signCalls.requests.front();
     EXPECT_EQ(request.consentSessionId(), "consent-1");
     ASSERT_TRUE(request.eid());
     EXPECT_FALSE(request.wallet());
     // Standard Base64 with padding, never Base64url.
     EXPECT_EQ(request.eid()->authenticationCertificate, "MIL7/z4=");
-    EXPECT_EQ(request.eid()->signature,
-              platform::base64Encoded(ScriptedCard::signatureOf(FakeRemoteSigningClient::serverHash)));
+    EXPECT_EQ(request.eid()->signature, platform::base64Encoded(testsupport::FakeCard::signatureOf(
+                                            testsupport::FakeRemoteSigningClient::serverHash)));
     EXPECT_EQ(*rig.opened, std::vector<std::string>{"https://example.org/cb?signatures=AQID%2CBAUG"});
     ASSERT_EQ(rig.completions->size(), 1u);
     EXPECT_FALSE(rig.completions->front());
     EXPECT_EQ(rig.card->pins, (std::vector<std::string>{"0000", "1234"}));
-    EXPECT_TRUE(rig.facade->logins.empty()) << "the stored session was used";
+    EXPECT_TRUE(rig.facade->log->list.empty()) << "the stored session was used";
 }
 
 TEST(SigningCard, TheCardsFailuresEndTheFlowWithTheirCodeAndOneLogLine) {
@@ -369,8 +370,8 @@ TEST(SigningCard, TheCardsFailuresEndTheFlowWithTheirCodeAndOneLogLine) {
         SCOPED_TRACE(c.line);
         Rig rig;
         LogCapture log;
-        rig.card->script = {CardSigningEvent::pinRequested([](const std::string&) {}), c.event,
-                            CardSigningEvent::finished({1, 2, 3})};
+        rig.card->script = std::vector{CardSigningEvent::pinRequested([](const std::string&) {}), c.event,
+                                       CardSigningEvent::finished({1, 2, 3})};
         rig.addSession(SigningSessionContext::card("", rig.card), 3600s);
         auto model = rig.make(bulk("card-1", {"AQID"}));
         model->start();
@@ -380,7 +381,7 @@ TEST(SigningCard, TheCardsFailuresEndTheFlowWithTheirCodeAndOneLogLine) {
         ASSERT_EQ(rig.completions->size(), 1u);
         EXPECT_EQ(describe(rig.completions->front()), c.completion);
         EXPECT_EQ(*rig.opened, std::vector<std::string>{c.opened});
-        EXPECT_TRUE(rig.remote->signRequests.empty()) << "events after the end are not handled";
+        EXPECT_TRUE(rig.remote->signCalls.requests.empty()) << "events after the end are not handled";
         EXPECT_EQ(rig.card->cancels, 1) << "the card's operation is ended";
     }
 }
@@ -403,14 +404,14 @@ TEST(SigningCard, APinSheetCancelledOrTimedOutEndsTheFlow) {
 TEST(SigningCard, AServerReplyAfterTheUserCancelledChangesNothing) {
     CardSigning s;
     auto& rig = s.rig;
-    rig.remote->signatureGate.closed = true;
+    rig.remote->signCalls.gate.closed = true;
     pinEvent(*s.model)->providePinClosure("1234");
     rig.settle();
-    ASSERT_TRUE(rig.remote->signatureGate.isWaiting());
+    ASSERT_TRUE(rig.remote->signCalls.gate.isWaiting());
 
     closeMainWindow();
     rig.settle();
-    rig.remote->signatureGate.open();
+    rig.remote->signCalls.gate.open();
     rig.settle();
     EXPECT_EQ(*rig.opened, std::vector<std::string>{"https://example.org/cb?error=Cancelled"});
     ASSERT_EQ(rig.completions->size(), 1u);
@@ -420,14 +421,14 @@ TEST(SigningCard, AServerReplyAfterTheUserCancelledChangesNothing) {
 TEST(SigningCard, ARelayTimeOutWhileTheServerSignsLeavesTheLateSignatureUnsent) {
     Rig rig;
     rig.addSession(SigningSessionContext::card("", rig.card), 3600s);
-    rig.remote->signatureGate.closed = true;
+    rig.remote->signCalls.gate.closed = true;
     auto model = rig.make(SigningRequestType::overXPC());
     model->start();
     rig.xpc->deliverHash(Bytes(20, 0x22), "card-1");
     rig.settle();
     // A 20-byte hash is sent whole, and the OID follows its length.
-    ASSERT_EQ(rig.remote->consentRequests.size(), 1u);
-    const auto& consent = rig.remote->consentRequests.front();
+    ASSERT_EQ(rig.remote->consentCalls.requests.size(), 1u);
+    const auto& consent = rig.remote->consentCalls.requests.front();
     EXPECT_EQ(consent.hashAlgorithmOID, "2.16.840.1.101.3.4.2.3");
     ASSERT_EQ(consent.hashesToSign.size(), 1u);
     EXPECT_EQ(consent.hashesToSign.front().label, "dummy.pdf");
@@ -438,7 +439,7 @@ TEST(SigningCard, ARelayTimeOutWhileTheServerSignsLeavesTheLateSignatureUnsent) 
     rig.xpc->deliverTimeout(AppError(ErrorCodeCategory::xpc, std::nullopt, "002",
                                      "Signature creation has timed out.", std::nullopt));
     rig.settle();
-    rig.remote->signatureGate.open();
+    rig.remote->signCalls.gate.open();
     rig.settle();
     EXPECT_EQ(count(rig.xpc->calls, "cancel"), 1);
     EXPECT_EQ(std::count_if(rig.xpc->calls.begin(), rig.xpc->calls.end(),
@@ -472,7 +473,7 @@ TEST(SigningAuthentication, TheCertificateAndSessionDecideWhetherTheUserLogsInAg
          ""},
         {"one ending in 4 minutes is not",
          [](Rig& rig) { rig.addSession(SigningSessionContext::card("", rig.card), 240s); },
-         {"card auth-1 with certificate"},
+         {"runAuthentication card-1 auth-1 retrieving"},
          ""},
         {"an expired certificate",
          expired,
@@ -487,13 +488,14 @@ TEST(SigningAuthentication, TheCertificateAndSessionDecideWhetherTheUserLogsInAg
          "2 304 Authentication for this signing certificate is currently disabled."},
         {"a new certificate downloaded while logging in",
          [](Rig& rig) { rig.facade->newCertificateRetrieved = true; },
-         {"card auth-1 with certificate"},
+         {"runAuthentication card-1 auth-1 retrieving"},
          "2 301 Your previous certificate could not be used by online services. A new one has been "
          "downloaded, "
          "please retry signing."},
         {"the server refuses the login",
          [](Rig& rig) {
-             rig.authenticate->error = HalcyraError::backendError(503, {"S-1"}, "Unavailable", std::nullopt);
+             rig.authenticate->meansCalls.error =
+                 HalcyraError::backendError(503, {"S-1"}, "Unavailable", std::nullopt);
          },
          {},
          "1 000 Unavailable - S-1"},
@@ -506,18 +508,18 @@ TEST(SigningAuthentication, TheCertificateAndSessionDecideWhetherTheUserLogsInAg
         model->start();
         rig.settle();
         // The login's PIN, not the signature's.
-        if (auto event = pinEvent(*model); event && rig.card->signedData().empty())
+        if (auto event = pinEvent(*model); event && rig.card->signedData.empty())
             event->providePinClosure("1234");
         rig.settle();
-        EXPECT_EQ(rig.facade->logins, c.logins);
+        EXPECT_EQ(rig.facade->log->list, c.logins);
         if (c.completion.empty()) {
             EXPECT_TRUE(rig.completions->empty()) << describe(rig.completions->front());
-            EXPECT_EQ(rig.card->signedData().size(), 1u) << "the card signs the consent";
+            EXPECT_EQ(rig.card->signedData.size(), 1u) << "the card signs the consent";
             continue;
         }
         ASSERT_EQ(rig.completions->size(), 1u);
         EXPECT_EQ(describe(rig.completions->front()), c.completion);
-        EXPECT_TRUE(rig.remote->consentRequests.empty());
+        EXPECT_TRUE(rig.remote->consentCalls.requests.empty());
     }
 }
 
@@ -539,7 +541,7 @@ TEST(SigningAuthentication, AFailureReportedByTheLoginEndsTheFlowWithItsCodeAndL
         SCOPED_TRACE(c.completion);
         Rig rig;
         LogCapture log;
-        rig.facade->script = {c.event};
+        rig.facade->script = std::vector{c.event};
         auto model = rig.make(bulk("card-1", {"AQID"}));
         model->start();
         rig.settle();
@@ -548,7 +550,7 @@ TEST(SigningAuthentication, AFailureReportedByTheLoginEndsTheFlowWithItsCodeAndL
         ASSERT_EQ(rig.completions->size(), 1u);
         EXPECT_EQ(describe(rig.completions->front()), c.completion);
         EXPECT_EQ(errorLines(log), c.lines);
-        EXPECT_TRUE(rig.remote->consentRequests.empty());
+        EXPECT_TRUE(rig.remote->consentCalls.requests.empty());
     }
 }
 
@@ -571,8 +573,9 @@ TEST(SigningWallet, TheWalletLogsInThenConfirmsTheConsentWithThePollingSessionOf
 
     model->walletTrackingCompleted(WalletTrackingResult::success("auth-2", "poll-login"));
     rig.settle();
-    EXPECT_EQ(rig.facade->logins, std::vector<std::string>{"wallet auth-2 with certificate"});
-    ASSERT_EQ(rig.remote->consentRequests.size(), 1u);
+    EXPECT_EQ(rig.facade->log->list,
+              std::vector<std::string>{"runAuthentication WALLET_TOKEN_IDENTIFIER auth-2 retrieving"});
+    ASSERT_EQ(rig.remote->consentCalls.requests.size(), 1u);
     ASSERT_TRUE(model->currentModalState());
     EXPECT_EQ(model->currentModalState()->walletTrackingPollingSessionId(), "poll-consent-1");
     EXPECT_EQ(model->currentSigningReason().kind, SigningReason::Kind::actualSigning);
@@ -584,8 +587,8 @@ TEST(SigningWallet, TheWalletLogsInThenConfirmsTheConsentWithThePollingSessionOf
 
     model->walletTrackingCompleted(WalletTrackingResult::success("server-session", "poll-confirmed"));
     rig.settle();
-    ASSERT_EQ(rig.remote->signRequests.size(), 1u);
-    const auto& request = rig.remote->signRequests.front();
+    ASSERT_EQ(rig.remote->signCalls.requests.size(), 1u);
+    const auto& request = rig.remote->signCalls.requests.front();
     EXPECT_EQ(request.consentSessionId(), "consent-2");
     ASSERT_TRUE(request.wallet());
     EXPECT_FALSE(request.eid());
@@ -611,7 +614,7 @@ TEST(SigningWallet, TheSheetsFailureOrCancelAndAServerRefusalEndTheFlow) {
          "2 303 The code expired."},
         {"the server refuses the signature",
          [](Rig& rig, SigningViewModel& model) {
-             rig.remote->signError = HalcyraError::otherError("refused");
+             rig.remote->signCalls.error = HalcyraError::otherError("refused");
              model.walletTrackingCompleted(WalletTrackingResult::success("server", "poll"));
          },
          "1 000 refused"},
@@ -655,8 +658,8 @@ TEST(SigningConsent, TheConsentRequestListsEachDocumentInRequestOrderCutTo32Byte
     const Bytes long48(48, 0x30);
     const Bytes short20(20, 0x20);
     CardSigning s({platform::base64Encoded(long48), platform::base64Encoded(short20)});
-    ASSERT_EQ(s.rig.remote->consentRequests.size(), 1u);
-    const auto& request = s.rig.remote->consentRequests.front();
+    ASSERT_EQ(s.rig.remote->consentCalls.requests.size(), 1u);
+    const auto& request = s.rig.remote->consentCalls.requests.front();
     EXPECT_EQ(request.clientData, s.rig.sessions.store->clientData());
     EXPECT_EQ(request.authSessionId, "server-1");
     EXPECT_EQ(request.hashAlgorithmOID, "2.16.840.1.101.3.4.2.1") << "from the first document";
@@ -677,8 +680,8 @@ TEST(SigningConsent, ARequestWithAHashThatIsNotBase64FailsBeforeAnyLogin) {
               "2 000 The signing request holds a document hash that is not valid Base64.");
     EXPECT_EQ(errorLines(log),
               std::vector<std::string>{"Bulk signing request holds a hash that is not valid Base64"});
-    EXPECT_TRUE(rig.authenticate->requests.empty());
-    EXPECT_TRUE(rig.card->signedData().empty());
+    EXPECT_TRUE(rig.authenticate->meansCalls.requests.empty());
+    EXPECT_TRUE(rig.card->signedData.empty());
     EXPECT_EQ(rig.opened->size(), 1u);
 }
 

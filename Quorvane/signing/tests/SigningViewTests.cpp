@@ -31,7 +31,7 @@ TEST(SigningView, ShowingTheScreenStartsTheFlowOnceAndThePinTypedInItsSheetSigns
     auto model = rig.make(bulk("card-1", {"AQID"}));
     SigningView screen(model);
     rig.settle();
-    EXPECT_TRUE(rig.remote->consentRequests.empty()) << "nothing starts before the screen is shown";
+    EXPECT_TRUE(rig.remote->consentCalls.requests.empty()) << "nothing starts before the screen is shown";
 
     // Shown again before the flow has got far (hiding the screen later would close its sheet).
     for (int showing = 0; showing < 3; ++showing) {
@@ -40,8 +40,8 @@ TEST(SigningView, ShowingTheScreenStartsTheFlowOnceAndThePinTypedInItsSheetSigns
     }
     show(screen);
     rig.settle();
-    EXPECT_EQ(rig.remote->consentRequests.size(), 1u);
-    EXPECT_EQ(rig.card->signedData().size(), 1u);
+    EXPECT_EQ(rig.remote->consentCalls.requests.size(), 1u);
+    EXPECT_EQ(rig.card->signedData.size(), 1u);
     ASSERT_TRUE(screen.infoView());
     EXPECT_EQ(screen.infoView()->messageLabel()->text(), "Creating signature...");
     EXPECT_TRUE(screen.infoView()->progressIndicator());
@@ -53,7 +53,7 @@ TEST(SigningView, ShowingTheScreenStartsTheFlowOnceAndThePinTypedInItsSheetSigns
     QTest::keyClick(pinView->pinField(), Qt::Key_Return);
     rig.settle();
     EXPECT_EQ(rig.card->pins, std::vector<std::string>{"1234"});
-    EXPECT_EQ(rig.remote->signRequests.size(), 1u);
+    EXPECT_EQ(rig.remote->signCalls.requests.size(), 1u);
     EXPECT_FALSE(screen.sheetPresenter()->sheet());
     EXPECT_EQ(*rig.opened, std::vector<std::string>{"https://example.org/cb?signatures=AQID%2CBAUG"});
 }
@@ -69,13 +69,13 @@ TEST(SigningView, TheCardSelectionTakesThePlaceOfTheWaitingPageUntilTheWantedCar
     ASSERT_TRUE(screen.cardSelectionView());
     EXPECT_FALSE(screen.infoView());
 
-    rig.reader->cards.push_back(std::make_shared<ScriptedCard>("card-9"));
+    rig.reader->cards.push_back(std::make_shared<testsupport::FakeCard>("card-9"));
     rig.scheduler->advance(1s);
     rig.settle();
     EXPECT_FALSE(screen.cardSelectionView());
     ASSERT_TRUE(screen.infoView());
     EXPECT_EQ(screen.infoView()->messageLabel()->text(), "Authenticating...");
-    EXPECT_EQ(rig.facade->logins, std::vector<std::string>{"card auth-1 with certificate"});
+    EXPECT_EQ(rig.facade->log->list, std::vector<std::string>{"runAuthentication card-9 auth-1 retrieving"});
     ASSERT_TRUE(screen.sheetPresenter()->sheet()) << "the login's PIN sheet";
 }
 

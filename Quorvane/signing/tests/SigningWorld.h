@@ -1,28 +1,20 @@
 #pragma once
-// The signing flow's real world for its tests: the stand-in server with the accounts of a card holder and a
-// wallet's holder, the stand-in bridge with two cards in their readers (the second holder has no account),
-// and the app's session store on a token folder of its own, with the facade that logs in as the app does.
+// The signing flow's real world for its tests: the live rig, whose stand-in server has the accounts of a card
+// holder and a wallet's holder, the stand-in bridge with two cards in their readers (the second holder has no
+// account), and per case the app started afresh on it.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <set>
-
-#include "Quorvane/core/AppSettings.h"
 #include "Quorvane/core/DependencyKeys.h"
 #include "Quorvane/core/QuorvaneAPI.h"
 #include "Quorvane/core/SigningSessionDatabase.h"
 #include "Quorvane/core/TokenDriverConfiguration.h"
-#include "cardbridge/PindleClientVexoConnect.h"
+#include "Quorvane/testing/LiveRig.h"
 #include "cardbridge/VexoConnectInvoker.h"
-#include "outside/Logger/LoggerClient.h"
 #include "platform/Codecs.h"
-#include "platform/qt/TlsTrust.h"
 #include "platform/testing/Await.h"
 #include "platform/testing/Eventually.h"
-#include "platform/testing/TestEnvironment.h"
 #include "platform/testing/TestPKI.h"
 #include "sim/testing/SimBridge.h"
-#include "sim/testing/SimServerProcess.h"
 
 namespace signingworld {
 
@@ -66,9 +58,8 @@ inline QCoro::Task<Bytes> cardSignature(std::shared_ptr<pindle::Card> card, Byte
 
 class World;
 
-// The app for one case: its session store on a token folder of its own (made on first registration, as the
-// app's is), the facade that logs in as the app does, and the app's logger, remote-signing client and session
-// store in the dependency container.
+// The app for one case: started afresh on the world's server (a session store on a token folder of its own,
+// the facade that logs in as the app does), with its services in the dependency container.
 struct App {
     explicit App(World& world);
     ~App() { DependencyValues::shared().reset(); }
@@ -83,8 +74,7 @@ struct App {
     }
 
     World& world;
-    platform::tokens::TokenStore tokenStore{testsupport::makeTempDir("tokens") /
-                                            platform::tokens::driverClassID};
+    platform::tokens::TokenStore tokenStore;
     std::shared_ptr<TokenDriverConfiguration> tokens;
     std::shared_ptr<SigningSessionDatabase> database;
     std::shared_ptr<QuorvaneAPI> facade;
@@ -92,12 +82,9 @@ struct App {
 
 // The stand-in server with the accounts of the card holder and the wallet's holder, and the stand-in bridge
 // with the two cards in their readers.
-class World {
+class World : public testsupport::LiveRig {
   public:
     World() {
-        if (!platform::addTrustedCACertificates(server.caFile()))
-            throw std::runtime_error("cannot trust the stand-in server's CA");
-        settings->setPrivacyModeEnabled(false);
         bridge.addReader(simtest::reader("standard", simtest::softCard(cardHolder, pin), "Reader 1"));
         bridge.addReader(
             simtest::reader("standard", simtest::softCard(holderWithoutAccount, pin), "Reader 2"));
@@ -125,21 +112,9 @@ class World {
         return await(remote->getSignatureInfo(context.sessionId())).signingCertificate;
     }
 
-    simtest::SimServerProcess server;
-    std::shared_ptr<LoggerClient> logger = std::make_shared<LoggerClient>("ui");
-    std::shared_ptr<halcyra::AuthenticateAPIClient> auth =
-        halcyra::HalcyraClientProvider::authenticateClient(server.basePath(), logger);
-    std::shared_ptr<halcyra::RemoteSigningAPIClient> remote =
-        halcyra::HalcyraClientProvider::remoteSigningClient(server.basePath(), logger);
-    std::shared_ptr<halcyra::OnboardingAPIClient> onboarding =
-        halcyra::HalcyraClientProvider::onboardingClient(server.basePath(), logger);
-    std::shared_ptr<AppSettings> settings = std::make_shared<AppSettings>();
     testsupport::Issued cardHolder = testsupport::issueCitizenCard("Ann", "Peeters", "71715100070");
     testsupport::Issued holderWithoutAccount = testsupport::issueCitizenCard("Bram", "Claes", "93051822361");
     simtest::SimBridge bridge;
-    std::shared_ptr<pindle::PindleClientVexoConnect> pindle =
-        std::make_shared<pindle::PindleClientVexoConnect>(std::set<std::string>{},
-                                                          platform::Scheduler::live());
     std::shared_ptr<pindle::Card> peeters;
     std::shared_ptr<pindle::Card> claes;
 
@@ -168,19 +143,13 @@ class World {
     }
 };
 
-inline App::App(World& world)
-    : world(world),
-      tokens(std::make_shared<TokenDriverConfiguration>(
-          tokenStore, world.logger, TokenDriverConfiguration::DriverFolder::madeOnRegistration)),
-      database(std::make_shared<SigningSessionDatabase>(SigningSessionDatabase::always(world.settings),
-                                                        SigningSessionDatabase::always(world.logger),
-                                                        world.pindle, tokens, platform::Scheduler::live())),
-      facade(std::make_shared<QuorvaneAPI>(QuorvaneAPI::always(world.auth), QuorvaneAPI::always(world.logger),
-                                           QuorvaneAPI::always(world.remote),
-                                           QuorvaneAPI::always<SigningSessionDatabaseClient>(database))) {
-    Dependency<LoggerClientKey>().set(world.logger);
-    Dependency<RemoteSigningAPIClientKey>().set(world.remote);
-    Dependency<SigningSessionDatabaseKey>().set(database);
+inline App::App(World& world) : world(world) {
+    world.restartApp();
+    world.install();
+    tokenStore = world.tokenStore;
+    tokens = world.tokens;
+    database = world.database;
+    facade = world.api;
 }
 
 inline SigningSessionContext App::logIn(Holder holder) {

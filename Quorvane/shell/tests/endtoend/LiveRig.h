@@ -1,33 +1,26 @@
 #pragma once
-// The app's services, live, on the stand-in server and the stand-in bridge, in the real main window with its
-// navigation: what the end-to-end tests of the navigation and of the signing flow share.
+// The app's live services (the live rig, its tokens where this user's token module reads them) on the
+// stand-in server and the stand-in bridge, in the real main window with its navigation: what the end-to-end
+// tests of the navigation and of the signing flow share.
 #include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QTest>
-#include <set>
-#include "Quorvane/core/AppSettings.h"
 #include "Quorvane/core/AppVersions.h"
-#include "Quorvane/core/PluginClient.h"
-#include "Quorvane/core/QuorvaneAPI.h"
-#include "Quorvane/core/SigningSessionDatabase.h"
-#include "Quorvane/core/TokenDriverConfiguration.h"
-#include "Quorvane/core/tests/QuorvaneAPITestSupport.h"
 #include "Quorvane/shell/AppNavigationView.h"
 #include "Quorvane/shell/MainWindow.h"
 #include "Quorvane/shell/views/InfoView.h"
 #include "Quorvane/shell/views/SheetPresenter.h"
-#include "Quorvane/shell/views/tests/ViewsTestSupport.h"
-#include "cardbridge/PindleClientVexoConnect.h"
+#include "Quorvane/testing/FakeLaunchAgentService.h"
+#include "Quorvane/testing/FakePluginClient.h"
+#include "Quorvane/testing/LiveRig.h"
+#include "Quorvane/testing/StandInBridge.h"
 #include "platform/qt/SystemInfo.h"
-#include "platform/qt/TlsTrust.h"
 #include "platform/qt/UserDefaults.h"
 #include "platform/testing/Await.h"
 #include "platform/testing/Eventually.h"
 #include "platform/testing/TestPKI.h"
-#include "platform/tokens/TokenStore.h"
-#include "sim/testing/SimServerProcess.h"
 
 namespace endtoend {
 
@@ -35,33 +28,16 @@ using namespace std::chrono_literals;
 using platform::json::Json;
 using testsupport::eventually;
 
-class SilentPluginClient : public PluginClient {
-  public:
-    void signalCertificateRequested() override {}
-    void signalCertificateRetrieved() override {}
-};
-
-struct LiveRig {
-    explicit LiveRig(std::vector<std::string> flags = {}) : server(std::move(flags)) {
-        if (!platform::addTrustedCACertificates(server.caFile()))
-            throw std::runtime_error("cannot trust the stand-in server's CA");
+struct LiveRig : testsupport::LiveRig {
+    explicit LiveRig(std::vector<std::string> flags = {})
+        : testsupport::LiveRig(std::move(flags), Tokens::usersFolder) {
         DependencyValues::shared().reset();
         platform::UserDefaults::standard().clear();
-        tokenStore.installDriver();
-        tokenStore.removeAllConfigurations();
-        Dependency<AppSettingsKey>().set(settings);
+        install();
         Dependency<AppVersionsKey>().set(
             std::make_shared<AppVersions>(AppVersionsFileLocation::testNoUpdate));
-        Dependency<LoggerClientKey>().set(logger);
-        Dependency<AuthenticateAPIClientKey>().set(auth);
-        Dependency<RemoteSigningAPIClientKey>().set(remote);
-        Dependency<OnboardingAPIClientKey>().set(onboarding);
-        Dependency<WalletAPIClientKey>().set(walletClient);
-        Dependency<PindleClientKey>().set(pindle);
-        Dependency<SigningSessionDatabaseKey>().set(database);
-        Dependency<QuorvaneAPIKey>().set(api);
         Dependency<LaunchAgentServiceKey>().set(std::make_shared<testsupport::FakeLaunchAgentService>(true));
-        Dependency<PluginClientKey>().set(std::make_shared<SilentPluginClient>());
+        Dependency<PluginClientKey>().set(std::make_shared<testsupport::FakePluginClient>());
         controller.makeWindow = [this] {
             return std::make_shared<MainWindow>([this](const AppOpenMode& mode) {
                 return new AppNavigationView(
@@ -196,30 +172,6 @@ struct LiveRig {
         return levels;
     }
 
-    simtest::SimServerProcess server;
-    std::shared_ptr<LoggerClient> logger = std::make_shared<LoggerClient>("ui");
-    std::shared_ptr<halcyra::AuthenticateAPIClient> auth =
-        halcyra::HalcyraClientProvider::authenticateClient(server.basePath(), logger);
-    std::shared_ptr<halcyra::RemoteSigningAPIClient> remote =
-        halcyra::HalcyraClientProvider::remoteSigningClient(server.basePath(), logger);
-    std::shared_ptr<halcyra::OnboardingAPIClient> onboarding =
-        halcyra::HalcyraClientProvider::onboardingClient(server.basePath(), logger);
-    std::shared_ptr<halcyra::WalletAPIClient> walletClient =
-        halcyra::HalcyraClientProvider::walletClient(server.basePath(), logger);
-    // Where the token module of this user reads its configurations.
-    platform::tokens::TokenStore tokenStore;
-    std::shared_ptr<TokenDriverConfiguration> tokens =
-        std::make_shared<TokenDriverConfiguration>(tokenStore, logger);
-    std::shared_ptr<AppSettings> settings = std::make_shared<AppSettings>();
-    std::shared_ptr<pindle::PindleClientVexoConnect> pindle =
-        std::make_shared<pindle::PindleClientVexoConnect>(std::set<std::string>{},
-                                                          platform::Scheduler::live());
-    std::shared_ptr<SigningSessionDatabase> database = std::make_shared<SigningSessionDatabase>(
-        SigningSessionDatabase::always(settings), SigningSessionDatabase::always(logger), pindle, tokens,
-        platform::Scheduler::live());
-    std::shared_ptr<QuorvaneAPI> api = std::make_shared<QuorvaneAPI>(
-        QuorvaneAPI::always(auth), QuorvaneAPI::always(logger), QuorvaneAPI::always(remote),
-        QuorvaneAPI::always<SigningSessionDatabaseClient>(database));
     MainWindowController controller;
 };
 

@@ -29,7 +29,7 @@ testsupport::Issued citizenCard() {
 TEST(NavigationEndToEnd, ACardLoginWithAWrongPinFirstRegistersTheSessionAndLeadsANewHolderToAccountCreation) {
     LiveRig rig;
     auto issued = citizenCard();
-    authtest::Bridge bridge(issued, "1234");
+    testsupport::StandInBridge bridge(issued, "1234");
     rig.show(AppOpenMode::getCertificate(true));
     rig.choose(halcyra::AuthenticationMethod::eid);
 
@@ -90,7 +90,7 @@ TEST(NavigationEndToEnd, ABlockedCardAndARemovedCardSayWhatHappened) {
 
 TEST(NavigationEndToEnd, EscOnThePinSheetEndsTheCardOperationAndClosesTheWindow) {
     LiveRig rig;
-    authtest::Bridge bridge(citizenCard());
+    testsupport::StandInBridge bridge(citizenCard());
     auto& window = rig.show(AppOpenMode::getCertificate(false));
     rig.choose(halcyra::AuthenticationMethod::eid);
     ASSERT_TRUE(eventually([&] { return rig.sheet() && rig.sheet()->isVisible(); }, 30s));

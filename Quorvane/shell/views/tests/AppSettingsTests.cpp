@@ -135,8 +135,9 @@ TEST_F(AppSettingsTest, TheRelayServiceSwitchShowsTheStatusItLeaves) {
     EXPECT_TRUE(model->launchAgentEnableFailed());
     model->setLaunchAgentEnabled(false);
     EXPECT_FALSE(model->launchAgentEnableFailed());
-    EXPECT_EQ(service_->calls,
-              (std::vector<std::string>{"unregister", "register", "unregister", "register", "unregister"}));
+    EXPECT_EQ(service_->log->list,
+              (std::vector<std::string>{"unregisterService", "registerService", "unregisterService",
+                                        "registerService", "unregisterService"}));
 }
 
 TEST_F(AppSettingsTest, OneUpdateCheckPerScreenThatOutlivesTheScreen) {

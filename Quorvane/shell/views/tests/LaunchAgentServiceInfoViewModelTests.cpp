@@ -7,6 +7,8 @@
 #include <QEventLoop>
 
 #include "Quorvane/shell/views/LaunchAgentServiceInfoViewModel.h"
+#include "Quorvane/testing/FakeLaunchAgentService.h"
+#include "Quorvane/testing/FakeWindow.h"
 #include "Quorvane/testing/LaunchAgentRegistry.h"
 #include "platform/VirtualScheduler.h"
 
@@ -15,56 +17,14 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-class FakeService : public LaunchAgentService {
-  public:
-    bool isServiceEnabled() const override {
-        ++statusReads;
-        return enabled;
-    }
-    void registerService() override {}
-    void reregisterService() override {}
-    void unregisterService() override {}
-
-    bool enabled = false;
-    mutable int statusReads = 0;
-};
-
-// What happens to the window and the application, in order, with the continuation among them.
-struct Events {
-    Lines list;
-};
-
-class FakeWindow : public MainWindowController::Window {
-  public:
-    explicit FakeWindow(std::shared_ptr<Events> events) : events_(std::move(events)) {}
-    void makeKeyAndOrderFront() override { events_->list.push_back("window to front"); }
-    bool isVisible() const override { return true; }
-    void setContent(const AppOpenMode&) override {}
-    void close() override {}
-
-  private:
-    std::shared_ptr<Events> events_;
-};
-
-class FakeApplication : public MainWindowController::Application {
-  public:
-    explicit FakeApplication(std::shared_ptr<Events> events) : events_(std::move(events)) {}
-    void setActivationPolicy(MainWindowController::ActivationPolicy policy) override {
-        events_->list.push_back(policy == MainWindowController::ActivationPolicy::regular ? "regular"
-                                                                                          : "accessory");
-    }
-    void activate(bool ignoringOtherApps) override {
-        events_->list.push_back(ignoringOtherApps ? "activate ignoring others" : "activate");
-    }
-
-  private:
-    std::shared_ptr<Events> events_;
-};
+using testsupport::CallLog;
+using testsupport::FakeLaunchAgentService;
 
 struct PageRig {
     std::shared_ptr<platform::VirtualScheduler> scheduler = std::make_shared<platform::VirtualScheduler>();
-    std::shared_ptr<FakeService> service = std::make_shared<FakeService>();
-    std::shared_ptr<Events> events = std::make_shared<Events>();
+    std::shared_ptr<FakeLaunchAgentService> service = std::make_shared<FakeLaunchAgentService>();
+    // What happens to the window and the application, in order, with the continuation among them.
+    std::shared_ptr<CallLog> events = std::make_shared<CallLog>();
     MainWindowController controller;
     std::shared_ptr<LaunchAgentServiceInfoViewModel> model;
     int continuations = 0;
@@ -73,15 +33,15 @@ struct PageRig {
 
     explicit PageRig(bool withWindow = true) {
         if (withWindow) {
-            controller.window = std::make_shared<FakeWindow>(events);
-            controller.application = std::make_shared<FakeApplication>(events);
+            controller.window = std::make_shared<testsupport::FakeWindow>(events);
+            controller.application = std::make_shared<testsupport::FakeApplication>(events);
         }
     }
     void makeModel() {
         model = std::make_shared<LaunchAgentServiceInfoViewModel>(
             [this] {
                 ++continuations;
-                events->list.push_back("continue");
+                events->add("continue");
             },
             service, scheduler, controller);
         subscription = model->subscribe([this] { ++notifications; });
@@ -106,7 +66,7 @@ TEST(LaunchAgentPageTest, ContinuesOnceWithinASecondOfEnablingAndStopsWatching) 
     rig.scheduler->advance(500ms);
     EXPECT_TRUE(rig.model->isLaunchAgentEnabled());
     EXPECT_EQ(rig.events->list,
-              (Lines{"window to front", "regular", "activate ignoring others", "continue"}));
+              (Lines{"window to front", "policy regular", "activate ignoring others", "continue"}));
     EXPECT_EQ(rig.notifications, 2);  // the status, then the stopped watch
     EXPECT_FALSE(rig.model->monitoringTimer());
     EXPECT_EQ(rig.scheduler->activeTimerCount(), 0u);
@@ -184,7 +144,7 @@ TEST(LaunchAgentPageTest, ContinuationMayReleaseThePage) {
     for (bool fromTimer : {true, false}) {
         SCOPED_TRACE(fromTimer ? "timer" : "button");
         auto scheduler = std::make_shared<platform::VirtualScheduler>();
-        auto service = std::make_shared<FakeService>();
+        auto service = std::make_shared<FakeLaunchAgentService>();
         service->enabled = true;
         MainWindowController controller;
         std::shared_ptr<LaunchAgentServiceInfoViewModel> model;
@@ -234,7 +194,7 @@ TEST(LaunchAgentPageTest, ASubscriberMayReleaseThePageWhenTold) {
 
 TEST(LaunchAgentPageTest, WithoutAServiceOfItsOwnEachCheckAsksTheAppsServiceOfTheMoment) {
     DependencyValues::shared().reset();
-    auto first = std::make_shared<FakeService>();
+    auto first = std::make_shared<FakeLaunchAgentService>();
     Dependency<LaunchAgentServiceKey>().set(first);
     auto scheduler = std::make_shared<platform::VirtualScheduler>();
     MainWindowController controller;
@@ -244,7 +204,7 @@ TEST(LaunchAgentPageTest, WithoutAServiceOfItsOwnEachCheckAsksTheAppsServiceOfTh
     scheduler->advance(1s);
     EXPECT_EQ(first->statusReads, 1);
 
-    auto second = std::make_shared<FakeService>();
+    auto second = std::make_shared<FakeLaunchAgentService>();
     second->enabled = true;
     Dependency<LaunchAgentServiceKey>().set(second);
     scheduler->advance(1s);
@@ -276,30 +236,19 @@ bool runUntil(Condition condition, std::chrono::milliseconds limit = 10s) {
 
 TEST(LaunchAgentPageTest, ContinuesWhenTheUserRegistersTheAgentInTheRegistry) {
     // The live service on a real registry, counted, and the live event loop's timer.
-    struct CountingService : LaunchAgentService {
-        explicit CountingService(std::shared_ptr<LaunchAgentService> live) : live(std::move(live)) {}
-        bool isServiceEnabled() const override {
-            ++reads;
-            return live->isServiceEnabled();
-        }
-        void registerService() override { live->registerService(); }
-        void reregisterService() override { live->reregisterService(); }
-        void unregisterService() override { live->unregisterService(); }
-        std::shared_ptr<LaunchAgentService> live;
-        mutable int reads = 0;
-    };
     testsupport::LaunchAgentRegistry registry;
     registry.writeDefinition();
-    auto service = std::make_shared<CountingService>(std::make_shared<LaunchAgentServiceLive>(
+    auto service = std::make_shared<FakeLaunchAgentService>();
+    service->forwardTo = std::make_shared<LaunchAgentServiceLive>(
         std::make_shared<LoggerClient>("ui"),
-        LaunchAgentServiceLive::registryLookup(registry.definitions, registry.registry)));
+        LaunchAgentServiceLive::registryLookup(registry.definitions, registry.registry));
     MainWindowController controller;
-    auto events = std::make_shared<Events>();
-    controller.window = std::make_shared<FakeWindow>(events);
+    auto events = std::make_shared<CallLog>();
+    controller.window = std::make_shared<testsupport::FakeWindow>(events);
     int continuations = 0;
     auto model = std::make_shared<LaunchAgentServiceInfoViewModel>([&] { ++continuations; }, service,
                                                                    platform::Scheduler::live(), controller);
-    ASSERT_TRUE(runUntil([&] { return service->reads >= 1; }));
+    ASSERT_TRUE(runUntil([&] { return service->statusReads >= 1; }));
     EXPECT_FALSE(model->isLaunchAgentEnabled());
 
     registry.agent().registerAgent();  // the user's toggle

@@ -58,7 +58,7 @@ TEST(LaunchAgentServiceInfoViewTest, TheSettingsSheetSwitchesTheServiceOnAndTheP
     Toggle* toggle = settings->launchAgentToggle();
     EXPECT_FALSE(toggle->isChecked());
     QTest::mouseClick(toggle->checkBox(), Qt::LeftButton);
-    EXPECT_EQ(service->calls, std::vector<std::string>{"register"});
+    EXPECT_EQ(service->log->list, std::vector<std::string>{"registerService"});
     EXPECT_TRUE(toggle->isChecked());
 
     // Within a second the page sees the service on and goes on by itself, once.

@@ -23,6 +23,7 @@
 #include "outside/Common/Common.h"
 #include "platform/Codecs.h"
 #include "platform/Workspace.h"
+#include "platform/testing/TestEnvironment.h"
 #include "relay/testing/RelayTestSupport.h"
 
 using namespace endtoend;
@@ -204,7 +205,7 @@ void expectSignedDocuments(const httplib::Params& query, const std::vector<Docum
 TEST(SigningEndToEnd, ABulkLinkSignedWithTheCardAnswersTheCallbackWithSignaturesThatVerify) {
     SigningRig rig;
     auto card = testsupport::issueCitizenCard("Jan", "Peeters", "71715100070");
-    authtest::Bridge bridge(card, "1234");
+    testsupport::StandInBridge bridge(card, "1234");
     auto certificate = rig.cardAccount(card).certificate;
     const auto docs = documents(3);
 
@@ -276,7 +277,7 @@ TEST(SigningEndToEnd, ABulkRequestThatFailsAnswersTheCallbackWithTheErrorOnce) {
         SCOPED_TRACE(c.name);
         SigningRig rig;
         auto card = testsupport::issueCitizenCard("Jan", "Peeters", "71715100070");
-        authtest::Bridge bridge(card, "1234");
+        testsupport::StandInBridge bridge(card, "1234");
         rig.cardAccount(card);
         rig.open(bulkLink(uniqueId(card.certificate).value(), documents(2), rig.callback.url()));
         c.act(rig);
@@ -390,7 +391,7 @@ struct TokenRig : SigningRig {
     }
 
     testsupport::Issued card = testsupport::issueCitizenCard("Jan", "Peeters", "71715100070");
-    authtest::Bridge bridge{card, "1234"};
+    testsupport::StandInBridge bridge{card, "1234"};
     std::string token;
     std::string label;
     Bytes certificate;
