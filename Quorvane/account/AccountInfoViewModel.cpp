@@ -40,7 +40,7 @@ void AccountInfoViewModel::setSignedAgreementFileData(std::optional<platform::By
 }
 
 std::optional<SigningCertificateInfo> AccountInfoViewModel::signingCertificateInfo() const {
-    return signingSessionDatabase_->signingCertificateInfo(context_);
+    return signingSessionDatabase_->signingCertificateInfo(context_.tokenIdentifier());
 }
 
 // --- The screen's actions

@@ -335,11 +335,12 @@ TEST_F(AccountCreationTest, TheCardSignsWhatTheServerGivesEvenNothing) {
 TEST_F(AccountCreationTest, CardFailuresEndTheFlowWithTheCardsErrorAndPinpadEventsKeepTheSheet) {
     struct Case {
         const char* name;
-        CardSigningEvent event;
+        std::optional<CardSigningEvent> event;
         std::string code;
         std::string message;
     };
     const Case cases[] = {
+        {"a pinpad reader waiting, then a failure it lets the user retry", std::nullopt, "", ""},
         {"card failure", CardSigningEvent::failed("003", "Card PIN is blocked"), "003",
          "Card PIN is blocked"},
         {"card removed", CardSigningEvent::of(CardSigningEvent::Kind::failedBecauseOfCardRemoval), "004",
@@ -350,19 +351,26 @@ TEST_F(AccountCreationTest, CardFailuresEndTheFlowWithTheCardsErrorAndPinpadEven
         rig.completions->clear();
         rig.card->cancels = 0;
         onAgreementPage(rig.cardContext());
-        rig.card->script = {
-            CardSigningEvent::of(CardSigningEvent::Kind::waitingForHarwarePinInput),
-            CardSigningEvent::of(CardSigningEvent::Kind::failedButCouldBeCancelledOrWrongPin)};
+        rig.card->script =
+            std::vector{CardSigningEvent::of(CardSigningEvent::Kind::waitingForHarwarePinInput),
+                        CardSigningEvent::of(CardSigningEvent::Kind::failedButCouldBeCancelledOrWrongPin)};
+        if (c.event)
+            rig.card->script->push_back(*c.event);
+        rig.card->keepOpen = true;
         model->confirmAgreement();
         rig.advance(AccountCreationViewModel::modalStateGap);
-        EXPECT_EQ(sheet(),
-                  "pin " + std::to_string(int(CardSigningEvent::Kind::failedButCouldBeCancelledOrWrongPin)))
-            << "the reader's events update the open sheet, and the flow goes on";
-        EXPECT_TRUE(rig.completions->empty());
-
-        // The card's next event ends the flow.
-        rig.card->send(c.event);
-        rig.settle();
+        rig.card->script.reset();
+        rig.card->keepOpen = false;
+        if (!c.event) {
+            EXPECT_EQ(sheet(), "pin " + std::to_string(
+                                            int(CardSigningEvent::Kind::failedButCouldBeCancelledOrWrongPin)))
+                << "the reader's events update the open sheet, and the flow goes on";
+            EXPECT_TRUE(rig.completions->empty());
+            EXPECT_EQ(rig.card->cancels, 0);
+            rig.card->cancelOngoingOperation();
+            model->pinInputCancelled(false);
+            continue;
+        }
         EXPECT_EQ(sheet(), "none");
         ASSERT_EQ(rig.completions->size(), 1u);
         const auto& error = rig.completions->front();
@@ -372,9 +380,7 @@ TEST_F(AccountCreationTest, CardFailuresEndTheFlowWithTheCardsErrorAndPinpadEven
         EXPECT_EQ(error->code, c.code);
         EXPECT_EQ(error->message, c.message);
         EXPECT_FALSE(error->apiError);
-        EXPECT_FALSE(rig.card->isOperationOpen()) << "a failed operation does not hold the reader";
-        EXPECT_EQ(rig.card->cancels, 1);
-        rig.card->script.clear();
+        EXPECT_EQ(rig.card->cancels, 1) << "a failed operation does not hold the reader";
     }
 }
 
@@ -564,12 +570,12 @@ TEST_F(AccountCreationTest, ClosingTheWindowStopsTheFlowAndFreesTheCard) {
     model->confirmAgreement();
     rig.advance(AccountCreationViewModel::modalStateGap);
     ASSERT_EQ(sheet(), pinRequested);
-    ASSERT_TRUE(rig.card->isOperationOpen());
+    ASSERT_EQ(rig.card->cancels, 0);
 
     platform::NotificationCenter::defaultCenter().post(MainWindowController::mainWindowWillCloseNotification);
     EXPECT_TRUE(model->hasEnded());
     EXPECT_EQ(sheet(), "none");
-    EXPECT_FALSE(rig.card->isOperationOpen()) << "the reader is not held for a PIN nobody asks for";
+    EXPECT_EQ(rig.card->cancels, 1) << "the reader is not held for a PIN nobody asks for";
     rig.advance(1s);
     EXPECT_TRUE(rig.completions->empty());
     EXPECT_EQ(*rig.cancels, 0) << "the window's own close needs no report";

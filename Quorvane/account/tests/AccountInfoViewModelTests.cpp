@@ -130,20 +130,20 @@ TEST_F(AccountInfoTest, DeactivationAsksFirstThenDeletesTheAccountAndForgetsItsS
     model->makeDeletionViewModel()->cancelled();
     EXPECT_EQ(sheet(), "none");
     rig.settle();
-    EXPECT_TRUE(rig.remote->deleteCalls.requests.empty());
+    EXPECT_TRUE(rig.remote->deleteAccountCalls.requests.empty());
 
     model->askDeletionConfirmation();
-    rig.remote->deleteCalls.gate.closed = true;
+    rig.remote->deleteAccountCalls.gate.closed = true;
     model->makeDeletionViewModel()->confirmed();
     EXPECT_EQ(sheet(), "loading Deactivating account...");
     rig.settle();
-    ASSERT_EQ(rig.remote->deleteCalls.requests.size(), 1u);
-    EXPECT_EQ(rig.remote->deleteCalls.requests[0],
+    ASSERT_EQ(rig.remote->deleteAccountCalls.requests.size(), 1u);
+    EXPECT_EQ(rig.remote->deleteAccountCalls.requests[0],
               std::pair(model->session().orchestratorSessionId, std::string("macOS Quorvane")));
     EXPECT_TRUE(rig.store->activeSession(context, false)) << "nothing is forgotten before the server agrees";
     EXPECT_TRUE(rig.settings->hasOnboardedAtLeastOnce());
 
-    rig.remote->deleteCalls.gate.open();
+    rig.remote->deleteAccountCalls.gate.open();
     rig.settle();
     EXPECT_EQ(sheet(), "completed Account deactivated");
     EXPECT_FALSE(rig.store->activeSession(context, false));
@@ -163,7 +163,7 @@ TEST_F(AccountInfoTest, AFailedDeactivationKeepsEverything) {
     rig.logIn(context);
     rig.store->registerToken(context, rig.signingCertificate.der());
     model = rig.accountInfo(context);
-    rig.remote->deleteCalls.error = backendError(500);
+    rig.remote->deleteAccountCalls.error = backendError(500);
     model->deactivateAccount();
     rig.settle();
     EXPECT_EQ(sheet(), "completed Unexpected error, failed to deactivate account");
@@ -213,7 +213,7 @@ TEST_F(AccountInfoTest, TheSheetsCallbacksDoNothingOnceTheModelIsGoneAndDoneLeav
     deletion->cancelled();
     retrieval->completed(std::nullopt);
     rig.settle();
-    EXPECT_TRUE(rig.remote->deleteCalls.requests.empty());
+    EXPECT_TRUE(rig.remote->deleteAccountCalls.requests.empty());
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ class AccountScreens : public ::testing::Test {
             const auto pdf = testsupport::makeSamplePDF(3);
             return Bytes(pdf.begin(), pdf.end());
         }();
-        rig.wallet->qrCode = qrCodePNG();
+        rig.wallet->reply = {halcyra::WalletPollingStatus::scanPending, qrCodePNG(), 280, 1000};
         // Names as the account status gave them.
         for (const auto& context : {rig.cardContext(), rig.walletContext()}) {
             rig.logIn(context);
@@ -205,7 +205,7 @@ TEST_F(AccountScreens, CreationSheets) {
         model->confirmAgreement();
         rig.advance(AccountCreationViewModel::modalStateGap);
         rig.advance(std::chrono::seconds(2));
-        EXPECT_GE(rig.wallet->polls, 1);
+        EXPECT_GE(rig.wallet->pollCalls.started(), 1);
         EXPECT_TRUE(saveSheet(view->sheetPresenter(), "account-creation-sheet-wallet", false));
         model->stop();
     }
@@ -267,13 +267,13 @@ TEST_F(AccountInfoScreens, Sheets) {
 
         info->askDeletionConfirmation();
         save("deactivation-confirmation");
-        rig.remote->deleteCalls.gate.closed = true;
+        rig.remote->deleteAccountCalls.gate.closed = true;
         info->deactivateAccount();
         save("deactivating");
-        rig.remote->deleteCalls.error = backendError(500);
-        rig.remote->deleteCalls.gate.open();
+        rig.remote->deleteAccountCalls.error = backendError(500);
+        rig.remote->deleteAccountCalls.gate.open();
         save("deactivation-failed");
-        rig.remote->deleteCalls.error.reset();
+        rig.remote->deleteAccountCalls.error.reset();
         info->deactivateAccount();
         save("deactivated");
 

@@ -22,6 +22,7 @@
 #include "Quorvane/account/AccountInfoView.h"
 #include "Quorvane/shell/views/InfoView.h"
 #include "Quorvane/shell/views/LinkLabel.h"
+#include "Quorvane/shell/views/Sheet.h"
 #include "Quorvane/shell/views/SigningCertificateInfoView.h"
 #include "Quorvane/shell/views/StyledButton.h"
 #include "Quorvane/shell/views/Toggle.h"
@@ -35,6 +36,13 @@ void show(QWidget& screen) {
     screen.resize(800, 550);
     screen.show();
     QApplication::setActiveWindow(&screen);
+}
+
+// The sheet's content (the views have no meta-object of their own, so findChild would take any widget).
+template <class Content, class Screen>
+Content* sheetContent(const Screen& screen) {
+    auto* sheet = screen.sheetPresenter()->sheet();
+    return sheet ? dynamic_cast<Content*>(sheet->content()) : nullptr;
 }
 
 template <class Page>
@@ -100,7 +108,7 @@ TEST(AccountCreationView, TheCreationGoesFromPageToPageWithTheKeyboardUpToTheAgr
     ASSERT_TRUE(agreement);
     EXPECT_FALSE(agreement->confirmButton()->isEnabled());
     ASSERT_TRUE(screen.sheetPresenter()->sheet());
-    auto* progress = screen.sheetPresenter()->sheet()->findChild<InfoView*>();
+    auto* progress = sheetContent<InfoView>(screen);
     ASSERT_TRUE(progress);
     EXPECT_EQ(progress->messageLabel()->text(), "Signing agreement...");
     EXPECT_TRUE(progress->progressIndicator());
@@ -108,7 +116,7 @@ TEST(AccountCreationView, TheCreationGoesFromPageToPageWithTheKeyboardUpToTheAgr
     rig.onboarding->confirmCalls.gate.open();
     rig.advance(AccountCreationViewModel::modalStateGap);
     ASSERT_TRUE(screen.sheetPresenter()->sheet());
-    auto* pin = screen.sheetPresenter()->sheet()->findChild<PinInputView*>();
+    auto* pin = sheetContent<PinInputView>(screen);
     ASSERT_TRUE(pin);
     EXPECT_EQ(pin->titleLabel()->text(), "Sign subscriber agreement");
 
@@ -116,7 +124,7 @@ TEST(AccountCreationView, TheCreationGoesFromPageToPageWithTheKeyboardUpToTheAgr
     QTest::keyClick(screen.sheetPresenter()->sheet(), Qt::Key_Escape);
     rig.settle();
     EXPECT_FALSE(screen.sheetPresenter()->sheet());
-    EXPECT_FALSE(rig.card->isOperationOpen());
+    EXPECT_EQ(rig.card->cancels, 1) << "the card's operation ends with the sheet";
     EXPECT_TRUE(screen.header()->stopButton()->isEnabled());
     agreement = pageOf<AccountCreationSubscriberAgreementView>(screen);
     ASSERT_TRUE(agreement);
@@ -124,7 +132,7 @@ TEST(AccountCreationView, TheCreationGoesFromPageToPageWithTheKeyboardUpToTheAgr
 
     QTest::mouseClick(agreement->confirmButton(), Qt::LeftButton);
     rig.advance(AccountCreationViewModel::modalStateGap);
-    pin = screen.sheetPresenter()->sheet()->findChild<PinInputView*>();
+    pin = sheetContent<PinInputView>(screen);
     ASSERT_TRUE(pin);
     QTest::keyClicks(pin->pinField(), "1234");
     QTest::keyClick(pin->pinField(), Qt::Key_Return);
@@ -224,21 +232,21 @@ TEST_F(AccountInfoViewTest, DeactivationIsConfirmedFirstAndItsOutcomeClosesTheWi
     QTest::mouseClick(screen.deactivateButton(), Qt::LeftButton);
     rig.settle();
     ASSERT_TRUE(screen.sheetPresenter()->sheet());
-    auto* confirmation = screen.sheetPresenter()->sheet()->findChild<AccountDeletionView*>();
+    auto* confirmation = sheetContent<AccountDeletionView>(screen);
     ASSERT_TRUE(confirmation);
     EXPECT_TRUE(confirmation->keepButton()->hasFocus()) << "the safe choice";
     QTest::keyClick(screen.sheetPresenter()->sheet(), Qt::Key_Escape);
     rig.settle();
     EXPECT_FALSE(screen.sheetPresenter()->sheet());
-    EXPECT_TRUE(rig.remote->deleteCalls.requests.empty());
+    EXPECT_TRUE(rig.remote->deleteAccountCalls.requests.empty());
 
     QTest::mouseClick(screen.deactivateButton(), Qt::LeftButton);
-    confirmation = screen.sheetPresenter()->sheet()->findChild<AccountDeletionView*>();
+    confirmation = sheetContent<AccountDeletionView>(screen);
     QTest::mouseClick(confirmation->deactivateButton(), Qt::LeftButton);
     rig.settle();
-    ASSERT_EQ(rig.remote->deleteCalls.requests.size(), 1u);
+    ASSERT_EQ(rig.remote->deleteAccountCalls.requests.size(), 1u);
     ASSERT_TRUE(screen.sheetPresenter()->sheet());
-    auto* outcome = screen.sheetPresenter()->sheet()->findChild<InfoView*>();
+    auto* outcome = sheetContent<InfoView>(screen);
     ASSERT_TRUE(outcome);
     EXPECT_EQ(outcome->messageLabel()->text(), "Account deactivated");
     QTest::mouseClick(outcome->okButton(), Qt::LeftButton);
@@ -291,7 +299,7 @@ TEST_F(AccountInfoViewTest, TheSignedAgreementIsOfferedOnceForEachDownloadAndAFa
         {PDFFile::ExportResult::Outcome::failed, "/nowhere/Signed Agreement.pdf", "No such file"});
     rig.settle();
     ASSERT_TRUE(screen.sheetPresenter()->sheet());
-    auto* message = screen.sheetPresenter()->sheet()->findChild<InfoView*>();
+    auto* message = sheetContent<InfoView>(screen);
     ASSERT_TRUE(message);
     EXPECT_TRUE(message->messageLabel()->text().startsWith(
         "2402: The signed agreement could not be saved: /nowhere/Signed Agreement.pdf: No such file"));
