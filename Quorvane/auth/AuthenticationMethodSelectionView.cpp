@@ -9,7 +9,6 @@
 
 #include "AuthenticationMethodButtonView.h"
 #include "Quorvane/core/HalcyraEnvironment.h"
-#include "Quorvane/core/MainWindowController.h"
 #include "Quorvane/shell/views/AppSettingsView.h"
 #include "Quorvane/shell/views/AppVersionsView.h"
 #include "Quorvane/shell/views/FontStyle.h"
@@ -105,8 +104,7 @@ AuthenticationMethodSelectionView::AuthenticationMethodSelectionView(
 
     connect(settings_, &QPushButton::clicked, this,
             [this] { model_->setCurrentModalState(AuthenticationMethodSelectionModalState::settings()); });
-    connect(done_, &QPushButton::clicked, this,
-            [] { platform::Scheduler::live()->post([] { MainWindowController::shared().close(false); }); });
+    connect(done_, &QPushButton::clicked, this, [this] { model_->done(); });
 
     render();
     subscription_ = model_->subscribe([this] { render(); });

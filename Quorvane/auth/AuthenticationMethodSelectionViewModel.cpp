@@ -35,10 +35,12 @@ std::string title(AuthenticationMethod method) {
 
 AuthenticationMethodSelectionViewModel::AuthenticationMethodSelectionViewModel(
     std::string titleText, std::optional<std::string> doneButtonText, bool validateAuthenticatedAccounts,
-    MethodSelectionCompleted methodSelectionCompleted, std::shared_ptr<platform::Scheduler> scheduler)
+    MethodSelectionCompleted methodSelectionCompleted, std::shared_ptr<platform::Scheduler> scheduler,
+    std::function<void()> doneRequested)
     : titleText(std::move(titleText)),
       doneButtonText(std::move(doneButtonText)),
       methodSelectionCompleted(std::move(methodSelectionCompleted)),
+      doneRequested(std::move(doneRequested)),
       validateAuthenticatedAccounts(validateAuthenticatedAccounts),
       viewState_(
           AuthenticationMethodSelectionViewState::loading(L("Checking available authentication methods..."))),
@@ -51,6 +53,11 @@ void AuthenticationMethodSelectionViewModel::setCurrentModalState(
 
 QCoro::Task<> AuthenticationMethodSelectionViewModel::onAppear() {
     return run(shared_from_this(), true);
+}
+
+void AuthenticationMethodSelectionViewModel::done() const {
+    if (doneRequested)
+        doneRequested();
 }
 
 void AuthenticationMethodSelectionViewModel::continueAfterUpdateDialog() {

@@ -29,10 +29,12 @@ class AuthenticationMethodSelectionViewModel
   public:
     using MethodSelectionCompleted = std::function<void(AuthenticationMethodSelectionResult result)>;
 
+    // `doneRequested` is the done button's: it closes the window, and no result is delivered.
     AuthenticationMethodSelectionViewModel(
         std::string titleText, std::optional<std::string> doneButtonText, bool validateAuthenticatedAccounts,
         MethodSelectionCompleted methodSelectionCompleted,
-        std::shared_ptr<platform::Scheduler> scheduler = platform::Scheduler::live());
+        std::shared_ptr<platform::Scheduler> scheduler = platform::Scheduler::live(),
+        std::function<void()> doneRequested = nullptr);
     AuthenticationMethodSelectionViewModel(const AuthenticationMethodSelectionViewModel&) = delete;
     AuthenticationMethodSelectionViewModel& operator=(const AuthenticationMethodSelectionViewModel&) = delete;
 
@@ -40,6 +42,7 @@ class AuthenticationMethodSelectionViewModel
     // None: the screen's done button says "Done".
     const std::optional<std::string> doneButtonText;
     const MethodSelectionCompleted methodSelectionCompleted;
+    const std::function<void()> doneRequested;
     // Re-validate the stored sessions before asking for methods.
     const bool validateAuthenticatedAccounts;
 
@@ -58,6 +61,8 @@ class AuthenticationMethodSelectionViewModel
     void continueAfterUpdateDialog();
     // The holder chose a listed method: success with the listed session.
     void selectMethod(halcyra::AuthenticationMethod method);
+    // The done button.
+    void done() const;
 
   private:
     enum class UpdateCheck { proceed, stop };

@@ -7,7 +7,6 @@
 #include <QVBoxLayout>
 
 #include "CardView.h"
-#include "Quorvane/core/MainWindowController.h"
 #include "Quorvane/shell/views/FontStyle.h"
 #include "Quorvane/shell/views/ImageView.h"
 #include "Quorvane/shell/views/InfoView.h"
@@ -55,8 +54,7 @@ CardSelectionView::CardSelectionView(std::shared_ptr<CardSelectionViewModel> mod
     bottom->addStretch(1);
     bottom->addWidget(done_);
     layout->addLayout(bottom);
-    connect(done_, &QPushButton::clicked, this,
-            [] { platform::Scheduler::live()->post([] { MainWindowController::shared().close(false); }); });
+    connect(done_, &QPushButton::clicked, this, [this] { model_->done(); });
 
     render();
     // The timer is observed too; only the state and the guidance change what is shown.

@@ -7,10 +7,12 @@
 CardSelectionViewModel::CardSelectionViewModel(std::optional<std::string> wantedCardIdentifier,
                                                std::vector<std::shared_ptr<pindle::Card>> cards,
                                                CardSelected cardSelected,
-                                               std::shared_ptr<platform::Scheduler> scheduler)
+                                               std::shared_ptr<platform::Scheduler> scheduler,
+                                               std::function<void()> doneRequested)
     : wantedCardIdentifier(std::move(wantedCardIdentifier)),
       guidanceText_(L("Enter your eID card")),
       cardSelected_(std::move(cardSelected)),
+      doneRequested_(std::move(doneRequested)),
       scheduler_(std::move(scheduler)) {
     updateGuidanceText();
     handle(cards);
@@ -74,6 +76,11 @@ void CardSelectionViewModel::stopMonitoring() {
 void CardSelectionViewModel::select(std::shared_ptr<pindle::Card> card) {
     stopMonitoring();
     handOver(std::move(card));
+}
+
+void CardSelectionViewModel::done() const {
+    if (doneRequested_)
+        doneRequested_();
 }
 
 void CardSelectionViewModel::handOver(std::shared_ptr<pindle::Card> card) {

@@ -28,9 +28,11 @@ class CardSelectionViewModel : public Observable,
 
     static constexpr std::chrono::milliseconds monitoringInterval{500};
 
+    // `doneRequested` is the done button's: it closes the window, and no card is handed over.
     CardSelectionViewModel(std::optional<std::string> wantedCardIdentifier,
                            std::vector<std::shared_ptr<pindle::Card>> cards, CardSelected cardSelected,
-                           std::shared_ptr<platform::Scheduler> scheduler = platform::Scheduler::live());
+                           std::shared_ptr<platform::Scheduler> scheduler = platform::Scheduler::live(),
+                           std::function<void()> doneRequested = nullptr);
     ~CardSelectionViewModel() override;
     CardSelectionViewModel(const CardSelectionViewModel&) = delete;
     CardSelectionViewModel& operator=(const CardSelectionViewModel&) = delete;
@@ -49,6 +51,8 @@ class CardSelectionViewModel : public Observable,
     // already).
     void select(std::shared_ptr<pindle::Card> card);
     bool hasHandedOverCard() const { return handedOver_; }
+    // The done button.
+    void done() const;
 
   private:
     void updateGuidanceText();
@@ -62,6 +66,7 @@ class CardSelectionViewModel : public Observable,
     std::string guidanceText_;
     std::shared_ptr<platform::Timer> monitoringTimer_;
     CardSelected cardSelected_;
+    std::function<void()> doneRequested_;
     bool handedOver_ = false;
     std::shared_ptr<platform::Scheduler> scheduler_;
     Dependency<PindleClientKey> _pindleClient;

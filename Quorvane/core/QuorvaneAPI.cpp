@@ -1,9 +1,7 @@
 #include "QuorvaneAPI.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QLocale>
-#include <QMetaObject>
 #include <QString>
 #include <QTextBoundaryFinder>
 #include <chrono>
@@ -19,22 +17,20 @@ using pindle::CardSigningEvent;
 QuorvaneAPI::QuorvaneAPI(Resolve<halcyra::AuthenticateAPIClient> authenticateAPIClient,
                          Resolve<LoggerClient> logger,
                          Resolve<halcyra::RemoteSigningAPIClient> remoteSigningAPIClient,
-                         Resolve<SigningSessionDatabaseClient> signingSessionDatabase)
+                         Resolve<SigningSessionDatabaseClient> signingSessionDatabase,
+                         std::shared_ptr<platform::Scheduler> scheduler)
     : authenticateAPIClient_(std::move(authenticateAPIClient)),
       logger_(std::move(logger)),
       remoteSigningAPIClient_(std::move(remoteSigningAPIClient)),
-      signingSessionDatabase_(std::move(signingSessionDatabase)) {}
+      signingSessionDatabase_(std::move(signingSessionDatabase)),
+      scheduler_(std::move(scheduler)) {}
 
 platform::AsyncStream<AuthenticateFlowEvent> QuorvaneAPI::runAuthentication(SigningSessionContext context,
                                                                             bool retrieveCertificate) {
     auto [stream, events] = platform::AsyncStream<AuthenticateFlowEvent>::make();
     // Posted, so the caller gets the stream before any work runs, in the order the calls were made.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [weakSelf = weak_from_this(), context = std::move(context), events, retrieveCertificate] {
-            run(weakSelf, context, events, retrieveCertificate);
-        },
-        Qt::QueuedConnection);
+    scheduler_->post([weakSelf = weak_from_this(), context = std::move(context), events,
+                      retrieveCertificate] { run(weakSelf, context, events, retrieveCertificate); });
     return stream;
 }
 

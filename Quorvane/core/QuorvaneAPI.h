@@ -14,6 +14,7 @@
 #include "api/Clients.h"
 #include "cardbridge/Card.h"
 #include "outside/Logger/LoggerClient.h"
+#include "platform/Scheduler.h"
 
 class QuorvaneAPI final : public QuorvaneAPIClient, public std::enable_shared_from_this<QuorvaneAPI> {
   public:
@@ -23,7 +24,8 @@ class QuorvaneAPI final : public QuorvaneAPIClient, public std::enable_shared_fr
 
     QuorvaneAPI(Resolve<halcyra::AuthenticateAPIClient> authenticateAPIClient, Resolve<LoggerClient> logger,
                 Resolve<halcyra::RemoteSigningAPIClient> remoteSigningAPIClient,
-                Resolve<SigningSessionDatabaseClient> signingSessionDatabase);
+                Resolve<SigningSessionDatabaseClient> signingSessionDatabase,
+                std::shared_ptr<platform::Scheduler> scheduler = platform::Scheduler::live());
 
     // A collaborator that never changes.
     template <class T>
@@ -56,6 +58,7 @@ class QuorvaneAPI final : public QuorvaneAPIClient, public std::enable_shared_fr
     Resolve<LoggerClient> logger_;
     Resolve<halcyra::RemoteSigningAPIClient> remoteSigningAPIClient_;
     Resolve<SigningSessionDatabaseClient> signingSessionDatabase_;
+    std::shared_ptr<platform::Scheduler> scheduler_;
 };
 
 // How the card views show a card.

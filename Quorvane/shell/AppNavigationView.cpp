@@ -5,11 +5,9 @@
 
 #include "Quorvane/auth/AuthenticationMethodSelectionView.h"
 #include "Quorvane/auth/CardSelectionView.h"
-#include "Quorvane/auth/CardSelectionViewModel.h"
 #include "Quorvane/shell/views/AppSettingsView.h"
 #include "Quorvane/shell/views/InfoView.h"
 #include "Quorvane/shell/views/LaunchAgentServiceInfoView.h"
-#include "Quorvane/shell/views/LaunchAgentServiceInfoViewModel.h"
 #include "Quorvane/shell/views/MenuView.h"
 #include "Quorvane/shell/views/SheetPresenter.h"
 #include "Quorvane/signing/CertificateRetrievalView.h"
@@ -21,15 +19,6 @@ template <class... Handlers>
 struct Overloaded : Handlers... {
     using Handlers::operator()...;
 };
-
-// A completion for a screen model: runs the navigation model's handler while the model exists.
-template <class Handler>
-auto weakly(const std::shared_ptr<AppNavigationViewModel>& model, Handler handler) {
-    return [weak = std::weak_ptr<AppNavigationViewModel>(model), handler](auto&&... arguments) {
-        if (auto model = weak.lock())
-            handler(*model, std::forward<decltype(arguments)>(arguments)...);
-    };
-}
 
 }  // namespace
 
@@ -63,88 +52,39 @@ void AppNavigationView::render() {
         old->hide();
         old->deleteLater();
     }
-    screen_ = makeScreen(model_->navigationTarget());
+    screen_ = makeScreen(model_->screen());
     layout_->addWidget(screen_);
 }
 
-QWidget* AppNavigationView::makeScreen(const AppNavigationTarget& target) {
-    const auto& model = model_;
-    auto scheduler = model->scheduler();
-    MainWindowController& controller = model->mainWindowController();
+QWidget* AppNavigationView::makeScreen(const AppNavigationViewModel::Screen& screen) {
     return std::visit(
         Overloaded{
-            [&](const AppNavigationTarget::AccountCreation& creation) -> QWidget* {
-                auto context = creation.context;
-                auto screenModel = std::make_shared<standin::AccountCreationViewModel>(
-                    context,
-                    weakly(model,
-                           [context](AppNavigationViewModel& m, std::optional<AppError> error) {
-                               m.handleAccountCreationCompleted(context, std::move(error));
-                           }),
-                    weakly(model, [context](AppNavigationViewModel& m) {
-                        m.handleAccountCreationCancelled(context);
-                    }));
-                return new standin::FlowScreen(screenModel, "Account creation");
+            [](const std::shared_ptr<standin::AccountCreationViewModel>& model) -> QWidget* {
+                return new standin::FlowScreen(model, "Account creation");
             },
-            [&](const AppNavigationTarget::AccountInfo& info) -> QWidget* {
-                return new standin::FlowScreen(
-                    std::make_shared<standin::AccountInfoViewModel>(info.context, info.session),
-                    "Account info");
+            [](const std::shared_ptr<standin::AccountInfoViewModel>& model) -> QWidget* {
+                return new standin::FlowScreen(model, "Account info");
             },
-            [&](const AppNavigationTarget::CardSelection& selection) -> QWidget* {
-                auto sessionIdentifier = selection.sessionIdentifier;
-                return new CardSelectionView(std::make_shared<CardSelectionViewModel>(
-                    selection.cardIdentifier, selection.initialCards,
-                    weakly(
-                        model,
-                        [sessionIdentifier](AppNavigationViewModel& m, std::shared_ptr<pindle::Card> card) {
-                            m.handleCardSelected(std::move(card), sessionIdentifier);
-                        }),
-                    scheduler));
+            [](const std::shared_ptr<CardSelectionViewModel>& model) -> QWidget* {
+                return new CardSelectionView(model);
             },
-            [&](const AppNavigationTarget::CertificateRetrieval& retrieval) -> QWidget* {
-                return new CertificateRetrievalView(std::make_shared<CertificateRetrievalViewModel>(
-                    retrieval.context, retrieval.mode,
-                    weakly(model, [](AppNavigationViewModel& m, std::optional<AppError> error) {
-                        m.handleCertificateRetrievalCompleted(std::move(error));
-                    })));
+            [](const std::shared_ptr<CertificateRetrievalViewModel>& model) -> QWidget* {
+                return new CertificateRetrievalView(model);
             },
-            [&](const AppNavigationTarget::Info& info) -> QWidget* {
-                // Confirming closes the window, whatever became of the navigation model.
-                auto confirmed = [scheduler, &controller] {
-                    scheduler->post([&controller] { controller.close(false); });
-                };
-                return new InfoView(std::make_shared<InfoViewModel>(info.message, info.isWaiting, confirmed,
-                                                                    info.isError, scheduler));
+            [](const std::shared_ptr<InfoViewModel>& model) -> QWidget* { return new InfoView(model); },
+            [](const std::shared_ptr<SigningViewModel>& model) -> QWidget* { return new SigningView(model); },
+            [](const std::shared_ptr<LaunchAgentServiceInfoViewModel>& model) -> QWidget* {
+                return new LaunchAgentServiceInfoView(model);
             },
-            [&](const AppNavigationTarget::Signing& signing) -> QWidget* {
-                return new SigningView(std::make_shared<SigningViewModel>(
-                    signing.request,
-                    weakly(model,
-                           [](AppNavigationViewModel& m, std::optional<AppError> error) {
-                               m.handleSigningCompleted(std::move(error));
-                           }),
-                    scheduler));
+            [](const std::shared_ptr<MenuViewModel>& model) -> QWidget* { return new MenuView(model); },
+            [](const std::shared_ptr<AuthenticationMethodSelectionViewModel>& model) -> QWidget* {
+                return new AuthenticationMethodSelectionView(model);
             },
-            [&](const AppNavigationTarget::LaunchAgentInfo&) -> QWidget* {
-                return new LaunchAgentServiceInfoView(std::make_shared<LaunchAgentServiceInfoViewModel>(
-                    weakly(model, [](AppNavigationViewModel& m) { m.restart(); }), nullptr, scheduler,
-                    controller));
-            },
-            [&](const AppNavigationTarget::MainMenu&) -> QWidget* {
-                // Showing another mode replaces this view and its model: the choice holds neither.
-                return new MenuView(std::make_shared<MenuViewModel>(
-                    [&controller](AppOpenMode mode) { controller.show(mode); }));
-            },
-            [&](const AppNavigationTarget::MethodSelection&) -> QWidget* {
-                return new AuthenticationMethodSelectionView(model->makeMethodSelectionViewModel());
-            },
-            [&](const AppNavigationTarget::Settings&) -> QWidget* {
-                return new AppSettingsView(AppSettingsViewModel::make(
-                    weakly(model, [](AppNavigationViewModel& m) { m.closeWindow(); }), scheduler));
+            [](const std::shared_ptr<AppSettingsViewModel>& model) -> QWidget* {
+                return new AppSettingsView(model);
             },
         },
-        target.value);
+        screen);
 }
 
 void AppNavigationView::closeEvent(QCloseEvent* event) {

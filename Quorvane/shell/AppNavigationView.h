@@ -1,7 +1,6 @@
 #pragma once
-// The main window's content: the screen for the navigation model's current target, each with a new screen
-// model wired back to the navigation model (held weakly), and the model's PIN or wallet sheet over it. It
-// decides nothing itself.
+// The main window's content: the widget for the navigation model's current screen model, and the model's PIN
+// or wallet sheet over it. It decides nothing itself.
 //
 // When the window replaces it, its close event lets everything go at once: the screen, the sheet, and the
 // navigation model, whose flow then stops.
@@ -28,7 +27,7 @@ class AppNavigationView : public QWidget {
 
   private:
     void render();
-    QWidget* makeScreen(const AppNavigationTarget& target);
+    static QWidget* makeScreen(const AppNavigationViewModel::Screen& screen);
 
     std::shared_ptr<AppNavigationViewModel> model_;
     Observable::Subscription subscription_;

@@ -28,6 +28,7 @@ std::shared_ptr<AppNavigationViewModel> AppNavigationViewModel::make(
     MainWindowController& mainWindowController) {
     std::shared_ptr<AppNavigationViewModel> model(
         new AppNavigationViewModel(std::move(mode), scheduler, mainWindowController));
+    model->screen_ = model->makeScreen(model->navigationTarget_);
     scheduler->post([model] { model->start(); });
     return model;
 }
@@ -46,7 +47,83 @@ void AppNavigationViewModel::setNavigationTarget(AppNavigationTarget target) {
     // Targets have no equality: every target is a new screen.
     navigationTarget_ = std::move(target);
     ++navigationTargetRevision_;
+    screen_ = makeScreen(navigationTarget_);
     notify();
+}
+
+template <class Handler>
+auto AppNavigationViewModel::weakly(Handler handler) {
+    return [weak = weak_from_this(), handler](auto&&... arguments) {
+        if (auto self = weak.lock())
+            handler(*self, std::forward<decltype(arguments)>(arguments)...);
+    };
+}
+
+std::function<void()> AppNavigationViewModel::windowCloser() const {
+    return [scheduler = scheduler_, &controller = mainWindowController_] {
+        scheduler->post([&controller] { controller.close(false); });
+    };
+}
+
+AppNavigationViewModel::Screen AppNavigationViewModel::makeScreen(const AppNavigationTarget& target) {
+    using Self = AppNavigationViewModel;
+    return std::visit(
+        Overloaded{
+            [&](const AppNavigationTarget::AccountCreation& creation) -> Screen {
+                auto context = creation.context;
+                return std::make_shared<standin::AccountCreationViewModel>(
+                    context, weakly([context](Self& self, std::optional<AppError> error) {
+                        self.handleAccountCreationCompleted(context, std::move(error));
+                    }),
+                    weakly([context](Self& self) { self.handleAccountCreationCancelled(context); }));
+            },
+            [&](const AppNavigationTarget::AccountInfo& info) -> Screen {
+                return std::make_shared<standin::AccountInfoViewModel>(info.context, info.session);
+            },
+            [&](const AppNavigationTarget::CardSelection& selection) -> Screen {
+                auto sessionIdentifier = selection.sessionIdentifier;
+                return std::make_shared<CardSelectionViewModel>(
+                    selection.cardIdentifier, selection.initialCards,
+                    weakly([sessionIdentifier](Self& self, std::shared_ptr<pindle::Card> card) {
+                        self.handleCardSelected(std::move(card), sessionIdentifier);
+                    }),
+                    scheduler_, windowCloser());
+            },
+            [&](const AppNavigationTarget::CertificateRetrieval& retrieval) -> Screen {
+                return std::make_shared<CertificateRetrievalViewModel>(
+                    retrieval.context, retrieval.mode, weakly([](Self& self, std::optional<AppError> error) {
+                        self.handleCertificateRetrievalCompleted(std::move(error));
+                    }),
+                    scheduler_);
+            },
+            [&](const AppNavigationTarget::Info& info) -> Screen {
+                return std::make_shared<InfoViewModel>(info.message, info.isWaiting, windowCloser(),
+                                                       info.isError, scheduler_);
+            },
+            [&](const AppNavigationTarget::Signing& signing) -> Screen {
+                return std::make_shared<SigningViewModel>(
+                    signing.request, weakly([](Self& self, std::optional<AppError> error) {
+                        self.handleSigningCompleted(std::move(error));
+                    }),
+                    scheduler_, nullptr, windowCloser());
+            },
+            [&](const AppNavigationTarget::LaunchAgentInfo&) -> Screen {
+                return std::make_shared<LaunchAgentServiceInfoViewModel>(
+                    weakly([](Self& self) { self.restart(); }), nullptr, scheduler_, mainWindowController_);
+            },
+            [&](const AppNavigationTarget::MainMenu&) -> Screen {
+                // Showing another mode replaces this model: the choice holds none.
+                return std::make_shared<MenuViewModel>(
+                    [&controller = mainWindowController_](AppOpenMode mode) { controller.show(mode); });
+            },
+            [&](const AppNavigationTarget::MethodSelection&) -> Screen {
+                return makeMethodSelectionViewModel();
+            },
+            [&](const AppNavigationTarget::Settings&) -> Screen {
+                return AppSettingsViewModel::make(weakly([](Self& self) { self.closeWindow(); }), scheduler_);
+            },
+        },
+        target.value);
 }
 
 void AppNavigationViewModel::setCurrentCard(std::shared_ptr<pindle::Card> card) {
@@ -419,14 +496,12 @@ AppNavigationViewModel::makeMethodSelectionViewModel() {
     } else if (mode_.is<AppOpenMode::AccountInfo>()) {
         title = L("Account information");
     }
-    std::weak_ptr<AppNavigationViewModel> weak = weak_from_this();
     return std::make_shared<AuthenticationMethodSelectionViewModel>(
         std::move(title), std::move(doneButtonText), validateAuthenticatedAccounts,
-        [weak](AuthenticationMethodSelectionResult result) {
-            if (auto self = weak.lock())
-                self->handleMethodSelectionResult(std::move(result));
-        },
-        scheduler_);
+        weakly([](AppNavigationViewModel& self, AuthenticationMethodSelectionResult result) {
+            self.handleMethodSelectionResult(std::move(result));
+        }),
+        scheduler_, windowCloser());
 }
 
 // --- Window
@@ -443,6 +518,9 @@ void AppNavigationViewModel::end() {
     if (ended_)
         return;
     ended_ = true;
+    // The screen's model goes with its widget: a page watching on (the launch-agent page) would act for a
+    // window that has moved on.
+    screen_ = Screen{};
     // A card left waiting for a PIN that no sheet asks for any more would hold the reader until its own
     // time limit.
     if (currentCard_ && currentModalState() && currentModalState()->pinInputEvent())

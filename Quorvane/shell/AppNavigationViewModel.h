@@ -1,8 +1,9 @@
 #pragma once
 // The root model of the main window, one per showing: it picks the first screen for the open mode, runs the
 // choice of method, the card reading and the wallet login, validates the account against the server, and
-// moves on when the screens it hands out report back. When a flow has nothing more to show, it closes the
-// window.
+// moves on when the screens it hands out report back. It makes the model of each screen it shows, with the
+// completions that lead back here; the window only maps that model to its widget. When a flow has nothing
+// more to show, it closes the window.
 //
 // Main thread only. Made with make(); its start runs in a task posted then, which holds it until it ends, as
 // do the other tasks it starts. Callbacks it hands out hold it weakly. Once the window has let it go (end()),
@@ -10,14 +11,18 @@
 // the window that has moved on.
 #include <QCoroTask>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "AppNavigationTarget.h"
 #include "AppNavigationViewModalState.h"
+#include "FlowStandIns.h"
 #include "Quorvane/auth/AuthenticationMethodSelectionViewModel.h"
 #include "Quorvane/auth/AuthenticationSheets.h"
+#include "Quorvane/auth/CardSelectionViewModel.h"
 #include "Quorvane/core/AppError.h"
 #include "Quorvane/core/AppOpenMode.h"
 #include "Quorvane/core/AuthenticationContext.h"
@@ -25,6 +30,12 @@
 #include "Quorvane/core/MainWindowController.h"
 #include "Quorvane/core/Observable.h"
 #include "Quorvane/core/SigningReason.h"
+#include "Quorvane/shell/views/AppSettingsViewModel.h"
+#include "Quorvane/shell/views/InfoViewModel.h"
+#include "Quorvane/shell/views/LaunchAgentServiceInfoViewModel.h"
+#include "Quorvane/shell/views/MenuViewModel.h"
+#include "Quorvane/signing/CertificateRetrievalViewModel.h"
+#include "Quorvane/signing/SigningViewModel.h"
 #include "api/Authentication.h"
 #include "platform/Scheduler.h"
 
@@ -34,6 +45,14 @@ class AppNavigationViewModel : public Observable,
                                public std::enable_shared_from_this<AppNavigationViewModel> {
   public:
     using ModalState = AppNavigationViewModalState;
+    // The model of the screen for the current target, one case per target.
+    using Screen =
+        std::variant<std::shared_ptr<standin::AccountCreationViewModel>,
+                     std::shared_ptr<standin::AccountInfoViewModel>, std::shared_ptr<CardSelectionViewModel>,
+                     std::shared_ptr<CertificateRetrievalViewModel>, std::shared_ptr<InfoViewModel>,
+                     std::shared_ptr<SigningViewModel>, std::shared_ptr<LaunchAgentServiceInfoViewModel>,
+                     std::shared_ptr<MenuViewModel>, std::shared_ptr<AuthenticationMethodSelectionViewModel>,
+                     std::shared_ptr<AppSettingsViewModel>>;
 
     static std::shared_ptr<AppNavigationViewModel> make(
         AppOpenMode mode, std::shared_ptr<platform::Scheduler> scheduler = platform::Scheduler::live(),
@@ -49,6 +68,8 @@ class AppNavigationViewModel : public Observable,
     const AppNavigationTarget& navigationTarget() const { return navigationTarget_; }
     // Changes with every new target, so that the view builds a new screen for each.
     std::uint64_t navigationTargetRevision() const { return navigationTargetRevision_; }
+    // The current target's screen model, made with the target; none (a null model) once the model has ended.
+    const Screen& screen() const { return screen_; }
 
     // The sheet state as the sheet presenter watches it.
     const std::shared_ptr<ModalSheetState<ModalState>>& modalSheetState() const { return currentModalState_; }
@@ -119,6 +140,13 @@ class AppNavigationViewModel : public Observable,
     void startValidation(SigningSessionContext context);
 
     void setNavigationTarget(AppNavigationTarget target);
+    Screen makeScreen(const AppNavigationTarget& target);
+    // Closes the window on the scheduler, whatever becomes of this model: for the screens' "Done" and "OK",
+    // which deliver nothing here.
+    std::function<void()> windowCloser() const;
+    // A completion for a screen's model: runs the handler on this model while it exists.
+    template <class Handler>
+    auto weakly(Handler handler);
     void showInfo(std::string message, bool isWaiting, bool isError);
     void showError(const AppError& error);
     void setCurrentCard(std::shared_ptr<pindle::Card> card);
@@ -132,6 +160,7 @@ class AppNavigationViewModel : public Observable,
     SigningReason currentSigningReason_ = SigningReason::of(SigningReason::Kind::accountInfoAuthentication);
     AppNavigationTarget navigationTarget_ = AppNavigationTarget::info("", true, false);
     std::uint64_t navigationTargetRevision_ = 0;
+    Screen screen_;
     AppOpenMode mode_;
     // The level of assurance of the wallet sheet's session; a new QR code keeps it.
     halcyra::LevelOfAssurance walletLevelOfAssurance_ = halcyra::LevelOfAssurance::substantial;

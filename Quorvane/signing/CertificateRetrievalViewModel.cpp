@@ -1,8 +1,5 @@
 #include "CertificateRetrievalViewModel.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-
 #include "Quorvane/core/DependencyKeys.h"
 #include "Quorvane/core/ErrorCodeWrap.h"
 #include "Quorvane/core/SigningSessionDatabaseClient.h"
@@ -13,13 +10,15 @@ using halcyra::HalcyraError;
 
 CertificateRetrievalViewModel::CertificateRetrievalViewModel(SigningSessionContext context,
                                                              CertificateRetrievalMode mode,
-                                                             Completion completed)
+                                                             Completion completed,
+                                                             std::shared_ptr<platform::Scheduler> scheduler)
     : context_(std::move(context)),
       mode_(mode),
       completed_(std::move(completed)),
       logger_(Dependency<LoggerClientKey>().get()),
       remoteSigningAPIClient_(Dependency<RemoteSigningAPIClientKey>().get()),
-      signingSessionDatabase_(Dependency<SigningSessionDatabaseKey>().get()) {}
+      signingSessionDatabase_(Dependency<SigningSessionDatabaseKey>().get()),
+      scheduler_(std::move(scheduler)) {}
 
 void CertificateRetrievalViewModel::start() {
     if (started_)
@@ -42,8 +41,7 @@ void CertificateRetrievalViewModel::run() {
     }
     // A task of its own, after what is already queued: the caller returns (and the progress page shows)
     // first.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [self = shared_from_this()] { retrieve(self); }, Qt::QueuedConnection);
+    scheduler_->post([self = shared_from_this()] { retrieve(self); });
 }
 
 QCoro::Task<> CertificateRetrievalViewModel::retrieve(std::shared_ptr<CertificateRetrievalViewModel> self) {

@@ -18,6 +18,7 @@
 #include "Quorvane/core/SigningCertificateInfo.h"
 #include "Quorvane/core/SigningSessionContext.h"
 #include "api/Clients.h"
+#include "platform/Scheduler.h"
 
 class LoggerClient;
 class SigningSessionDatabaseClient;
@@ -29,8 +30,9 @@ class CertificateRetrievalViewModel : public Observable,
     using Completion = std::function<void(std::optional<AppError>)>;
 
     // The logger, the remote-signing client and the session store are the app's at the time of the call.
-    CertificateRetrievalViewModel(SigningSessionContext context, CertificateRetrievalMode mode,
-                                  Completion completed);
+    CertificateRetrievalViewModel(
+        SigningSessionContext context, CertificateRetrievalMode mode, Completion completed,
+        std::shared_ptr<platform::Scheduler> scheduler = platform::Scheduler::live());
     CertificateRetrievalViewModel(const CertificateRetrievalViewModel&) = delete;
     CertificateRetrievalViewModel& operator=(const CertificateRetrievalViewModel&) = delete;
 
@@ -59,6 +61,7 @@ class CertificateRetrievalViewModel : public Observable,
     std::shared_ptr<LoggerClient> logger_;
     std::shared_ptr<halcyra::RemoteSigningAPIClient> remoteSigningAPIClient_;
     std::shared_ptr<SigningSessionDatabaseClient> signingSessionDatabase_;
+    std::shared_ptr<platform::Scheduler> scheduler_;
     bool started_ = false;
     bool ended_ = false;
 };

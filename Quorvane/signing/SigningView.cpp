@@ -26,10 +26,12 @@ SigningView::SigningView(std::shared_ptr<SigningViewModel> model, QWidget* paren
 }
 
 void SigningView::render() {
-    const auto& target = model_->viewTarget();
-    if (shownTarget_ == target)
+    // A page is built anew only for a new page model: a card selection keeps its view while the flow's other
+    // fields change.
+    const auto page = model_->page();
+    if (page_ && shownPage_ == page)
         return;
-    shownTarget_ = target;
+    shownPage_ = page;
     if (page_) {
         // The old page may be the one whose event led here: it goes once its event has returned.
         QWidget* old = std::exchange(page_, nullptr);
@@ -39,21 +41,11 @@ void SigningView::render() {
     }
     info_ = nullptr;
     cardSelection_ = nullptr;
-
-    if (const auto* info = std::get_if<SigningViewTarget::Info>(&target.value)) {
-        info_ = new InfoView(std::make_shared<InfoViewModel>(info->message, info->isWaiting, nullptr, true,
-                                                             model_->scheduler()));
+    if (const auto* info = std::get_if<std::shared_ptr<InfoViewModel>>(&page)) {
+        info_ = new InfoView(*info);
         page_ = info_;
     } else {
-        const auto& wanted = std::get<SigningViewTarget::CardSelection>(target.value).wantedCardIdentifier;
-        std::weak_ptr<SigningViewModel> weak = model_;
-        cardSelection_ = new CardSelectionView(std::make_shared<CardSelectionViewModel>(
-            wanted, std::vector<std::shared_ptr<pindle::Card>>{},
-            [weak](std::shared_ptr<pindle::Card> card) {
-                if (auto model = weak.lock())
-                    model->cardSelected(std::move(card));
-            },
-            model_->scheduler()));
+        cardSelection_ = new CardSelectionView(std::get<std::shared_ptr<CardSelectionViewModel>>(page));
         page_ = cardSelection_;
     }
     layout()->addWidget(page_);

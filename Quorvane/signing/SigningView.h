@@ -1,10 +1,9 @@
 #pragma once
-// The signing screen: the model's message (with the waiting indicator while the flow works) or the card
-// selection for the card the request is for, and the PIN or wallet sheet while the model shows one. Showing
-// the screen starts the model's intake (once per model). It decides nothing itself.
+// The signing screen: the model's page (its message, with the waiting indicator while the flow works, or the
+// card selection for the card the request is for), and the PIN or wallet sheet while the model shows one.
+// Showing the screen starts the model's intake (once per model). It decides nothing itself.
 #include <QWidget>
 #include <memory>
-#include <optional>
 
 #include "SigningViewModel.h"
 
@@ -30,9 +29,7 @@ class SigningView : public QWidget {
 
     std::shared_ptr<SigningViewModel> model_;
     Observable::Subscription subscription_;
-    // The target on screen: a page is built anew only for a new target, so that a card selection keeps its
-    // model (and its reading of the cards) while the flow's other fields change.
-    std::optional<SigningViewTarget> shownTarget_;
+    SigningViewModel::Page shownPage_;
     QWidget* page_ = nullptr;
     InfoView* info_ = nullptr;
     CardSelectionView* cardSelection_ = nullptr;

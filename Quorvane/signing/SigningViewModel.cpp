@@ -38,11 +38,13 @@ Bytes firstBytes(Bytes bytes, std::size_t count) {
 }  // namespace
 
 SigningViewModel::SigningViewModel(SigningRequestType requestType, Completed completed,
-                                   std::shared_ptr<platform::Scheduler> scheduler, URLOpener openURL)
+                                   std::shared_ptr<platform::Scheduler> scheduler, URLOpener openURL,
+                                   std::function<void()> closeWindow)
     : requestType_(std::move(requestType)),
       completed_(std::move(completed)),
       scheduler_(std::move(scheduler)),
       openURL_(openURL ? std::move(openURL) : URLOpener(&platform::Workspace::open)),
+      closeWindow_(std::move(closeWindow)),
       authenticateAPIClient_(Dependency<AuthenticateAPIClientKey>().get()),
       quorvaneAPI_(Dependency<QuorvaneAPIKey>().get()),
       pindleClient_(Dependency<PindleClientKey>().get()),
@@ -51,6 +53,7 @@ SigningViewModel::SigningViewModel(SigningRequestType requestType, Completed com
       remoteSigningAPIClient_(Dependency<RemoteSigningAPIClientKey>().get()),
       signingSessionDatabase_(Dependency<SigningSessionDatabaseKey>().get()),
       xpcClient_(Dependency<XPCClientKey>().get()) {
+    page_ = makePage();
     willCloseObservation_ = platform::NotificationCenter::defaultCenter().addObserver(
         MainWindowController::mainWindowWillCloseNotification, [this] {
             // The observation goes with the model; the handler keeps it for the rest of the call.
@@ -83,8 +86,26 @@ void SigningViewModel::setCurrentSigningReason(SigningReason reason) {
 }
 
 void SigningViewModel::setViewTarget(SigningViewTarget target) {
-    viewTarget_ = std::move(target);
+    // The same target keeps its page: a card selection keeps its reading of the cards.
+    if (!(target == viewTarget_)) {
+        viewTarget_ = std::move(target);
+        page_ = makePage();
+    }
     notify();
+}
+
+SigningViewModel::Page SigningViewModel::makePage() {
+    if (const auto* info = std::get_if<SigningViewTarget::Info>(&viewTarget_.value))
+        return std::make_shared<InfoViewModel>(info->message, info->isWaiting, nullptr, true, scheduler_);
+    const auto& wanted = std::get<SigningViewTarget::CardSelection>(viewTarget_.value).wantedCardIdentifier;
+    std::weak_ptr<SigningViewModel> weak = weak_from_this();
+    return std::make_shared<CardSelectionViewModel>(
+        wanted, std::vector<std::shared_ptr<pindle::Card>>{},
+        [weak](std::shared_ptr<pindle::Card> card) {
+            if (auto self = weak.lock())
+                self->cardSelected(std::move(card));
+        },
+        scheduler_, closeWindow_);
 }
 
 // --- Intake

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "Quorvane/auth/AuthenticationSheets.h"
@@ -27,6 +28,7 @@
 #include "Quorvane/core/SigningReason.h"
 #include "Quorvane/core/SigningRequestType.h"
 #include "Quorvane/core/SigningSessionContext.h"
+#include "Quorvane/shell/views/InfoViewModel.h"
 #include "SigningViewModalState.h"
 #include "SigningViewTarget.h"
 #include "api/Consent.h"
@@ -49,10 +51,14 @@ class SigningViewModel : public Observable,
     static constexpr std::chrono::milliseconds tokenRequestTimeout{30'000};
     static constexpr const char* walletTokenIdentifier = SigningSessionContext::walletTokenIdentifier;
 
-    // Reads the app's services now. Observes "MainWindowWillClose" while it lives.
+    // What the screen shows: a message, or the card selection for the card the request is for.
+    using Page = std::variant<std::shared_ptr<InfoViewModel>, std::shared_ptr<CardSelectionViewModel>>;
+
+    // Reads the app's services now. Observes "MainWindowWillClose" while it lives. `closeWindow` is the card
+    // selection's "Done".
     SigningViewModel(SigningRequestType requestType, Completed completed,
                      std::shared_ptr<platform::Scheduler> scheduler = platform::Scheduler::live(),
-                     URLOpener openURL = nullptr);
+                     URLOpener openURL = nullptr, std::function<void()> closeWindow = nullptr);
     ~SigningViewModel() override;
     SigningViewModel(const SigningViewModel&) = delete;
     SigningViewModel& operator=(const SigningViewModel&) = delete;
@@ -64,6 +70,8 @@ class SigningViewModel : public Observable,
     void setCurrentModalState(std::optional<ModalState> state) override;
     SigningReason currentSigningReason() const override { return currentSigningReason_; }
     const SigningViewTarget& viewTarget() const { return viewTarget_; }
+    // The model of the page for the view target; a new one for each new target.
+    const Page& page() const { return page_; }
     const SigningRequestType& requestType() const { return requestType_; }
     // The pending 30 s wait for the token's hash.
     const std::shared_ptr<platform::Timer>& timeoutTimer() const { return timeoutTimer_; }
@@ -162,12 +170,14 @@ class SigningViewModel : public Observable,
     void setCurrentCard(std::shared_ptr<pindle::Card> card);
     void setCurrentSigningReason(SigningReason reason);
     void setViewTarget(SigningViewTarget target);
+    Page makePage();
 
     std::shared_ptr<pindle::Card> currentCard_;
     std::shared_ptr<ModalSheetState<ModalState>> currentModalState_ =
         std::make_shared<ModalSheetState<ModalState>>();
     SigningReason currentSigningReason_ = SigningReason::actualSigning(std::nullopt, std::nullopt);
     SigningViewTarget viewTarget_ = SigningViewTarget::info("", true);
+    Page page_;
     SigningRequestType requestType_;
     std::shared_ptr<platform::Timer> timeoutTimer_;
     std::string consentSessionId_;
@@ -178,6 +188,7 @@ class SigningViewModel : public Observable,
     bool ended_ = false;
     std::shared_ptr<platform::Scheduler> scheduler_;
     URLOpener openURL_;
+    std::function<void()> closeWindow_;
     platform::NotificationCenter::Observation willCloseObservation_;
 
     std::shared_ptr<halcyra::AuthenticateAPIClient> authenticateAPIClient_;

@@ -1,13 +1,11 @@
 #pragma once
-// What the authentication screens' tests share: a clean dependency container and user defaults per test, the
-// real session store on a virtual clock installed as the app's, and a main window that records being closed.
+// What the authentication screens' tests share: a clean dependency container and user defaults per test, and
+// the real session store on a virtual clock installed as the app's.
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "Quorvane/core/DependencyKeys.h"
-#include "Quorvane/core/MainWindowController.h"
-#include "Quorvane/testing/FakeWindow.h"
 #include "Quorvane/testing/SessionStoreRig.h"
 #include "platform/VirtualScheduler.h"
 #include "platform/qt/UserDefaults.h"
@@ -34,13 +32,6 @@ struct SessionStore : testsupport::SessionStoreRig {
         : SessionStoreRig(nullptr, std::move(scheduler)) {
         install();
     }
-};
-
-// A recording window in place of the main window while it lives.
-struct MainWindowScope {
-    MainWindowScope() { MainWindowController::shared().window = window; }
-    ~MainWindowScope() { MainWindowController::shared().window.reset(); }
-    std::shared_ptr<testsupport::FakeWindow> window = std::make_shared<testsupport::FakeWindow>();
 };
 
 }  // namespace authtest

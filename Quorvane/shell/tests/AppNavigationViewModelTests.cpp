@@ -666,6 +666,184 @@ TEST(AppNavigationViewModelTest, TheMethodSelectionModelIsMadeForTheMode) {
     EXPECT_EQ(rig.reader->readings, 0);
 }
 
+// --- The screens' models
+
+template <class Model>
+std::shared_ptr<Model> screenOf(const AppNavigationViewModel& model) {
+    const auto* screen = std::get_if<std::shared_ptr<Model>>(&model.screen());
+    return screen ? *screen : nullptr;
+}
+
+struct ScreenCase {
+    std::string name;
+    AppOpenMode mode;
+    std::function<void(NavigationRig&, AppNavigationViewModel&)> reach;  // brings the target
+    std::function<void(NavigationRig&, AppNavigationViewModel&)> act;    // on the target's screen model
+    std::string target;                                                  // after the action
+    Lines calls;
+};
+
+TEST(AppNavigationViewModelTest, EachScreensModelLeadsBackToTheNavigationOrClosesTheWindow) {
+    const auto nothing = [](NavigationRig&, AppNavigationViewModel&) {};
+    const auto twoCards = [](NavigationRig& rig, AppNavigationViewModel& model) {
+        rig.reader->cards = {card("card-1", rig.log), card("card-2", rig.log)};
+        model.handleMethodSelectionResult(chose(halcyra::AuthenticationMethod::eid));
+    };
+    const auto deletedWalletAccount = [](NavigationRig& rig, AppNavigationViewModel& model) {
+        rig.store->storedSession = session(wallet, "server-1");
+        rig.remote->accountStatus.status = halcyra::AccountStatus::deleted;
+        model.handleWalletTrackingResult(WalletTrackingResult::success("auth-1", "poll-1"));
+    };
+    const std::vector<ScreenCase> cases = {
+        {"the method selection's choice",
+         AppOpenMode::getCertificate(true),
+         nothing,
+         [](NavigationRig&, AppNavigationViewModel& model) {
+             ASSERT_EQ(describe(model.navigationTarget()), "methodSelection");
+             screenOf<AuthenticationMethodSelectionViewModel>(model)->methodSelectionCompleted(
+                 chose(halcyra::AuthenticationMethod::wallet));
+         },
+         "info '' waiting",
+         {}},
+        {"the method selection's done",
+         AppOpenMode::getCertificate(false),
+         nothing,
+         [](NavigationRig&, AppNavigationViewModel& model) {
+             screenOf<AuthenticationMethodSelectionViewModel>(model)->done();
+         },
+         "methodSelection",
+         {"window closed"}},
+        {"a card picked in the card selection",
+         AppOpenMode::accountInfo(),
+         twoCards,
+         [](NavigationRig&, AppNavigationViewModel& model) {
+             ASSERT_EQ(describe(model.navigationTarget()), "cardSelection 2 cards auth-1");
+             auto selection = screenOf<CardSelectionViewModel>(model);
+             selection->select(selection->viewState().cards[1]);
+         },
+         "info 'Validating account status...' waiting",
+         {"runAuthentication card-2 auth-1 retrieving"}},
+        {"the card selection's done",
+         AppOpenMode::accountInfo(),
+         twoCards,
+         [](NavigationRig&, AppNavigationViewModel& model) {
+             screenOf<CardSelectionViewModel>(model)->done();
+         },
+         "cardSelection 2 cards auth-1",
+         {"window closed"}},
+        // The retrieval runs on the doubles, whose server gives no certificate: its failure comes back here.
+        {"the certificate retrieval",
+         AppOpenMode::getCertificate(false),
+         [](NavigationRig& rig, AppNavigationViewModel& model) {
+             rig.store->storedSession = session(wallet, "server-1");
+             model.handleWalletTrackingResult(WalletTrackingResult::success("auth-1", "poll-1"));
+         },
+         [](NavigationRig&, AppNavigationViewModel& model) {
+             ASSERT_EQ(describe(model.navigationTarget()), "certificateRetrieval " + wallet + " retrieve");
+             screenOf<CertificateRetrievalViewModel>(model)->start();
+         },
+         "info '2202: Could not retrieve certificate: session database failure.' error",
+         {"getSignatureInfo server-1", "registerToken " + wallet, "purgeExpiredSessionsAndTokens"}},
+        {"the signatures sent",
+         AppOpenMode::sign(SigningRequestType::overXPC()),
+         nothing,
+         [](NavigationRig&, AppNavigationViewModel& model) {
+             screenOf<SigningViewModel>(model)->finishWithSignatures({"AQID"});
+         },
+         "signing sign(overXPC(hash: none))",
+         {"window closed"}},
+        {"the signing's card selection's done",
+         AppOpenMode::sign(SigningRequestType::overXPC()),
+         nothing,
+         [](NavigationRig& rig, AppNavigationViewModel& model) {
+             auto signing = screenOf<SigningViewModel>(model);
+             signing->start();
+             rig.xpc->deliverHash({1, 2, 3}, "card-9");
+             rig.settle();
+             auto* selection = std::get_if<std::shared_ptr<CardSelectionViewModel>>(&signing->page());
+             ASSERT_TRUE(selection) << "no card card-9 in its reader";
+             (*selection)->done();
+         },
+         "signing sign(overXPC(hash: none))",
+         {"window closed"}},
+        {"the launch-agent page once the agent is enabled",
+         AppOpenMode::sign(SigningRequestType::overXPC()),
+         nothing,
+         [](NavigationRig& rig, AppNavigationViewModel& model) {
+             ASSERT_EQ(describe(model.navigationTarget()), "launchAgentInfo");
+             ASSERT_TRUE(screenOf<LaunchAgentServiceInfoViewModel>(model));
+             rig.launchAgent->enabled = true;
+             rig.scheduler->advance(LaunchAgentServiceInfoViewModel::statusCheckInterval);
+         },
+         "signing sign(overXPC(hash: none))",
+         {}},
+        {"the main menu's choice",
+         AppOpenMode::menu(),
+         nothing,
+         [](NavigationRig&, AppNavigationViewModel& model) {
+             screenOf<MenuViewModel>(model)->menuItemSelected(AppOpenMode::accountInfo());
+         },
+         "mainMenu",
+         {"content accountInfo"}},
+        {"the settings' done",
+         AppOpenMode::settings(),
+         nothing,
+         [](NavigationRig&, AppNavigationViewModel& model) {
+             screenOf<AppSettingsViewModel>(model)->closeRequested();
+         },
+         "settings",
+         {"window closed"}},
+        {"the account creation cancelled",
+         AppOpenMode::getCertificate(true),
+         deletedWalletAccount,
+         [](NavigationRig&, AppNavigationViewModel& model) {
+             ASSERT_EQ(describe(model.navigationTarget()), "accountCreation " + wallet);
+             screenOf<standin::AccountCreationViewModel>(model)->accountCreationCancelled();
+         },
+         "accountCreation " + wallet,
+         {"purgeSession " + wallet, "window closed"}},
+        {"the account created",
+         AppOpenMode::getCertificate(true),
+         deletedWalletAccount,
+         [](NavigationRig&, AppNavigationViewModel& model) {
+             screenOf<standin::AccountCreationViewModel>(model)->accountCreationCompleted(std::nullopt);
+         },
+         "certificateRetrieval " + wallet + " showOnly",
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NavigationRig rig;
+        rig.launchAgent->enabled = !c.name.starts_with("the launch-agent page");
+        auto model = rig.make(c.mode);
+        c.reach(rig, *model);
+        rig.settle();
+        rig.log->take();
+        c.act(rig, *model);
+        rig.settle();
+        EXPECT_EQ(rig.log->take(), c.calls);
+        EXPECT_EQ(describe(model->navigationTarget()), c.target);
+    }
+}
+
+TEST(AppNavigationViewModelTest, TheInfoPagesOkClosesTheWindowWhateverBecameOfTheModel) {
+    NavigationRig rig;
+    auto model = rig.make(AppOpenMode::accountInfo());
+    model->handleSigningCompleted(appError("001", "No hash."));
+    auto info = screenOf<InfoViewModel>(*model);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(headline(info->message), "2001: No hash.");
+    EXPECT_TRUE(info->allowMessageCopyWhenNotWaiting);
+
+    model->end();
+    EXPECT_FALSE(screenOf<InfoViewModel>(*model)) << "an ended model lets its screen's model go";
+    model.reset();
+    rig.log->take();
+    info->confirmed();
+    rig.settle();
+    EXPECT_EQ(rig.log->take(), Lines{"window closed"});
+}
+
 // --- A model the window has let go
 
 TEST(AppNavigationViewModelTest, AnEndedModelCancelsItsCardAndActsOnNothingMore) {

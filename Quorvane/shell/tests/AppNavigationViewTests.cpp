@@ -1,5 +1,5 @@
-// The navigation view in the real main window: the screen it builds for each target and where each screen's
-// completion leads, the info page's OK, the main menu's replacement of the whole navigation, and the PIN
+// The navigation view in the real main window: the screen it shows for each target's model and where each
+// screen's completion leads, the info page's OK, the main menu's replacement of the whole navigation, and the PIN
 // sheet over the window with its ends by Esc and by the window closing.
 #include <gtest/gtest.h>
 
