@@ -149,11 +149,13 @@ std::shared_ptr<InfoViewModel> AccountCreationViewModel::makeInfoViewModel(
 
 std::shared_ptr<CertificateRetrievalViewModel> AccountCreationViewModel::makeCertificateRetrievalViewModel() {
     std::weak_ptr<AccountCreationViewModel> weak = weak_from_this();
-    return std::make_shared<CertificateRetrievalViewModel>(context_, CertificateRetrievalMode::retrieve,
-                                                           [weak](std::optional<AppError> error) {
-                                                               if (auto self = weak.lock())
-                                                                   self->certificateRetrievalCompleted(error);
-                                                           });
+    return std::make_shared<CertificateRetrievalViewModel>(
+        context_, CertificateRetrievalMode::retrieve,
+        [weak](std::optional<AppError> error) {
+            if (auto self = weak.lock())
+                self->certificateRetrievalCompleted(error);
+        },
+        scheduler_);
 }
 
 // --- Pages

@@ -131,11 +131,13 @@ std::shared_ptr<AccountDeletionViewModel> AccountInfoViewModel::makeDeletionView
 
 std::shared_ptr<CertificateRetrievalViewModel> AccountInfoViewModel::makeCertificateRetrievalViewModel() {
     std::weak_ptr<AccountInfoViewModel> weak = weak_from_this();
-    return std::make_shared<CertificateRetrievalViewModel>(context_, CertificateRetrievalMode::retrieve,
-                                                           [weak](std::optional<AppError> error) {
-                                                               if (auto self = weak.lock())
-                                                                   self->certificateRetrievalCompleted(error);
-                                                           });
+    return std::make_shared<CertificateRetrievalViewModel>(
+        context_, CertificateRetrievalMode::retrieve,
+        [weak](std::optional<AppError> error) {
+            if (auto self = weak.lock())
+                self->certificateRetrievalCompleted(error);
+        },
+        scheduler_);
 }
 
 // --- Operations
