@@ -29,7 +29,7 @@ std::shared_ptr<AppNavigationViewModel> AppNavigationViewModel::make(
     std::shared_ptr<AppNavigationViewModel> model(
         new AppNavigationViewModel(std::move(mode), scheduler, mainWindowController));
     model->screen_ = model->makeScreen(model->navigationTarget_);
-    scheduler->post([model] { model->start(); });
+    model->flow_.post(*scheduler, [model] { model->start(); });
     return model;
 }
 
@@ -152,8 +152,6 @@ halcyra::LevelOfAssurance AppNavigationViewModel::levelOfAssuranceForNewLogin() 
 // --- Start
 
 void AppNavigationViewModel::start() {
-    if (ended_)
-        return;
     setCurrentSigningReason(mode_.is<AppOpenMode::AccountInfo>()
                                 ? SigningReason::Kind::accountInfoAuthentication
                                 : SigningReason::Kind::certificateRetrievalAuthentication);
@@ -179,21 +177,22 @@ void AppNavigationViewModel::start() {
 }
 
 void AppNavigationViewModel::restart() {
-    scheduler_->post([self = shared_from_this()] { self->start(); });
+    flow_.post(*scheduler_, [self = shared_from_this()] { self->start(); });
 }
 
 // --- Method and card
 
 void AppNavigationViewModel::handleMethodSelectionResult(AuthenticationMethodSelectionResult result) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     if (result.kind == AuthenticationMethodSelectionResult::Kind::failure) {
         showError(*result.error);
         return;
     }
     showInfo("", true, false);
-    scheduler_->post(
-        [self = shared_from_this(), context = *result.context] { self->startAuthentication(context); });
+    flow_.post(*scheduler_, [self = shared_from_this(), context = *result.context] {
+        self->startAuthentication(context);
+    });
 }
 
 QCoro::Task<> AppNavigationViewModel::startAuthentication(AuthenticationContext context) {
@@ -202,8 +201,6 @@ QCoro::Task<> AppNavigationViewModel::startAuthentication(AuthenticationContext 
 
 QCoro::Task<> AppNavigationViewModel::startAuthentication(std::shared_ptr<AppNavigationViewModel> self,
                                                           AuthenticationContext context) {
-    if (self->ended_)
-        co_return;
     if (context.method == halcyra::AuthenticationMethod::wallet) {
         self->walletLevelOfAssurance_ = self->levelOfAssuranceForNewLogin();
         self->setCurrentModalState(ModalState::walletTracking(context.sessionId));
@@ -211,18 +208,14 @@ QCoro::Task<> AppNavigationViewModel::startAuthentication(std::shared_ptr<AppNav
     }
 
     self->showInfo(L("Reading eID cards..."), true, false);
-    auto cards = co_await self->_pindleClient->onlyCurrentCards();
-    if (self->ended_)
-        co_return;
+    auto cards = co_await self->flow_.step(self->_pindleClient->onlyCurrentCards());
     if (cards.size() == 1) {
         self->startValidation(SigningSessionContext::card(context.sessionId, cards.front()));
         co_return;
     }
     if (self->mode_ == AppOpenMode::getCertificate(false)) {
         // Every card present already has what the plug-in asked for: nothing to do.
-        const bool usable = co_await self->_signingSessionDatabase->hasUsableCardSessions();
-        if (self->ended_)
-            co_return;
+        const bool usable = co_await self->flow_.step(self->_signingSessionDatabase->hasUsableCardSessions());
         if (usable) {
             self->closeWindow();
             co_return;
@@ -234,7 +227,7 @@ QCoro::Task<> AppNavigationViewModel::startAuthentication(std::shared_ptr<AppNav
 
 void AppNavigationViewModel::handleCardSelected(std::shared_ptr<pindle::Card> card,
                                                 std::string sessionIdentifier) {
-    if (ended_ || !card)
+    if (flow_.hasEnded() || !card)
         return;
     startValidation(SigningSessionContext::card(std::move(sessionIdentifier), std::move(card)));
 }
@@ -242,21 +235,21 @@ void AppNavigationViewModel::handleCardSelected(std::shared_ptr<pindle::Card> ca
 // --- Validation
 
 void AppNavigationViewModel::startValidation(SigningSessionContext context) {
-    scheduler_->post([self = shared_from_this(), context] { runValidation(self, context); });
+    flow_.post(*scheduler_, [self = shared_from_this(), context] { runValidation(self, context); });
 }
 
 QCoro::Task<> AppNavigationViewModel::runValidation(std::shared_ptr<AppNavigationViewModel> self,
                                                     SigningSessionContext context) {
     std::optional<HalcyraError> failure;
     try {
-        co_await validateAccount(self, context);
+        co_await self->flow_.step(validateAccount(self, context));
     } catch (const HalcyraError& error) {
         failure = error;
     } catch (const std::exception& error) {
         // The server clients fail only with HalcyraError; anything else still ends on a message.
         failure = HalcyraError::otherError(error.what());
     }
-    if (!failure || self->ended_)
+    if (!failure)
         co_return;
     self->setCurrentModalState(std::nullopt);
     self->_signingSessionDatabase->purgeSession(context);
@@ -271,21 +264,17 @@ QCoro::Task<> AppNavigationViewModel::runValidation(std::shared_ptr<AppNavigatio
 
 QCoro::Task<> AppNavigationViewModel::validateAccount(std::shared_ptr<AppNavigationViewModel> self,
                                                       SigningSessionContext context) {
-    if (self->ended_)
-        co_return;
     self->showInfo(L("Validating account status..."), true, false);
     auto store = self->_signingSessionDatabase.get();
     if (auto session = store->activeSession(context, false)) {
-        co_await checkAccountStatus(self, context, *session);
+        co_await self->flow_.step(checkAccountStatus(self, context, *session));
         co_return;
     }
 
     self->setCurrentCard(context.card());
     auto events = self->_quorvaneAPI->runAuthentication(context, self->mode_.is<AppOpenMode::AccountInfo>());
     auto logger = self->_logger.get();
-    while (auto event = co_await events.next()) {
-        if (self->ended_)
-            co_return;
+    while (auto event = co_await self->flow_.step(events.next())) {
         switch (event->kind) {
             case AuthenticateFlowEvent::Kind::signingEvent: {
                 const auto& cardEvent = *event->cardSigningEvent;
@@ -314,28 +303,21 @@ QCoro::Task<> AppNavigationViewModel::validateAccount(std::shared_ptr<AppNavigat
                 throw *event->halcyraError;
             case AuthenticateFlowEvent::Kind::completed:
                 self->setCurrentModalState(std::nullopt);
-                co_await checkAccountStatus(self, context, *event->session);
-                if (self->ended_)
-                    co_return;
+                co_await self->flow_.step(checkAccountStatus(self, context, *event->session));
                 break;
             case AuthenticateFlowEvent::Kind::ongoing:
                 self->setCurrentModalState(std::nullopt);
                 break;
         }
     }
-    if (!self->ended_)
-        self->setCurrentCard(nullptr);
+    self->setCurrentCard(nullptr);
 }
 
 QCoro::Task<> AppNavigationViewModel::checkAccountStatus(std::shared_ptr<AppNavigationViewModel> self,
                                                          SigningSessionContext context,
                                                          SigningSession session) {
-    if (self->ended_)
-        co_return;
-    const auto details =
-        co_await self->_remoteSigningAPIClient->getAccountStatus(session.orchestratorSessionId);
-    if (self->ended_)
-        co_return;
+    const auto details = co_await self->flow_.step(
+        self->_remoteSigningAPIClient->getAccountStatus(session.orchestratorSessionId));
     auto settings = self->_appSettings.get();
     auto store = self->_signingSessionDatabase.get();
 
@@ -362,10 +344,8 @@ QCoro::Task<> AppNavigationViewModel::checkAccountStatus(std::shared_ptr<AppNavi
     if (settings->hasOnboardedAtLeastOnce() && context.kind() == SigningSessionContext::Kind::wallet) {
         // The earlier login was of substantial assurance, too weak to create an account: log in again at
         // high.
-        auto response = co_await self->_authenticateAPIClient->getAuthenticationMethods(
-            store->clientData(), halcyra::LevelOfAssurance::high);
-        if (self->ended_)
-            co_return;
+        auto response = co_await self->flow_.step(self->_authenticateAPIClient->getAuthenticationMethods(
+            store->clientData(), halcyra::LevelOfAssurance::high));
         settings->setHasOnboardedAtLeastOnce(false);
         self->setCurrentSigningReason(SigningReason::Kind::accountCreationAuthentication);
         self->walletLevelOfAssurance_ = halcyra::LevelOfAssurance::high;
@@ -381,7 +361,7 @@ QCoro::Task<> AppNavigationViewModel::checkAccountStatus(std::shared_ptr<AppNavi
 // --- Sheets
 
 void AppNavigationViewModel::handlePinInputEnded(bool timedOut) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     setCurrentModalState(std::nullopt);
     if (!timedOut) {
@@ -398,7 +378,7 @@ void AppNavigationViewModel::handlePinInputEnded(bool timedOut) {
 }
 
 void AppNavigationViewModel::handleWalletTrackingResult(WalletTrackingResult result) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     setCurrentModalState(std::nullopt);
     if (result.kind == WalletTrackingResult::Kind::success)
@@ -408,14 +388,14 @@ void AppNavigationViewModel::handleWalletTrackingResult(WalletTrackingResult res
 }
 
 void AppNavigationViewModel::walletQrCodeScanned() {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     // The wallet is in use for a new login: the session it had is gone with it.
     _signingSessionDatabase->purgeSession(SigningSessionContext::wallet("", ""));
 }
 
 void AppNavigationViewModel::handleWalletTrackingCancellation() {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     setCurrentModalState(std::nullopt);
     closeWindow();
@@ -438,7 +418,7 @@ QCoro::Task<WalletTrackingIdentifiers> AppNavigationViewModel::refreshWalletSess
 
 void AppNavigationViewModel::handleAccountCreationCompleted(SigningSessionContext context,
                                                             std::optional<AppError> error) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     if (error) {
         _signingSessionDatabase->purgeSession(context);
@@ -458,14 +438,14 @@ void AppNavigationViewModel::handleAccountCreationCompleted(SigningSessionContex
 }
 
 void AppNavigationViewModel::handleAccountCreationCancelled(SigningSessionContext context) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     _signingSessionDatabase->purgeSession(context);
     closeWindow();
 }
 
 void AppNavigationViewModel::handleSigningCompleted(std::optional<AppError> error) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     if (error)
         showError(*error);
@@ -474,7 +454,7 @@ void AppNavigationViewModel::handleSigningCompleted(std::optional<AppError> erro
 }
 
 void AppNavigationViewModel::handleCertificateRetrievalCompleted(std::optional<AppError> error) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     if (!error) {
         closeWindow();
@@ -511,15 +491,14 @@ AppNavigationViewModel::makeMethodSelectionViewModel() {
 void AppNavigationViewModel::closeWindow() {
     // By the time the close runs the window may show another navigation: this one's close is then stale.
     scheduler_->post([weak = weak_from_this(), &controller = mainWindowController_] {
-        if (auto self = weak.lock(); self && !self->ended_)
+        if (auto self = weak.lock(); self && !self->flow_.hasEnded())
             controller.close(false);
     });
 }
 
 void AppNavigationViewModel::end() {
-    if (ended_)
+    if (!flow_.end())
         return;
-    ended_ = true;
     // The screen's model goes with its widget: a page watching on (the launch-agent page) would act for a
     // window that has moved on.
     screen_ = Screen{};

@@ -28,6 +28,7 @@
 #include "Quorvane/core/AppOpenMode.h"
 #include "Quorvane/core/AuthenticationContext.h"
 #include "Quorvane/core/DependencyKeys.h"
+#include "Quorvane/core/Flow.h"
 #include "Quorvane/core/MainWindowController.h"
 #include "Quorvane/core/Observable.h"
 #include "Quorvane/core/SigningReason.h"
@@ -165,7 +166,7 @@ class AppNavigationViewModel : public Observable,
     AppOpenMode mode_;
     // The level of assurance of the wallet sheet's session; a new QR code keeps it.
     halcyra::LevelOfAssurance walletLevelOfAssurance_ = halcyra::LevelOfAssurance::substantial;
-    bool ended_ = false;
+    Flow flow_;
 
     std::shared_ptr<platform::Scheduler> scheduler_;
     MainWindowController& mainWindowController_;

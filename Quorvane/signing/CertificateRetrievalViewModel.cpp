@@ -41,7 +41,7 @@ void CertificateRetrievalViewModel::run() {
     }
     // A task of its own, after what is already queued: the caller returns (and the progress page shows)
     // first.
-    scheduler_->post([self = shared_from_this()] { retrieve(self); });
+    flow_.post(*scheduler_, [self = shared_from_this()] { retrieve(self); });
 }
 
 QCoro::Task<> CertificateRetrievalViewModel::retrieve(std::shared_ptr<CertificateRetrievalViewModel> self) {
@@ -56,15 +56,14 @@ QCoro::Task<> CertificateRetrievalViewModel::retrieve(std::shared_ptr<Certificat
     std::optional<halcyra::SigningInfoDetails> details;
     std::optional<HalcyraError> failure;
     try {
-        details = co_await self->remoteSigningAPIClient_->getSignatureInfo(session->orchestratorSessionId);
+        details = co_await self->flow_.step(
+            self->remoteSigningAPIClient_->getSignatureInfo(session->orchestratorSessionId));
     } catch (const HalcyraError& error) {
         failure = error;
     } catch (const std::exception& error) {
         // Not expected of the client; the owner must still hear of the end.
         failure = HalcyraError::otherError(error.what());
     }
-    if (self->ended_)
-        co_return;
     if (failure) {
         self->logger_->error("Could not retrieve certificate: " + failure->errorDescription());
         auto message = ErrorCodeWrap::message(*failure);
@@ -96,9 +95,8 @@ QCoro::Task<> CertificateRetrievalViewModel::retrieve(std::shared_ptr<Certificat
 }
 
 void CertificateRetrievalViewModel::completed(std::optional<AppError> error) {
-    if (ended_)
+    if (!flow_.end())
         return;
-    ended_ = true;
     // The owner may release the model: call a copy, and touch nothing afterwards.
     auto completion = completed_;
     if (completion)

@@ -14,6 +14,7 @@
 
 #include "CertificateRetrievalMode.h"
 #include "Quorvane/core/AppError.h"
+#include "Quorvane/core/Flow.h"
 #include "Quorvane/core/Observable.h"
 #include "Quorvane/core/SigningCertificateInfo.h"
 #include "Quorvane/core/SigningSessionContext.h"
@@ -63,5 +64,5 @@ class CertificateRetrievalViewModel : public Observable,
     std::shared_ptr<SigningSessionDatabaseClient> signingSessionDatabase_;
     std::shared_ptr<platform::Scheduler> scheduler_;
     bool started_ = false;
-    bool ended_ = false;
+    Flow flow_;
 };

@@ -1,9 +1,7 @@
 #include "SigningViewModel.h"
 
 #include <algorithm>
-#include <string_view>
 
-#include "Quorvane/core/BulkSigningCallback.h"
 #include "Quorvane/core/ErrorCodeWrap.h"
 #include "Quorvane/core/LaunchAgentService.h"
 #include "Quorvane/core/MainWindowController.h"
@@ -14,7 +12,6 @@
 #include "cardbridge/PindleClient.h"
 #include "outside/Logger/LoggerClient.h"
 #include "platform/Codecs.h"
-#include "platform/SHA256.h"
 #include "platform/Workspace.h"
 #include "platform/qt/Localizable.h"
 
@@ -23,8 +20,6 @@ namespace {
 using halcyra::HalcyraError;
 using pindle::CardSigningEvent;
 using platform::Bytes;
-
-const char* const keychainMessage = "Could not communicate with the keychain, operation cancelled.";
 
 // Where a log line names the card's failure, a no-break space follows the colon.
 const std::string cardSignatureFailure = "Could not sign hash with card:\u00A0";
@@ -35,6 +30,11 @@ Bytes firstBytes(Bytes bytes, std::size_t count) {
     return bytes;
 }
 
+std::optional<std::string> callbackLinkOf(const SigningRequestType& request) {
+    const auto* bulk = std::get_if<SigningRequestType::Bulk>(&request.value);
+    return bulk ? std::optional(bulk->callbackLink) : std::nullopt;
+}
+
 }  // namespace
 
 SigningViewModel::SigningViewModel(SigningRequestType requestType, Completed completed,
@@ -43,7 +43,6 @@ SigningViewModel::SigningViewModel(SigningRequestType requestType, Completed com
     : requestType_(std::move(requestType)),
       completed_(std::move(completed)),
       scheduler_(std::move(scheduler)),
-      openURL_(openURL ? std::move(openURL) : URLOpener(&platform::Workspace::open)),
       closeWindow_(std::move(closeWindow)),
       authenticateAPIClient_(Dependency<AuthenticateAPIClientKey>().get()),
       quorvaneAPI_(Dependency<QuorvaneAPIKey>().get()),
@@ -52,7 +51,9 @@ SigningViewModel::SigningViewModel(SigningRequestType requestType, Completed com
       logger_(Dependency<LoggerClientKey>().get()),
       remoteSigningAPIClient_(Dependency<RemoteSigningAPIClientKey>().get()),
       signingSessionDatabase_(Dependency<SigningSessionDatabaseKey>().get()),
-      xpcClient_(Dependency<XPCClientKey>().get()) {
+      xpcClient_(Dependency<XPCClientKey>().get()),
+      delivery_(callbackLinkOf(requestType_), xpcClient_, logger_,
+                openURL ? std::move(openURL) : URLOpener(&platform::Workspace::open)) {
     page_ = makePage();
     willCloseObservation_ = platform::NotificationCenter::defaultCenter().addObserver(
         MainWindowController::mainWindowWillCloseNotification, [this] {
@@ -60,12 +61,6 @@ SigningViewModel::SigningViewModel(SigningRequestType requestType, Completed com
             if (auto self = weak_from_this().lock())
                 self->mainWindowWillClose();
         });
-}
-
-SigningViewModel::~SigningViewModel() {
-    // A wait left running would fail a later request on the shared relay.
-    if (timeoutTimer_)
-        timeoutTimer_->invalidate();
 }
 
 // --- Observed state
@@ -108,29 +103,44 @@ SigningViewModel::Page SigningViewModel::makePage() {
         scheduler_, closeWindow_);
 }
 
+std::shared_ptr<platform::Timer> SigningViewModel::timeoutTimer() const {
+    return intake_ ? intake_->timeoutTimer() : nullptr;
+}
+
 // --- Intake
+
+SigningRequestIntake& SigningViewModel::intake() {
+    if (!intake_) {
+        std::weak_ptr<SigningViewModel> weak = weak_from_this();
+        intake_ = std::make_shared<SigningRequestIntake>(
+            xpcClient_, launchAgentService_, logger_, scheduler_,
+            [weak](Bytes hash, std::string instanceID) {
+                auto self = weak.lock();
+                if (!self)
+                    return;
+                self->setObserved(self->requestType_, SigningRequestType::overXPC(std::move(hash)));
+                signWithCard(self, std::move(instanceID));
+            },
+            [weak](AppError error) {
+                if (auto self = weak.lock())
+                    self->finishWithFailure(std::move(error));
+            });
+        if (flow_.hasEnded())
+            intake_->stop();
+    }
+    return *intake_;
+}
 
 void SigningViewModel::start() {
     if (started_)
         return;
     started_ = true;
     if (const auto* bulk = std::get_if<SigningRequestType::Bulk>(&requestType_.value)) {
-        scheduler_->post(
-            [self = shared_from_this(), request = bulk->request] { self->startBulkRequest(request); });
+        flow_.post(*scheduler_,
+                   [self = shared_from_this(), request = bulk->request] { startBulkRequest(self, request); });
         return;
     }
     waitForTokenRequest();
-}
-
-std::string SigningViewModel::tokenIdentifier(const std::string& tokenId) {
-    std::string_view last;
-    for (std::string_view rest = tokenId; !rest.empty();) {
-        const auto colon = rest.find(':');
-        if (const auto piece = rest.substr(0, colon); !piece.empty())
-            last = piece;
-        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
-    }
-    return last.empty() ? tokenId : std::string(last);
 }
 
 QCoro::Task<> SigningViewModel::startBulkRequest(BulkSigningRequest request) {
@@ -138,88 +148,24 @@ QCoro::Task<> SigningViewModel::startBulkRequest(BulkSigningRequest request) {
 }
 
 QCoro::Task<> SigningViewModel::startBulkRequest(Self self, BulkSigningRequest request) {
-    if (self->ended_)
-        co_return;
-    // A hash that is not exactly Base64 cannot be signed for what its sender meant: refused before the user
-    // logs in or consents to anything.
-    if (!bulkHashToSign(request.signData)) {
-        self->logger_->error("Bulk signing request holds a hash that is not valid Base64");
-        self->finishWithFailure(
-            AppError(ErrorCodeCategory::app, std::nullopt, "000",
-                     L("The signing request holds a document hash that is not valid Base64."), std::nullopt));
+    auto check = SigningRequestIntake::checkBulkRequest(request, *self->logger_);
+    if (check.failure) {
+        self->finishWithFailure(std::move(check.failure));
         co_return;
     }
-    co_await signWithCard(self, tokenIdentifier(request.tokenId));
+    co_await self->flow_.step(signWithCard(self, std::move(*check.tokenIdentifier)));
 }
 
 void SigningViewModel::waitForTokenRequest() {
-    if (ended_)
-        return;
-    startTimeoutTimer();
-    // Whatever an earlier request left on the shared client goes first.
-    xpcClient_->disconnect();
-    xpcClient_->connect();
-    xpcClient_->registerWithService();
-    std::weak_ptr<SigningViewModel> weak = weak_from_this();
-    auto scheduler = scheduler_;
-    xpcClient_->setSignatureRequestHandler(
-        [weak, scheduler](const Bytes& hash, const std::string& instanceID) {
-            scheduler->post([weak, hash, instanceID] {
-                if (auto self = weak.lock())
-                    self->handleTokenSignRequest(hash, instanceID);
-            });
-        });
-    xpcClient_->setCommunicationErrorHandler([weak, scheduler](const AppError& error) {
-        scheduler->post([weak, error] {
-            if (auto self = weak.lock())
-                self->handleCommunicationError(error);
-        });
-    });
-    xpcClient_->sendAppIsReady();
-}
-
-void SigningViewModel::startTimeoutTimer() {
-    stopTimeoutTimer();
-    std::weak_ptr<SigningViewModel> weak = weak_from_this();
-    setObserved(timeoutTimer_, scheduler_->scheduleOnce(tokenRequestTimeout, [weak] {
-        if (auto self = weak.lock())
-            self->handleTokenRequestTimeout();
-    }));
-}
-
-void SigningViewModel::stopTimeoutTimer() {
-    if (!timeoutTimer_)
-        return;
-    timeoutTimer_->invalidate();
-    setObserved(timeoutTimer_, nullptr);
-}
-
-void SigningViewModel::handleTokenRequestTimeout() {
-    if (ended_)
-        return;
-    setObserved(timeoutTimer_, nullptr);
-    logger_->error(
-        "Timed out waiting for XPC message from persistent token, attempting to reboot XPC service.");
-    launchAgentService_->reregisterService();
-    finishWithFailure(
-        AppError(ErrorCodeCategory::xpc, std::nullopt, "001", L(keychainMessage), std::nullopt));
+    intake().waitForTokenRequest();
 }
 
 void SigningViewModel::handleTokenSignRequest(Bytes hash, std::string instanceID) {
-    if (ended_)
-        return;
-    stopTimeoutTimer();
-    setObserved(requestType_, SigningRequestType::overXPC(std::move(hash)));
-    signWithCard(shared_from_this(), std::move(instanceID));
+    intake().handleTokenSignRequest(std::move(hash), std::move(instanceID));
 }
 
 void SigningViewModel::handleCommunicationError(std::optional<AppError> error) {
-    if (ended_)
-        return;
-    stopTimeoutTimer();
-    finishWithFailure(
-        error ? std::move(error)
-              : AppError(ErrorCodeCategory::xpc, std::nullopt, "000", L(keychainMessage), std::nullopt));
+    intake().handleCommunicationError(std::move(error));
 }
 
 void SigningViewModel::mainWindowWillClose() {
@@ -233,17 +179,14 @@ QCoro::Task<> SigningViewModel::signWithCard(std::string identifier) {
 }
 
 QCoro::Task<> SigningViewModel::signWithCard(Self self, std::string identifier) {
-    if (self->ended_)
-        co_return;
     if (identifier == walletTokenIdentifier) {
-        co_await checkSessionAndSign(self, SigningSessionContext::wallet("", ""));
+        co_await self->flow_.step(checkSessionAndSign(self, SigningSessionContext::wallet("", "")));
         co_return;
     }
-    auto card = co_await self->pindleClient_->getCard(identifier);
-    if (self->ended_)
-        co_return;
+    auto card = co_await self->flow_.step(self->pindleClient_->getCard(identifier));
     if (card) {
-        co_await checkSessionAndSign(self, SigningSessionContext::card("", std::move(card)));
+        co_await self->flow_.step(
+            checkSessionAndSign(self, SigningSessionContext::card("", std::move(card))));
         co_return;
     }
     self->setViewTarget(SigningViewTarget::cardSelection(std::move(identifier)));
@@ -254,16 +197,14 @@ QCoro::Task<> SigningViewModel::checkSessionAndSign(SigningSessionContext contex
 }
 
 void SigningViewModel::cardSelected(std::shared_ptr<pindle::Card> card) {
-    if (ended_ || !card)
+    if (flow_.hasEnded() || !card)
         return;
-    scheduler_->post([self = shared_from_this(), card = std::move(card)] {
+    flow_.post(*scheduler_, [self = shared_from_this(), card = std::move(card)] {
         checkSessionAndSign(self, SigningSessionContext::card("", card));
     });
 }
 
 QCoro::Task<> SigningViewModel::checkSessionAndSign(Self self, SigningSessionContext context) {
-    if (self->ended_)
-        co_return;
     auto store = self->signingSessionDatabase_;
     if (store->removeTokenIfCertificateInvalid(context)) {
         self->logger_->error("Selected certificate for signing has expired, cancelling signing process");
@@ -276,16 +217,17 @@ QCoro::Task<> SigningViewModel::checkSessionAndSign(Self self, SigningSessionCon
     std::optional<HalcyraError> failure;
     try {
         if (auto session = store->activeSession(context, true))
-            co_await startSigning(self, context.withSessionId(session->orchestratorSessionId));
+            co_await self->flow_.step(
+                startSigning(self, context.withSessionId(session->orchestratorSessionId)));
         else
-            co_await authenticate(self, context);
+            co_await self->flow_.step(authenticate(self, context));
     } catch (const HalcyraError& error) {
         failure = error;
     } catch (const std::exception& error) {
         // Not expected of the services; the requester must still get its answer.
         failure = HalcyraError::otherError(error.what());
     }
-    if (failure && !self->ended_)
+    if (failure)
         self->finishWithServerError(*failure);
 }
 
@@ -298,10 +240,8 @@ void SigningViewModel::finishWithServerError(const HalcyraError& error) {
 QCoro::Task<> SigningViewModel::authenticate(Self self, SigningSessionContext context) {
     self->setCurrentSigningReason(SigningReason::of(SigningReason::Kind::signingAuthentication));
     self->setViewTarget(SigningViewTarget::info(L("Authenticating..."), true));
-    auto response = co_await self->authenticateAPIClient_->getAuthenticationMethods(
-        self->signingSessionDatabase_->clientData(), halcyra::LevelOfAssurance::substantial);
-    if (self->ended_)
-        co_return;
+    auto response = co_await self->flow_.step(self->authenticateAPIClient_->getAuthenticationMethods(
+        self->signingSessionDatabase_->clientData(), halcyra::LevelOfAssurance::substantial));
     const auto wanted = context.kind() == SigningSessionContext::Kind::card
                             ? halcyra::AuthenticationMethod::eid
                             : halcyra::AuthenticationMethod::wallet;
@@ -315,7 +255,7 @@ QCoro::Task<> SigningViewModel::authenticate(Self self, SigningSessionContext co
         co_return;
     }
     if (context.kind() == SigningSessionContext::Kind::card) {
-        co_await runAuthentication(self, context.withSessionId(response.sessionId));
+        co_await self->flow_.step(runAuthentication(self, context.withSessionId(response.sessionId)));
         co_return;
     }
     self->setCurrentModalState(ModalState::walletTracking(response.sessionId, std::nullopt));
@@ -324,9 +264,7 @@ QCoro::Task<> SigningViewModel::authenticate(Self self, SigningSessionContext co
 QCoro::Task<> SigningViewModel::runAuthentication(Self self, SigningSessionContext context) {
     self->setCurrentCard(context.card());
     auto events = self->quorvaneAPI_->runAuthentication(context, true);
-    while (auto event = co_await events.next()) {
-        if (self->ended_)
-            co_return;
+    while (auto event = co_await self->flow_.step(events.next())) {
         switch (event->kind) {
             case AuthenticateFlowEvent::Kind::signingEvent: {
                 const auto& cardEvent = *event->cardSigningEvent;
@@ -353,14 +291,14 @@ QCoro::Task<> SigningViewModel::runAuthentication(Self self, SigningSessionConte
                                  std::nullopt));
                     break;
                 }
-                co_await startSigning(self, context.withSessionId(event->session->orchestratorSessionId));
+                co_await self->flow_.step(
+                    startSigning(self, context.withSessionId(event->session->orchestratorSessionId)));
                 break;
             case AuthenticateFlowEvent::Kind::ongoing:
                 break;
         }
     }
-    if (!self->ended_)
-        self->setCurrentCard(nullptr);
+    self->setCurrentCard(nullptr);
 }
 
 void SigningViewModel::pinInputCancelled(bool timedOut) {
@@ -373,14 +311,14 @@ void SigningViewModel::pinInputCancelled(bool timedOut) {
 }
 
 void SigningViewModel::walletTrackingCompleted(WalletTrackingResult result) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     setCurrentModalState(std::nullopt);
     if (result.kind == WalletTrackingResult::Kind::failure) {
         finishWithFailure(std::move(result.error));
         return;
     }
-    scheduler_->post([self = shared_from_this(), result] {
+    flow_.post(*scheduler_, [self = shared_from_this(), result] {
         walletTrackingSucceeded(self, result.sessionId, result.pollingSessionId);
     });
 }
@@ -391,13 +329,15 @@ QCoro::Task<WalletTrackingIdentifiers> SigningViewModel::refreshWalletSession(st
 
 QCoro::Task<WalletTrackingIdentifiers> SigningViewModel::refreshWalletSession(Self self,
                                                                               std::string sessionId) {
+    // The sheet's own request, answered even once the flow has ended; an ended flow keeps its consent
+    // session.
     if (self->currentSigningReason_.kind == SigningReason::Kind::signingAuthentication) {
         auto response = co_await self->authenticateAPIClient_->getAuthenticationMethods(
             self->signingSessionDatabase_->clientData(), halcyra::LevelOfAssurance::substantial);
         co_return WalletTrackingIdentifiers{response.sessionId, std::nullopt};
     }
     auto response = co_await self->remoteSigningAPIClient_->getDataToConsent(self->consentRequest(sessionId));
-    if (!self->ended_)
+    if (!self->flow_.hasEnded())
         self->setObserved(self->consentSessionId_, response.consentSessionId);
     std::optional<std::string> pollingSessionId;
     if (response.wallet)
@@ -406,23 +346,6 @@ QCoro::Task<WalletTrackingIdentifiers> SigningViewModel::refreshWalletSession(Se
 }
 
 // --- Consent data
-
-std::optional<Bytes> SigningViewModel::bulkHashToSign(
-    const std::vector<BulkSigningRequest::Document>& documents) {
-    std::vector<Bytes> hashes;
-    for (const auto& document : documents) {
-        auto hash = platform::base64Decoded(document.hash);
-        if (!hash)
-            return std::nullopt;
-        hashes.push_back(std::move(*hash));
-    }
-    // Bytes compare as unsigned, and a prefix sorts first.
-    std::sort(hashes.begin(), hashes.end());
-    Bytes concatenated;
-    for (const auto& hash : hashes)
-        concatenated.insert(concatenated.end(), hash.begin(), hash.end());
-    return platform::sha256(concatenated);
-}
 
 halcyra::GetDataToConsentRequest SigningViewModel::consentRequest(std::string authSessionId) const {
     Bytes firstHash;
@@ -438,13 +361,11 @@ halcyra::GetDataToConsentRequest SigningViewModel::consentRequest(std::string au
 }
 
 QCoro::Task<> SigningViewModel::startSigning(Self self, SigningSessionContext context) {
-    if (self->ended_)
-        co_return;
     self->setCurrentModalState(std::nullopt);
     std::optional<Bytes> hashToSign;
     std::optional<std::vector<BulkSigningRequest::Document>> documents;
     if (const auto* bulk = std::get_if<SigningRequestType::Bulk>(&self->requestType_.value)) {
-        hashToSign = bulkHashToSign(bulk->request.signData);
+        hashToSign = SigningRequestIntake::bulkHashToSign(bulk->request.signData);
         documents = bulk->request.signData;
     } else if (const auto& hash = std::get<SigningRequestType::OverXPC>(self->requestType_.value).hash) {
         hashToSign = *hash;
@@ -453,11 +374,9 @@ QCoro::Task<> SigningViewModel::startSigning(Self self, SigningSessionContext co
     self->setCurrentSigningReason(SigningReason::actualSigning(std::move(hashToSign), std::move(documents)));
     self->setViewTarget(SigningViewTarget::info(L("Creating signature..."), true));
 
-    auto response =
-        co_await self->remoteSigningAPIClient_->getDataToConsent(self->consentRequest(context.sessionId()));
-    if (self->ended_)
-        co_return;
-    co_await handleConsentData(self, std::move(response), std::move(context));
+    auto response = co_await self->flow_.step(
+        self->remoteSigningAPIClient_->getDataToConsent(self->consentRequest(context.sessionId())));
+    co_await self->flow_.step(handleConsentData(self, std::move(response), std::move(context)));
 }
 
 QCoro::Task<> SigningViewModel::handleConsentData(Self self, halcyra::GetDataToConsentResponse response,
@@ -474,7 +393,7 @@ QCoro::Task<> SigningViewModel::handleConsentData(Self self, halcyra::GetDataToC
     Bytes hash;
     if (response.eid)
         hash = platform::base64URLDecoded(response.eid->hashToSign).value_or(Bytes{});
-    co_await signHashWithCard(self, std::move(hash), context.card());
+    co_await self->flow_.step(signHashWithCard(self, std::move(hash), context.card()));
 }
 
 // --- Card or wallet signature
@@ -488,9 +407,7 @@ QCoro::Task<> SigningViewModel::signHashWithCard(Self self, Bytes hash, std::sha
     self->setViewTarget(SigningViewTarget::info(L("Creating signature..."), true));
 
     auto events = card->sign(hash);
-    while (auto event = co_await events.next()) {
-        if (self->ended_)
-            co_return;
+    while (auto event = co_await self->flow_.step(events.next())) {
         switch (event->kind) {
             case CardSigningEvent::Kind::pinRequested:
             case CardSigningEvent::Kind::wrongPin:
@@ -509,12 +426,11 @@ QCoro::Task<> SigningViewModel::signHashWithCard(Self self, Bytes hash, std::sha
                                                  L("eID card removed"), std::nullopt));
                 break;
             case CardSigningEvent::Kind::finished:
-                co_await consentAndSign(self, event->signature, card);
+                co_await self->flow_.step(consentAndSign(self, event->signature, card));
                 break;
         }
     }
-    if (!self->ended_)
-        self->setCurrentCard(nullptr);
+    self->setCurrentCard(nullptr);
 }
 
 QCoro::Task<> SigningViewModel::consentAndSign(Self self, Bytes signature,
@@ -524,103 +440,75 @@ QCoro::Task<> SigningViewModel::consentAndSign(Self self, Bytes signature,
         self->consentSessionId_,
         halcyra::ConsentAndSignHashesRequest::EID{platform::base64Encoded(card->certificateData()),
                                                   platform::base64Encoded(signature)});
-    auto response = co_await self->remoteSigningAPIClient_->consentAndSignHashes(std::move(request));
-    if (self->ended_)
-        co_return;
+    auto response =
+        co_await self->flow_.step(self->remoteSigningAPIClient_->consentAndSignHashes(std::move(request)));
     self->finishWithSignatures(response.signatures);
 }
 
 QCoro::Task<> SigningViewModel::consentAndSign(Self self, std::string pollSessionId) {
     halcyra::ConsentAndSignHashesRequest request(
         self->consentSessionId_, halcyra::ConsentAndSignHashesRequest::Wallet{std::move(pollSessionId)});
-    auto response = co_await self->remoteSigningAPIClient_->consentAndSignHashes(std::move(request));
-    if (self->ended_)
-        co_return;
+    auto response =
+        co_await self->flow_.step(self->remoteSigningAPIClient_->consentAndSignHashes(std::move(request)));
     self->finishWithSignatures(response.signatures);
 }
 
 QCoro::Task<> SigningViewModel::walletTrackingSucceeded(Self self, std::string sessionId,
                                                         std::string pollingSessionId) {
-    if (self->ended_)
-        co_return;
     std::optional<HalcyraError> failure;
     try {
         // The wallet confirmed either the login or, once the consent data is out, the signature.
         if (self->currentSigningReason_.kind == SigningReason::Kind::signingAuthentication)
-            co_await runAuthentication(self, SigningSessionContext::wallet(sessionId, pollingSessionId));
+            co_await self->flow_.step(
+                runAuthentication(self, SigningSessionContext::wallet(sessionId, pollingSessionId)));
         else
-            co_await consentAndSign(self, pollingSessionId);
+            co_await self->flow_.step(consentAndSign(self, pollingSessionId));
     } catch (const HalcyraError& error) {
         failure = error;
     } catch (const std::exception& error) {
         failure = HalcyraError::otherError(error.what());
     }
-    if (failure && !self->ended_)
+    if (failure)
         self->finishWithServerError(*failure);
 }
 
 // --- Result delivery
 
-void SigningViewModel::end() {
-    if (ended_)
-        return;
-    ended_ = true;
-    stopTimeoutTimer();
+bool SigningViewModel::end() {
+    if (!flow_.end())
+        return false;
+    if (intake_)
+        intake_->stop();
     // A card still waiting for its PIN (or keeping a failed operation open) would hold the reader.
     if (currentCard_)
         currentCard_->cancelOngoingOperation();
+    return true;
 }
 
 void SigningViewModel::finishWithSignatures(const std::vector<std::string>& signatures) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
-    if (std::holds_alternative<SigningRequestType::Bulk>(requestType_.value)) {
-        end();
-        setObserved(hasAlreadyOpenedCallback_, true);
-        std::string joined;
-        for (const auto& signature : signatures)
-            joined += (joined.empty() ? "" : ",") + signature;
-        openCallback("signatures", joined);
-    } else {
-        // The token must never hand an empty signature to the application that asked as if it had succeeded.
-        std::optional<Bytes> signature;
-        if (!signatures.empty())
-            signature = platform::base64URLDecoded(signatures.front());
-        if (!signature || signature->empty()) {
-            finishWithServerError(HalcyraError::otherError(L("The server returned no usable signature")));
-            return;
-        }
-        end();
-        xpcClient_->sendSignature(*signature);
+    auto answer = delivery_.answer(signatures);
+    if (!answer) {
+        finishWithServerError(HalcyraError::otherError(L("The server returned no usable signature")));
+        return;
     }
+    end();
+    const bool opened = delivery_.hasAlreadyOpenedCallback();
+    delivery_.deliver(*answer);
+    if (delivery_.hasAlreadyOpenedCallback() != opened)
+        notify();
     deliverCompletion(std::nullopt);
 }
 
 void SigningViewModel::finishWithFailure(std::optional<AppError> error) {
-    const bool first = !ended_;
-    end();
+    const bool first = end();
     setCurrentModalState(std::nullopt);
-    if (std::holds_alternative<SigningRequestType::Bulk>(requestType_.value)) {
-        if (!hasAlreadyOpenedCallback_) {
-            setObserved(hasAlreadyOpenedCallback_, true);
-            openCallback("error", error ? error->message : "Cancelled");
-        }
-    } else if (first) {
-        // Only the first ending answers the token: the shared client may carry a newer request by now.
-        xpcClient_->cancelTokenCommunication();
-    }
+    const bool opened = delivery_.hasAlreadyOpenedCallback();
+    delivery_.deliverFailure(error, first);
+    if (delivery_.hasAlreadyOpenedCallback() != opened)
+        notify();
     deliverCompletion(std::move(error));
-}
-
-void SigningViewModel::openCallback(const std::string& name, const std::string& value) {
-    const auto& callbackLink = std::get<SigningRequestType::Bulk>(requestType_.value).callbackLink;
-    auto url = bulksigning::callbackWithQueryItem(callbackLink, name, value);
-    // The shell takes only web addresses in; this is the last check before the desktop opens it.
-    if (!bulksigning::isAcceptedCallback(url)) {
-        logger_->error("Bulk signing callback not opened: not an http or https URL");
-        return;
-    }
-    openURL_(url);
 }
 
 void SigningViewModel::deliverCompletion(std::optional<AppError> error) {

@@ -5,6 +5,10 @@
 // or the wallet confirm it, and hands the server's signatures back: over XPC to the token, or by opening the
 // bulk request's callback. Every failure ends the same way, with the error (none for a plain cancellation).
 //
+// It is made of three parts: the intake (SigningRequestIntake: the bulk request's checks, the 30 s wait for
+// the token's hash), the authentication and consent here, and the delivery of the answer
+// (SigningResultDelivery).
+//
 // The first ending stops the flow: the 30 s wait for the token stops, the XPC client is told once (a
 // signature or a failure) and never touched again by this model, and a reply that arrives afterwards changes
 // nothing. Later endings (the window closing after an error) still close the sheet and report to `completed`
@@ -13,7 +17,6 @@
 // Main thread only. Make it with std::make_shared: its tasks hold it until they have ended; the callbacks it
 // hands out (XPC handlers, timer, sheets) hold it weakly.
 #include <QCoroTask>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -24,11 +27,14 @@
 #include "Quorvane/auth/AuthenticationSheets.h"
 #include "Quorvane/core/AppError.h"
 #include "Quorvane/core/DependencyKeys.h"
+#include "Quorvane/core/Flow.h"
 #include "Quorvane/core/Observable.h"
 #include "Quorvane/core/SigningReason.h"
 #include "Quorvane/core/SigningRequestType.h"
 #include "Quorvane/core/SigningSessionContext.h"
 #include "Quorvane/shell/views/InfoViewModel.h"
+#include "SigningRequestIntake.h"
+#include "SigningResultDelivery.h"
 #include "SigningViewModalState.h"
 #include "SigningViewTarget.h"
 #include "api/Consent.h"
@@ -45,21 +51,17 @@ class SigningViewModel : public Observable,
     // from a task of its own, again for every later ending.
     using Completed = std::function<void(std::optional<AppError>)>;
     // Opens a bulk request's callback URL.
-    using URLOpener = std::function<void(const std::string& url)>;
-
-    // How long the token has to send its hash once the app is ready.
-    static constexpr std::chrono::milliseconds tokenRequestTimeout{30'000};
-    static constexpr const char* walletTokenIdentifier = SigningSessionContext::walletTokenIdentifier;
-
+    using URLOpener = SigningResultDelivery::URLOpener;
     // What the screen shows: a message, or the card selection for the card the request is for.
     using Page = std::variant<std::shared_ptr<InfoViewModel>, std::shared_ptr<CardSelectionViewModel>>;
+
+    static constexpr const char* walletTokenIdentifier = SigningSessionContext::walletTokenIdentifier;
 
     // Reads the app's services now. Observes "MainWindowWillClose" while it lives. `closeWindow` is the card
     // selection's "Done".
     SigningViewModel(SigningRequestType requestType, Completed completed,
                      std::shared_ptr<platform::Scheduler> scheduler = platform::Scheduler::live(),
                      URLOpener openURL = nullptr, std::function<void()> closeWindow = nullptr);
-    ~SigningViewModel() override;
     SigningViewModel(const SigningViewModel&) = delete;
     SigningViewModel& operator=(const SigningViewModel&) = delete;
 
@@ -74,11 +76,11 @@ class SigningViewModel : public Observable,
     const Page& page() const { return page_; }
     const SigningRequestType& requestType() const { return requestType_; }
     // The pending 30 s wait for the token's hash.
-    const std::shared_ptr<platform::Timer>& timeoutTimer() const { return timeoutTimer_; }
+    std::shared_ptr<platform::Timer> timeoutTimer() const;
     const std::string& consentSessionId() const { return consentSessionId_; }
-    bool hasAlreadyOpenedCallback() const { return hasAlreadyOpenedCallback_; }
+    bool hasAlreadyOpenedCallback() const { return delivery_.hasAlreadyOpenedCallback(); }
     // True from the first ending on.
-    bool hasEnded() const { return ended_; }
+    bool hasEnded() const { return flow_.hasEnded(); }
 
     // The sheet state as the sheet presenter watches it.
     const std::shared_ptr<ModalSheetState<ModalState>>& modalSheetState() const { return currentModalState_; }
@@ -94,15 +96,10 @@ class SigningViewModel : public Observable,
     QCoro::Task<> startBulkRequest(BulkSigningRequest request);
     // Connects to the relay, registers, says the app is ready and waits 30 s for the token's hash.
     void waitForTokenRequest();
-    void startTimeoutTimer();
-    void handleTokenRequestTimeout();
     void handleTokenSignRequest(platform::Bytes hash, std::string instanceID);
     void handleCommunicationError(std::optional<AppError> error);
     // The main window is about to close: the flow ends as cancelled, whatever it was doing.
     void mainWindowWillClose();
-    // The token identifier of a bulk request's "tokenId": its last piece between colons, or the whole text
-    // when it has none.
-    static std::string tokenIdentifier(const std::string& tokenId);
 
     // --- Certificate check and authentication
 
@@ -124,13 +121,6 @@ class SigningViewModel : public Observable,
         return refreshWalletSession(std::move(sessionId));
     }
 
-    // --- Consent data
-
-    // The hash a bulk request's documents are signed under: the SHA-256 of their hashes, each decoded from
-    // strict standard Base64, sorted as unsigned bytes and concatenated. None when a hash does not decode.
-    static std::optional<platform::Bytes> bulkHashToSign(
-        const std::vector<BulkSigningRequest::Document>& documents);
-
     // --- Result delivery
 
     // Answers the request with the server's signatures (Base64url), then reports to `completed`. A token that
@@ -142,6 +132,7 @@ class SigningViewModel : public Observable,
   private:
     using Self = std::shared_ptr<SigningViewModel>;
 
+    SigningRequestIntake& intake();
     static QCoro::Task<> startBulkRequest(Self self, BulkSigningRequest request);
     static QCoro::Task<> signWithCard(Self self, std::string identifier);
     static QCoro::Task<> checkSessionAndSign(Self self, SigningSessionContext context);
@@ -162,11 +153,9 @@ class SigningViewModel : public Observable,
     halcyra::GetDataToConsentRequest consentRequest(std::string authSessionId) const;
     // A server error that ended a step: logged, and the flow ends with it.
     void finishWithServerError(const halcyra::HalcyraError& error);
-    void openCallback(const std::string& name, const std::string& value);
     void deliverCompletion(std::optional<AppError> error);
-    // The first ending: the wait for the token stops, and a card operation still running is cancelled.
-    void end();
-    void stopTimeoutTimer();
+    // The first ending (true): the wait for the token stops, and a card operation still running is cancelled.
+    bool end();
     void setCurrentCard(std::shared_ptr<pindle::Card> card);
     void setCurrentSigningReason(SigningReason reason);
     void setViewTarget(SigningViewTarget target);
@@ -179,15 +168,12 @@ class SigningViewModel : public Observable,
     SigningViewTarget viewTarget_ = SigningViewTarget::info("", true);
     Page page_;
     SigningRequestType requestType_;
-    std::shared_ptr<platform::Timer> timeoutTimer_;
     std::string consentSessionId_;
-    bool hasAlreadyOpenedCallback_ = false;
     Completed completed_;
 
     bool started_ = false;
-    bool ended_ = false;
+    Flow flow_;
     std::shared_ptr<platform::Scheduler> scheduler_;
-    URLOpener openURL_;
     std::function<void()> closeWindow_;
     platform::NotificationCenter::Observation willCloseObservation_;
 
@@ -199,4 +185,6 @@ class SigningViewModel : public Observable,
     std::shared_ptr<halcyra::RemoteSigningAPIClient> remoteSigningAPIClient_;
     std::shared_ptr<SigningSessionDatabaseClient> signingSessionDatabase_;
     std::shared_ptr<XPCClient> xpcClient_;
+    std::shared_ptr<SigningRequestIntake> intake_;
+    SigningResultDelivery delivery_;
 };

@@ -68,7 +68,7 @@ TEST(SigningIntake, TheTokenIsTheLastNonEmptyPieceOfTokenId) {
         {":::", ":::"},
     };
     for (const auto& [tokenId, expected] : cases)
-        EXPECT_EQ(SigningViewModel::tokenIdentifier(tokenId), expected) << '"' << tokenId << '"';
+        EXPECT_EQ(SigningRequestIntake::tokenIdentifier(tokenId), expected) << '"' << tokenId << '"';
 
     // Through the intake: a card that is not inserted is asked for by the card selection.
     Rig rig;
@@ -643,7 +643,7 @@ TEST(SigningConsent, TheBulkDigestHashesTheDecodedHashesInUnsignedOrder) {
         std::vector<BulkSigningRequest::Document> documents;
         for (auto& hash : hashes)
             documents.push_back({std::move(hash), std::nullopt});
-        return SigningViewModel::bulkHashToSign(documents);
+        return SigningRequestIntake::bulkHashToSign(documents);
     };
     // 02 01, 01, 01 00, ff: a prefix first, and 0xff after 0x02 (unsigned).
     const Bytes sorted{0x01, 0x01, 0x00, 0x02, 0x01, 0xFF};
