@@ -71,7 +71,7 @@ void AccountCreationViewModel::setStopAllowed(bool allowed) {
 }
 
 void AccountCreationViewModel::setModalState(std::optional<ModalState> state) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     const auto& shown = currentModalState_->value();
     if (!state || !shown || updatesInPlace(*shown, *state)) {
@@ -84,7 +84,7 @@ void AccountCreationViewModel::setModalState(std::optional<ModalState> state) {
     const auto generation = modalStateGeneration_;
     scheduler_->scheduleOnce(modalStateGap,
                              [self = shared_from_this(), generation, state = std::move(*state)] {
-                                 if (!self->ended_ && self->modalStateGeneration_ == generation)
+                                 if (!self->flow_.hasEnded() && self->modalStateGeneration_ == generation)
                                      self->setCurrentModalState(state);
                              });
 }
@@ -161,17 +161,17 @@ std::shared_ptr<CertificateRetrievalViewModel> AccountCreationViewModel::makeCer
 // --- Pages
 
 void AccountCreationViewModel::showTermsAndConditions() {
-    if (!ended_)
+    if (!flow_.hasEnded())
         setCurrentStep(AccountCreationStep::termsAndConditionsAgreement());
 }
 
 void AccountCreationViewModel::showIdentityVerification() {
-    if (!ended_)
+    if (!flow_.hasEnded())
         setCurrentStep(AccountCreationStep::identityVerification());
 }
 
 void AccountCreationViewModel::stop() {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     finish();
     // The owner may release the model: call a copy.
@@ -180,29 +180,26 @@ void AccountCreationViewModel::stop() {
 }
 
 void AccountCreationViewModel::retrieveAgreement() {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     setModalState(ModalState::waiting(L("Retrieving agreement..."), true, false));
-    scheduler_->post([self = shared_from_this()] { retrieveAgreement(self); });
+    flow_.post(*scheduler_, [self = shared_from_this()] { retrieveAgreement(self); });
 }
 
 QCoro::Task<> AccountCreationViewModel::retrieveAgreement(Self self) {
-    if (self->ended_)
-        co_return;
     std::optional<Bytes> document;
     std::optional<HalcyraError> failure;
     try {
         // Named first: GCC 12 destroys a braced temporary of a co_await expression twice.
         halcyra::GetAgreementFileRequest request{self->context_.sessionId(), "en"};
-        document = co_await self->onboardingAPIClient_->getAgreementFile(std::move(request));
+        document =
+            co_await self->flow_.step(self->onboardingAPIClient_->getAgreementFile(std::move(request)));
     } catch (const HalcyraError& error) {
         failure = error;
     } catch (const std::exception& error) {
         // Not expected of the client; the flow must still end.
         failure = HalcyraError::otherError(error.what());
     }
-    if (self->ended_)
-        co_return;
     if (document) {
         self->setCurrentModalState(std::nullopt);
         self->setCurrentStep(AccountCreationStep::subscriberAgreement(std::move(*document)));
@@ -219,7 +216,7 @@ QCoro::Task<> AccountCreationViewModel::retrieveAgreement(Self self) {
 }
 
 void AccountCreationViewModel::infoConfirmed(bool closeWindow) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     setCurrentModalState(std::nullopt);
     if (closeWindow)
@@ -233,24 +230,21 @@ halcyra::ConfirmUserDataRequest AccountCreationViewModel::confirmUserDataRequest
 }
 
 void AccountCreationViewModel::confirmAgreement() {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     setStopAllowed(false);
     setModalState(ModalState::waiting(L("Signing agreement..."), true, false));
-    scheduler_->post([self = shared_from_this()] { signAgreement(self); });
+    flow_.post(*scheduler_, [self = shared_from_this()] { signAgreement(self); });
 }
 
 QCoro::Task<> AccountCreationViewModel::signAgreement(Self self) {
-    if (self->ended_)
-        co_return;
     Failure failure;
     try {
         // The session id alone authorises account calls: the log names it by its tag.
         self->logger_->info("Fetching onboarding data for " + sessionTag(self->context_.sessionId()));
-        auto data = co_await self->onboardingAPIClient_->confirmUserData(self->confirmUserDataRequest());
-        if (self->ended_)
-            co_return;
-        co_await processOnboardingData(self, std::move(data));
+        auto data = co_await self->flow_.step(
+            self->onboardingAPIClient_->confirmUserData(self->confirmUserDataRequest()));
+        co_await self->flow_.step(processOnboardingData(self, std::move(data)));
     } catch (const HalcyraError& error) {
         failure.server = error;
     } catch (const AppError& error) {
@@ -258,8 +252,6 @@ QCoro::Task<> AccountCreationViewModel::signAgreement(Self self) {
     } catch (const std::exception& error) {
         failure.server = HalcyraError::otherError(error.what());
     }
-    if (self->ended_)
-        co_return;
     if (failure.server) {
         self->handleAPIError(*failure.server);
     } else if (failure.app) {
@@ -281,7 +273,7 @@ QCoro::Task<> AccountCreationViewModel::processOnboardingData(Self self, halcyra
     Bytes hash;
     if (data.eid)
         hash = platform::base64URLDecoded(data.eid->hashToSign).value_or(Bytes{});
-    co_await signAgreementWithCard(self, std::move(hash), self->context_.card());
+    co_await self->flow_.step(signAgreementWithCard(self, std::move(hash), self->context_.card()));
 }
 
 QCoro::Task<> AccountCreationViewModel::signAgreementWithCard(Self self, Bytes hash,
@@ -294,9 +286,7 @@ QCoro::Task<> AccountCreationViewModel::signAgreementWithCard(Self self, Bytes h
         card->cancelOngoingOperation();
         throw error;
     };
-    while (auto event = co_await events.next()) {
-        if (self->ended_)
-            co_return;
+    while (auto event = co_await self->flow_.step(events.next())) {
         switch (event->kind) {
             case CardSigningEvent::Kind::pinRequested:
             case CardSigningEvent::Kind::wrongPin:
@@ -314,9 +304,7 @@ QCoro::Task<> AccountCreationViewModel::signAgreementWithCard(Self self, Bytes h
                 break;
             case CardSigningEvent::Kind::finished:
                 self->cardOperationRunning_ = false;
-                co_await sendSignedAgreement(self, event->signature, card);
-                if (self->ended_)
-                    co_return;
+                co_await self->flow_.step(sendSignedAgreement(self, event->signature, card));
                 break;
         }
     }
@@ -332,14 +320,12 @@ QCoro::Task<> AccountCreationViewModel::sendSignedAgreement(Self self, Bytes sig
         self->onboardingSessionId_,
         halcyra::SignAgreementRequest::EID{platform::base64Encoded(card->certificateData()),
                                            platform::base64Encoded(signature)});
-    co_await self->onboardingAPIClient_->signAgreement(std::move(request));
-    if (self->ended_)
-        co_return;
+    co_await self->flow_.step(self->onboardingAPIClient_->signAgreement(std::move(request)));
     self->setModalState(ModalState::retrievingCertificate());
 }
 
 void AccountCreationViewModel::walletTrackingCompleted(WalletTrackingResult result) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     setCurrentModalState(std::nullopt);
     if (result.kind == WalletTrackingResult::Kind::failure) {
@@ -347,26 +333,23 @@ void AccountCreationViewModel::walletTrackingCompleted(WalletTrackingResult resu
         return;
     }
     setModalState(ModalState::waiting(L("Sending signed agreement..."), true, false));
-    scheduler_->post([self = shared_from_this(), pollingSessionId = std::move(result.pollingSessionId)] {
-        sendWalletAgreement(self, pollingSessionId);
-    });
+    flow_.post(*scheduler_,
+               [self = shared_from_this(), pollingSessionId = std::move(result.pollingSessionId)] {
+                   sendWalletAgreement(self, pollingSessionId);
+               });
 }
 
 QCoro::Task<> AccountCreationViewModel::sendWalletAgreement(Self self, std::string pollingSessionId) {
-    if (self->ended_)
-        co_return;
     std::optional<HalcyraError> failure;
     try {
         halcyra::SignAgreementRequest request(
             self->onboardingSessionId_, halcyra::SignAgreementRequest::Wallet{std::move(pollingSessionId)});
-        co_await self->onboardingAPIClient_->signAgreement(std::move(request));
+        co_await self->flow_.step(self->onboardingAPIClient_->signAgreement(std::move(request)));
     } catch (const HalcyraError& error) {
         failure = error;
     } catch (const std::exception& error) {
         failure = HalcyraError::otherError(error.what());
     }
-    if (self->ended_)
-        co_return;
     if (failure)
         self->handleAPIError(*failure);
     else
@@ -391,7 +374,7 @@ void AccountCreationViewModel::handleAPIError(const HalcyraError& error) {
 }
 
 void AccountCreationViewModel::pinInputCancelled(bool timedOut) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     if (timedOut)
         setModalState(ModalState::waiting(L("PIN input has timed out."), false, false));
@@ -402,7 +385,7 @@ void AccountCreationViewModel::pinInputCancelled(bool timedOut) {
 }
 
 void AccountCreationViewModel::sheetCancelled() {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     setCurrentModalState(std::nullopt);
     setStopAllowed(true);
@@ -414,7 +397,8 @@ QCoro::Task<WalletTrackingIdentifiers> AccountCreationViewModel::refreshWalletOn
 
 QCoro::Task<WalletTrackingIdentifiers> AccountCreationViewModel::refreshWalletOnboarding(Self self) {
     auto data = co_await self->onboardingAPIClient_->confirmUserData(self->confirmUserDataRequest());
-    if (!self->ended_)
+    // The sheet gets its new code even when the flow has ended meanwhile; the flow keeps nothing then.
+    if (!self->flow_.hasEnded())
         self->onboardingSessionId_ = data.onboardingSessionId;
     std::optional<std::string> pollingSessionId;
     if (data.wallet)
@@ -423,7 +407,7 @@ QCoro::Task<WalletTrackingIdentifiers> AccountCreationViewModel::refreshWalletOn
 }
 
 void AccountCreationViewModel::certificateRetrievalCompleted(std::optional<AppError> error) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     setCurrentModalState(std::nullopt);
     complete(std::move(error));
@@ -432,9 +416,8 @@ void AccountCreationViewModel::certificateRetrievalCompleted(std::optional<AppEr
 // --- Ending
 
 void AccountCreationViewModel::finish() {
-    if (ended_)
+    if (!flow_.end())
         return;
-    ended_ = true;
     ++modalStateGeneration_;
     // A card left waiting for a PIN that nobody asks for any more would hold the reader.
     if (std::exchange(cardOperationRunning_, false))
@@ -442,7 +425,7 @@ void AccountCreationViewModel::finish() {
 }
 
 void AccountCreationViewModel::complete(std::optional<AppError> error) {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     finish();
     // The owner may release the model: call a copy.
@@ -451,7 +434,7 @@ void AccountCreationViewModel::complete(std::optional<AppError> error) {
 }
 
 void AccountCreationViewModel::end() {
-    if (ended_)
+    if (flow_.hasEnded())
         return;
     finish();
     setCurrentModalState(std::nullopt);

@@ -10,8 +10,9 @@
 // only after a 0.1 s gap with nothing shown, so that one sheet has gone before the next comes. A pending
 // state is dropped once a newer one has been set meanwhile (the server can answer within the gap).
 //
-// Main thread only. Make it with std::make_shared: its tasks hold it until they have ended; the callbacks it
-// hands out (pages, sheets, timers) hold it weakly.
+// Main thread only. Make it with std::make_shared: its tasks hold it until they have ended (each step awaited
+// through its Flow, so that none goes on once the flow has ended); the callbacks it hands out (pages, sheets,
+// timers) hold it weakly.
 #include <QCoroTask>
 #include <chrono>
 #include <cstdint>
@@ -28,6 +29,7 @@
 #include "AccountCreationSubscriberAgreementViewModel.h"
 #include "Quorvane/auth/AuthenticationSheets.h"
 #include "Quorvane/core/AppError.h"
+#include "Quorvane/core/Flow.h"
 #include "Quorvane/core/Observable.h"
 #include "Quorvane/core/SigningReason.h"
 #include "Quorvane/core/SigningSessionContext.h"
@@ -78,7 +80,7 @@ class AccountCreationViewModel : public Observable,
     // The onboarding session of the last data confirmation.
     const std::string& onboardingSessionId() const { return onboardingSessionId_; }
     // True once the flow has reported its end, or the main window has closed.
-    bool hasEnded() const { return ended_; }
+    bool hasEnded() const { return flow_.hasEnded(); }
 
     // The sheet state as the sheet presenter watches it.
     const std::shared_ptr<ModalSheetState<ModalState>>& modalSheetState() const { return currentModalState_; }
@@ -175,7 +177,7 @@ class AccountCreationViewModel : public Observable,
     std::function<void()> accountCreationCancelled_;
     std::shared_ptr<AccountCreationIdentityValidationViewModel> identityValidationViewModel_;
 
-    bool ended_ = false;
+    Flow flow_;
     bool cardOperationRunning_ = false;
     std::shared_ptr<platform::Scheduler> scheduler_;
     std::function<void()> closeWindow_;
