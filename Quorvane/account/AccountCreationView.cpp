@@ -22,7 +22,7 @@ void discard(QLayout* layout, QWidget* widget) {
     widget->deleteLater();
 }
 
-// Messages wrap at this width rather than stretch the sheet.
+// Messages (and the retrieval's progress) wrap at this width rather than stretch or squeeze the sheet.
 constexpr int messageSheetWidth = 460;
 
 }  // namespace
@@ -91,7 +91,9 @@ SheetPresenter::Content AccountCreationView::sheetContent(const AccountCreationM
             content.cancel = [confirmed = info->confirmed] { confirmed(); };
         return content;
     }
-    if (state.kind() == AccountCreationModalState::Kind::retrievingCertificate)
+    if (state.kind() == AccountCreationModalState::Kind::retrievingCertificate) {
         content.widget = new CertificateRetrievalView(model_->makeCertificateRetrievalViewModel());
+        content.width = messageSheetWidth;
+    }
     return content;
 }

@@ -201,6 +201,7 @@ SheetPresenter::Content AccountInfoView::sheetContent(const AccountInfoModalStat
     }
     if (state.as<AccountInfoModalState::CertificateRetrieval>()) {
         content.widget = new CertificateRetrievalView(model_->makeCertificateRetrievalViewModel());
+        content.width = messageSheetWidth;
         return content;
     }
     auto info = model_->makeInfoViewModel(state);

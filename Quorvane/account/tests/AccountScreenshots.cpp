@@ -100,9 +100,8 @@ class AccountScreens : public ::testing::Test {
             return ::testing::AssertionFailure() << name << ": no sheet";
         if (dark)
             sheet->setPalette(testsupport::darkPalette());
-        // As tall as the wrapped texts need at the sheet's width.
-        sheet->adjustSize();
-        QSize size = sheet->size();
+        // As wide as it asks (or as it is fixed), and as tall as its wrapped texts need at that width.
+        QSize size = sheet->sizeHint().boundedTo(sheet->maximumSize()).expandedTo(sheet->minimumSize());
         if (auto* layout = sheet->layout(); layout && layout->hasHeightForWidth())
             size.setHeight(std::max(size.height(), layout->totalHeightForWidth(size.width())));
         return saveScreenshot(*sheet, name, size);
