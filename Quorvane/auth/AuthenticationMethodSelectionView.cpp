@@ -6,16 +6,15 @@
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QVBoxLayout>
-#include <algorithm>
 
 #include "AuthenticationMethodButtonView.h"
-#include "LinkLabel.h"
 #include "Quorvane/core/HalcyraEnvironment.h"
 #include "Quorvane/shell/views/AppSettingsView.h"
 #include "Quorvane/shell/views/AppVersionsView.h"
 #include "Quorvane/shell/views/FontStyle.h"
 #include "Quorvane/shell/views/ImageView.h"
 #include "Quorvane/shell/views/InfoView.h"
+#include "Quorvane/shell/views/LinkLabel.h"
 #include "Quorvane/shell/views/Sheet.h"
 #include "Quorvane/shell/views/StyledButton.h"
 #include "Quorvane/shell/views/ViewModifiers.h"
@@ -73,40 +72,11 @@ std::string AuthenticationMethodSelectionView::privacyURL() {
 }
 
 QString AuthenticationMethodSelectionView::termsText(const QPalette& palette) {
-    const QString sentence =
+    return LinkLabel::linkedText(
         qtext(L("If you authenticate, you agree with our terms and conditions and privacy statement for "
-                "authentication."));
-    struct Link {
-        qsizetype from;
-        qsizetype length;
-        std::string url;
-    };
-    std::vector<Link> links;
-    for (const auto& [phraseKey, url] :
-         {std::pair{"terms and conditions", termsURL()}, std::pair{"privacy statement", privacyURL()}}) {
-        const QString phrase = qtext(L(phraseKey));
-        const qsizetype at = phrase.isEmpty() ? -1 : sentence.indexOf(phrase);
-        if (at < 0)
-            continue;
-        const bool overlaps = std::any_of(links.begin(), links.end(), [&](const Link& other) {
-            return at < other.from + other.length && other.from < at + phrase.size();
-        });
-        if (!overlaps)
-            links.push_back({at, phrase.size(), url});
-    }
-    std::sort(links.begin(), links.end(), [](const Link& a, const Link& b) { return a.from < b.from; });
-    const QString color = palette.color(QPalette::Link).name();
-    QString html;
-    qsizetype position = 0;
-    for (const auto& link : links) {
-        html += sentence.mid(position, link.from - position).toHtmlEscaped();
-        html += QString("<a href=\"%1\" style=\"color:%2; text-decoration:underline\">%3</a>")
-                    .arg(qtext(link.url).toHtmlEscaped(), color,
-                         sentence.mid(link.from, link.length).toHtmlEscaped());
-        position = link.from + link.length;
-    }
-    html += sentence.mid(position).toHtmlEscaped();
-    return html;
+                "authentication.")),
+        {{qtext(L("terms and conditions")), termsURL()}, {qtext(L("privacy statement")), privacyURL()}},
+        palette);
 }
 
 AuthenticationMethodSelectionView::AuthenticationMethodSelectionView(

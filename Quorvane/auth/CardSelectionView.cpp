@@ -7,10 +7,10 @@
 #include <QVBoxLayout>
 
 #include "CardView.h"
-#include "LinkLabel.h"
 #include "Quorvane/shell/views/FontStyle.h"
 #include "Quorvane/shell/views/ImageView.h"
 #include "Quorvane/shell/views/InfoView.h"
+#include "Quorvane/shell/views/LinkLabel.h"
 #include "Quorvane/shell/views/StyledButton.h"
 #include "Quorvane/shell/views/ViewModifiers.h"
 #include "platform/qt/Localizable.h"

@@ -6,7 +6,6 @@
 #include <variant>
 #include <vector>
 
-#include "FlowStandIns.h"
 #include "Quorvane/core/SigningRequestType.h"
 #include "Quorvane/core/SigningSession.h"
 #include "Quorvane/core/SigningSessionContext.h"

@@ -3,6 +3,8 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 
+#include "Quorvane/account/AccountCreationView.h"
+#include "Quorvane/account/AccountInfoView.h"
 #include "Quorvane/auth/AuthenticationMethodSelectionView.h"
 #include "Quorvane/auth/CardSelectionView.h"
 #include "Quorvane/shell/views/AppSettingsView.h"
@@ -59,11 +61,11 @@ void AppNavigationView::render() {
 QWidget* AppNavigationView::makeScreen(const AppNavigationViewModel::Screen& screen) {
     return std::visit(
         Overloaded{
-            [](const std::shared_ptr<standin::AccountCreationViewModel>& model) -> QWidget* {
-                return new standin::FlowScreen(model, "Account creation");
+            [](const std::shared_ptr<AccountCreationViewModel>& model) -> QWidget* {
+                return new AccountCreationView(model);
             },
-            [](const std::shared_ptr<standin::AccountInfoViewModel>& model) -> QWidget* {
-                return new standin::FlowScreen(model, "Account info");
+            [](const std::shared_ptr<AccountInfoViewModel>& model) -> QWidget* {
+                return new AccountInfoView(model);
             },
             [](const std::shared_ptr<CardSelectionViewModel>& model) -> QWidget* {
                 return new CardSelectionView(model);

@@ -71,14 +71,16 @@ AppNavigationViewModel::Screen AppNavigationViewModel::makeScreen(const AppNavig
         Overloaded{
             [&](const AppNavigationTarget::AccountCreation& creation) -> Screen {
                 auto context = creation.context;
-                return std::make_shared<standin::AccountCreationViewModel>(
+                return std::make_shared<AccountCreationViewModel>(
                     context, weakly([context](Self& self, std::optional<AppError> error) {
                         self.handleAccountCreationCompleted(context, std::move(error));
                     }),
-                    weakly([context](Self& self) { self.handleAccountCreationCancelled(context); }));
+                    weakly([context](Self& self) { self.handleAccountCreationCancelled(context); }),
+                    scheduler_, windowCloser());
             },
             [&](const AppNavigationTarget::AccountInfo& info) -> Screen {
-                return std::make_shared<standin::AccountInfoViewModel>(info.context, info.session);
+                return std::make_shared<AccountInfoViewModel>(info.context, info.session, scheduler_,
+                                                              windowCloser());
             },
             [&](const AppNavigationTarget::CardSelection& selection) -> Screen {
                 auto sessionIdentifier = selection.sessionIdentifier;

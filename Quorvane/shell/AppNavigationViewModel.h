@@ -19,7 +19,8 @@
 
 #include "AppNavigationTarget.h"
 #include "AppNavigationViewModalState.h"
-#include "FlowStandIns.h"
+#include "Quorvane/account/AccountCreationViewModel.h"
+#include "Quorvane/account/AccountInfoViewModel.h"
 #include "Quorvane/auth/AuthenticationMethodSelectionViewModel.h"
 #include "Quorvane/auth/AuthenticationSheets.h"
 #include "Quorvane/auth/CardSelectionViewModel.h"
@@ -48,11 +49,11 @@ class AppNavigationViewModel : public Observable,
     using ModalState = AppNavigationViewModalState;
     // The model of the screen for the current target, one case per target.
     using Screen =
-        std::variant<std::shared_ptr<standin::AccountCreationViewModel>,
-                     std::shared_ptr<standin::AccountInfoViewModel>, std::shared_ptr<CardSelectionViewModel>,
-                     std::shared_ptr<CertificateRetrievalViewModel>, std::shared_ptr<InfoViewModel>,
-                     std::shared_ptr<SigningViewModel>, std::shared_ptr<LaunchAgentServiceInfoViewModel>,
-                     std::shared_ptr<MenuViewModel>, std::shared_ptr<AuthenticationMethodSelectionViewModel>,
+        std::variant<std::shared_ptr<AccountCreationViewModel>, std::shared_ptr<AccountInfoViewModel>,
+                     std::shared_ptr<CardSelectionViewModel>, std::shared_ptr<CertificateRetrievalViewModel>,
+                     std::shared_ptr<InfoViewModel>, std::shared_ptr<SigningViewModel>,
+                     std::shared_ptr<LaunchAgentServiceInfoViewModel>, std::shared_ptr<MenuViewModel>,
+                     std::shared_ptr<AuthenticationMethodSelectionViewModel>,
                      std::shared_ptr<AppSettingsViewModel>>;
 
     static std::shared_ptr<AppNavigationViewModel> make(

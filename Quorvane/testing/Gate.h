@@ -1,6 +1,7 @@
 #pragma once
 // Holds the calls that pass it while it is closed, until the test opens it.
 #include <QCoroTask>
+#include <utility>
 #include <vector>
 
 #include "platform/qt/AsyncStream.h"
@@ -19,8 +20,10 @@ class Gate {
     // Lets every waiting call go on, and the next ones pass.
     void open() {
         closed = false;
-        // Each call goes on once its stream is finished, which dropping its continuation does.
-        waiting_.clear();
+        // Each call goes on once its stream is finished; the waiting call keeps a continuation of its own, so
+        // dropping ours would not finish it.
+        for (auto& waiting : std::exchange(waiting_, {}))
+            waiting.finish();
     }
     bool isWaiting() const { return !waiting_.empty(); }
 

@@ -18,6 +18,10 @@
         <translation>Get your signing certificate</translation>
     </message>
     <message>
+        <source>accountCreationDisclaimerTermsStep</source>
+        <translation>Read and accept the general terms and conditions of the Signing service to allow the use your personal data for creating a remote signing certificate.</translation>
+    </message>
+    <message>
         <source>docNameNotAvailable</source>
         <translation>Document name not available</translation>
     </message>

@@ -157,8 +157,9 @@ TEST(AppNavigationViewModelTest, AStoredSessionSkipsTheAuthentication) {
     rig.log->take();
     model->handleCardSelected(card("card-1", rig.log), "auth-1");
     rig.settle();
-    EXPECT_EQ(rig.log->take(),
-              (Lines{"getAccountStatus stored-server-session", "updateSessionHolder card-1"}));
+    // The account screen's model takes a certificate no longer valid out of the token.
+    EXPECT_EQ(rig.log->take(), (Lines{"getAccountStatus stored-server-session", "updateSessionHolder card-1",
+                                      "removeTokenIfCertificateInvalid card-1"}));
     EXPECT_EQ(describe(model->navigationTarget()), "accountInfo card-1 Ann");
     EXPECT_EQ(describe(model->currentModalState()), "none");
 }
@@ -347,7 +348,7 @@ TEST(AppNavigationViewModelTest, TheAccountStatusDecidesWhereTheFlowGoes) {
          false,
          [](auto&) {},
          "accountInfo card-1 Ann",
-         {"updateSessionHolder card-1"},
+         {"updateSessionHolder card-1", "removeTokenIfCertificateInvalid card-1"},
          true},
         {"deleted, card",
          AppOpenMode::accountInfo(),
@@ -467,7 +468,8 @@ TEST(AppNavigationViewModelTest, TheFlowsCompletionsCloseTheWindowOrShowWhatFoll
          AppOpenMode::accountInfo(),
          [&](auto& m) { m.handleAccountCreationCompleted(context, std::nullopt); },
          "accountInfo " + wallet + " Ann",
-         {"getAccountStatus server-1", "updateSessionHolder " + wallet}},
+         {"getAccountStatus server-1", "updateSessionHolder " + wallet,
+          "removeTokenIfCertificateInvalid " + wallet}},
         {"creation cancelled",
          AppOpenMode::accountInfo(),
          [&](auto& m) { m.handleAccountCreationCancelled(context); },
@@ -793,12 +795,24 @@ TEST(AppNavigationViewModelTest, EachScreensModelLeadsBackToTheNavigationOrClose
          },
          "settings",
          {"window closed"}},
+        {"the account screen's done",
+         AppOpenMode::accountInfo(),
+         [](NavigationRig& rig, AppNavigationViewModel& model) {
+             rig.store->storedSession = session(wallet, "server-1");
+             model.handleWalletTrackingResult(WalletTrackingResult::success("auth-1", "poll-1"));
+         },
+         [](NavigationRig&, AppNavigationViewModel& model) {
+             ASSERT_EQ(describe(model.navigationTarget()), "accountInfo " + wallet + " Ann");
+             screenOf<AccountInfoViewModel>(model)->done();
+         },
+         "accountInfo " + wallet + " Ann",
+         {"window closed"}},
         {"the account creation cancelled",
          AppOpenMode::getCertificate(true),
          deletedWalletAccount,
          [](NavigationRig&, AppNavigationViewModel& model) {
              ASSERT_EQ(describe(model.navigationTarget()), "accountCreation " + wallet);
-             screenOf<standin::AccountCreationViewModel>(model)->accountCreationCancelled();
+             screenOf<AccountCreationViewModel>(model)->stop();
          },
          "accountCreation " + wallet,
          {"purgeSession " + wallet, "window closed"}},
@@ -806,7 +820,7 @@ TEST(AppNavigationViewModelTest, EachScreensModelLeadsBackToTheNavigationOrClose
          AppOpenMode::getCertificate(true),
          deletedWalletAccount,
          [](NavigationRig&, AppNavigationViewModel& model) {
-             screenOf<standin::AccountCreationViewModel>(model)->accountCreationCompleted(std::nullopt);
+             screenOf<AccountCreationViewModel>(model)->certificateRetrievalCompleted(std::nullopt);
          },
          "certificateRetrieval " + wallet + " showOnly",
          {}},

@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "NavigationTestSupport.h"
+#include "Quorvane/account/AccountCreationView.h"
 #include "Quorvane/auth/CardSelectionView.h"
 #include "Quorvane/auth/PinInputView.h"
 #include "Quorvane/shell/AppNavigationView.h"
@@ -105,9 +106,7 @@ TEST(AppNavigationViewTest, TheFlowsScreensReportBackToTheNavigation) {
         bool closes;
         Lines calls;
     };
-    auto creationScreen = [](QWidget* s) {
-        return dynamic_cast<standin::FlowScreen<standin::AccountCreationViewModel>*>(s);
-    };
+    auto creationScreen = [](QWidget* s) { return dynamic_cast<AccountCreationView*>(s); };
     auto deletedAccount = [](NavigationRig& rig, AppNavigationViewModel& model) {
         rig.store->storedSession = session(wallet, "server-1");
         rig.remote->accountStatus.status = halcyra::AccountStatus::deleted;
@@ -117,13 +116,13 @@ TEST(AppNavigationViewTest, TheFlowsScreensReportBackToTheNavigation) {
         {"account creation done for the plug-in",
          AppOpenMode::getCertificate(false),
          deletedAccount,
-         [&](QWidget* s) { creationScreen(s)->model()->accountCreationCompleted(std::nullopt); },
+         [&](QWidget* s) { creationScreen(s)->model()->certificateRetrievalCompleted(std::nullopt); },
          true,
          {}},
         {"account creation cancelled",
          AppOpenMode::getCertificate(false),
          deletedAccount,
-         [&](QWidget* s) { creationScreen(s)->model()->accountCreationCancelled(); },
+         [&](QWidget* s) { creationScreen(s)->model()->stop(); },
          true,
          {"purgeSession " + wallet}},
         // The real retrieval runs on the fakes, whose server cannot tell the certificate: its failure comes

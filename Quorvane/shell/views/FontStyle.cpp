@@ -9,6 +9,8 @@ double scale(FontStyle style) {
     switch (style) {
         case FontStyle::body:
             return 1.0;
+        case FontStyle::largeTitle:
+            return 26.0 / 13.0;
         case FontStyle::title:
             return 22.0 / 13.0;
         case FontStyle::title2:

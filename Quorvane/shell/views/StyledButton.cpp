@@ -14,6 +14,11 @@ StyledButton::StyledButton(const QString& text, Style style, ControlSize size, Q
         setDefault(true);
 }
 
+void StyledButton::setTint(ViewColor tint) {
+    tint_ = std::move(tint);
+    update();
+}
+
 QSize StyledButton::sizeHint() const {
     QSize size = QPushButton::sizeHint();
     if (size_ == ControlSize::large)
@@ -36,7 +41,8 @@ void StyledButton::paintEvent(QPaintEvent* event) {
     painter.setRenderHint(QPainter::Antialiasing);
     const QPalette& colors = palette();
     QColor text = colors.color(QPalette::HighlightedText);
-    QColor fill = readableBackground(colors.color(QPalette::Highlight), text);
+    QColor fill =
+        readableBackground(tint_ ? tint_->resolve(colors) : colors.color(QPalette::Highlight), text);
     if (!isEnabled()) {
         fill = colors.color(QPalette::Disabled, QPalette::Button);
         text = colors.color(QPalette::Disabled, QPalette::ButtonText);

@@ -1,8 +1,12 @@
 #pragma once
 // The push buttons of the screens: bordered, or bordered-prominent (filled with the palette's accent
 // colour, the screen's main action and, in a sheet, its default button), in the regular or the large
-// control size. Return or Enter presses a button that has the keyboard focus.
+// control size, the prominent one optionally tinted with a colour of its own (a destructive action in red).
+// Return or Enter presses a button that has the keyboard focus.
 #include <QPushButton>
+#include <optional>
+
+#include "Assets.h"
 
 class StyledButton : public QPushButton {
   public:
@@ -11,6 +15,9 @@ class StyledButton : public QPushButton {
 
     StyledButton(const QString& text, Style style, ControlSize size = ControlSize::regular,
                  QWidget* parent = nullptr);
+
+    // The fill of a prominent button in place of the palette's accent colour.
+    void setTint(ViewColor tint);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -21,4 +28,5 @@ class StyledButton : public QPushButton {
   private:
     Style style_;
     ControlSize size_;
+    std::optional<ViewColor> tint_;
 };

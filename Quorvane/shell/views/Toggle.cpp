@@ -10,7 +10,9 @@
 #include "Assets.h"
 
 Toggle::Toggle(const QString& label, QWidget* parent)
-    : QWidget(parent), checkBox_(new QCheckBox), label_(new QLabel(label)) {
+    // The label is the box's buddy, which would read "&" as a shortcut marker: it shows the text as it
+    // stands.
+    : QWidget(parent), checkBox_(new QCheckBox), label_(new QLabel(QString(label).replace("&", "&&"))) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(checkBox_, 0, Qt::AlignTop);

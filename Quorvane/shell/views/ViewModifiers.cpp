@@ -25,6 +25,11 @@ RoundedBorderBox::RoundedBorderBox(QWidget* content, ViewColor fill, QWidget* pa
     layout->addWidget(content);
 }
 
+void RoundedBorderBox::setOutlineColor(QColor color) {
+    outline_ = color;
+    update();
+}
+
 void RoundedBorderBox::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -33,7 +38,7 @@ void RoundedBorderBox::paintEvent(QPaintEvent*) {
     QPainterPath path;
     path.addRoundedRect(box, 5, 5);
     painter.fillPath(path, fill_.resolve(palette()));
-    QPen outline(QColor(Qt::gray), 1.0, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+    QPen outline(outline_, 1.0, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
     outline.setMiterLimit(10);
     painter.strokePath(path, outline);
 }

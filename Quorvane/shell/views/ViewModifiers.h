@@ -23,11 +23,15 @@ class RoundedBorderBox : public QWidget {
                               QWidget* parent = nullptr);
     RoundedBorderBox(QWidget* content, ViewColor fill, QWidget* parent = nullptr);
 
+    // The outline's colour in place of gray.
+    void setOutlineColor(QColor color);
+
   protected:
     void paintEvent(QPaintEvent* event) override;
 
   private:
     ViewColor fill_;
+    QColor outline_ = Qt::gray;
 };
 
 // The content in a RoundedBorderBox.
