@@ -1,79 +1,64 @@
 #include "platform/DetachedProgram.h"
 
-#include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
+#include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <filesystem>
+
+extern char** environ;
 
 namespace platform {
 
 namespace {
 
-// Closes every descriptor from 3 up except the two kept ones (-1: none), so the program inherits nothing of
-// the caller's but what it is meant to (the caller may be a large application holding sockets and files
-// without close-on-exec). Runs between fork() and exec(): async-signal-safe calls only, no allocation.
-void closeDescriptorsAbove2Except(int keepA, int keepB) {
-    auto closeRange = [](unsigned first, unsigned last) {
-#ifdef SYS_close_range
-        if (first > last || ::syscall(SYS_close_range, first, last, 0) == 0)
-            return true;
-#endif
-        (void)first;
-        (void)last;
-        return false;
-    };
-    unsigned low = static_cast<unsigned>(std::max(std::min(keepA, keepB), 2));
-    unsigned high = static_cast<unsigned>(std::max(std::max(keepA, keepB), 2));
-    bool closed =
-        low == 2 ? (high == 2 ? closeRange(3, ~0U) : closeRange(3, high - 1) && closeRange(high + 1, ~0U))
-                 : closeRange(3, low - 1) && closeRange(low + 1, high - 1) && closeRange(high + 1, ~0U);
-    if (closed)
-        return;
-    auto kept = [keepA, keepB](int fd) { return fd == keepA || fd == keepB; };
-    // Without close_range: close what /proc lists, read with getdents64 into a buffer on the stack. Closing
-    // while reading may skip entries, so it reads again from the start until a pass closes nothing.
-    int folder = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        alignas(dirent64) char buffer[4096];
-        for (bool closedOne = true; closedOne;) {
-            closedOne = false;
-            long n;
-            while ((n = ::syscall(SYS_getdents64, folder, buffer, sizeof buffer)) > 0) {
-                for (long offset = 0; offset < n;) {
-                    const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
-                    offset += entry->d_reclen;
-                    int fd = 0;
-                    bool number = entry->d_name[0] != 0;
-                    for (const char* c = entry->d_name; *c && number && fd < (1 << 24); ++c) {
-                        number = *c >= '0' && *c <= '9';
-                        fd = fd * 10 + (*c - '0');
-                    }
-                    if (number && fd >= 3 && fd != folder && !kept(fd)) {
-                        ::close(fd);
-                        closedOne = true;
-                    }
-                }
-            }
-            if (n < 0 || ::lseek(folder, 0, SEEK_SET) != 0)
-                break;
-        }
-        ::close(folder);
-        return;
+// A descriptor closed when it goes.
+class Descriptor {
+  public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
     }
-    rlimit limit{};
-    int highest = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
-                      ? static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 1 << 20))
-                      : 65536;
-    for (int fd = 3; fd < highest; ++fd)
-        if (!kept(fd))
-            ::close(fd);
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// A close-on-exec copy of the descriptor at `lowest` or above, so that placing the standard streams of the
+// program cannot overwrite it (the caller may have no standard streams); -1 when there is none.
+int above(int fd, int lowest) {
+    if (fd < 0 || fd >= lowest)
+        return fd;
+    int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, lowest);
+    ::close(fd);
+    return moved;
+}
+
+// An output file, or /dev/null when it cannot be opened.
+int openOutput(const std::string& path) {
+    // Never follow a link planted where the file belongs.
+    int fd = path.empty()
+                 ? -1
+                 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    return above(fd, 3);
+}
+
+void makeParentFolder(const std::string& file) {
+    if (file.empty())
+        return;
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ignored);
 }
 
 // Writes the process id as decimal text at the start of the file. Async-signal-safe.
@@ -88,19 +73,74 @@ void writeProcessID(int fd, pid_t pid) {
     [[maybe_unused]] auto written = ::pwrite(fd, text, static_cast<std::size_t>(length), 0);
 }
 
-// An output file, or /dev/null when it cannot be opened. Runs between fork() and exec().
-int openOutput(const char* path) {
-    // Never follow a link planted where the file belongs.
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0600);
-    return fd >= 0 ? fd : ::open("/dev/null", O_WRONLY);
+// What the go-between needs, prepared by the caller; it writes its result into it.
+struct Launch {
+    const char* file;
+    char* const* argv;
+    char* const* envp;
+    const posix_spawn_file_actions_t* actions;
+    const posix_spawnattr_t* attributes;
+    bool searchPath;
+    int instanceLock;
+    int error = ENOSYS;
+};
+
+// The go-between: a child that shares the caller's memory (nothing of the caller is copied, whatever its
+// size) while the calling thread waits for it to end. It starts a session, starts the program in it and ends,
+// which leaves the program to the system's reaper. Async-signal-safe calls only; all signals stay blocked.
+int goBetween(void* argument) {
+    auto* launch = static_cast<Launch*>(argument);
+    ::setsid();
+    pid_t pid = 0;
+    launch->error = launch->searchPath ? ::posix_spawnp(&pid, launch->file, launch->actions,
+                                                        launch->attributes, launch->argv, launch->envp)
+                                       : ::posix_spawn(&pid, launch->file, launch->actions,
+                                                       launch->attributes, launch->argv, launch->envp);
+    if (launch->error == 0 && launch->instanceLock >= 0)
+        writeProcessID(launch->instanceLock, pid);
+    return 0;
 }
 
-void makeParentFolder(const std::string& file) {
-    if (file.empty())
-        return;
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ignored);
+// The go-between's stack: its own calls and posix_spawn's (which maps another stack for the program).
+constexpr std::size_t goBetweenStackSize = 256 * 1024;
+
+// Runs the go-between and waits until it has ended; false when it could not be run.
+bool runGoBetween(Launch& launch) {
+    void* stack = ::mmap(nullptr, goBetweenStackSize, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK | MAP_NORESERVE, -1, 0);
+    if (stack == MAP_FAILED)
+        return false;
+    // No handler of the caller's may run in the go-between, which shares the caller's memory.
+    sigset_t all, previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    pid_t child = ::clone(goBetween, static_cast<char*>(stack) + goBetweenStackSize,
+                          CLONE_VM | CLONE_VFORK | SIGCHLD, &launch);
+    if (child > 0) {
+        int ignored;
+        while (::waitpid(child, &ignored, 0) < 0 && errno == EINTR) {
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::munmap(stack, goBetweenStackSize);
+    return child > 0;
 }
+
+// posix_spawn's settings, freed when they go.
+struct SpawnSettings {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    SpawnSettings() {
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSettings() {
+        ::posix_spawn_file_actions_destroy(&actions);
+        ::posix_spawnattr_destroy(&attributes);
+    }
+    SpawnSettings(const SpawnSettings&) = delete;
+    SpawnSettings& operator=(const SpawnSettings&) = delete;
+};
 
 }  // namespace
 
@@ -109,8 +149,6 @@ bool spawnDetached(const DetachedProgram& program) {
         return false;
     makeParentFolder(program.standardOutPath);
     makeParentFolder(program.standardErrorPath);
-    // Everything the children need is prepared before forking: after fork() in a multi-threaded process only
-    // async-signal-safe calls are allowed.
     std::vector<std::string> arguments = program.arguments;
     if (arguments.empty())
         arguments.push_back(program.program);
@@ -118,74 +156,39 @@ bool spawnDetached(const DetachedProgram& program) {
     for (auto& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    const char* out = program.standardOutPath.empty() ? "/dev/null" : program.standardOutPath.c_str();
-    const char* err = program.standardErrorPath.empty() ? nullptr : program.standardErrorPath.c_str();
-    const char* file = program.program.c_str();
-    const bool searchPath = program.searchPath;
-    const int instanceLock = program.instanceLock;
 
-    int status[2];  // reports an exec failure; closed on a successful exec
-    if (::pipe2(status, O_CLOEXEC) != 0)
+    Descriptor in(above(::open("/dev/null", O_RDONLY | O_CLOEXEC), 3));
+    Descriptor out(openOutput(program.standardOutPath));
+    Descriptor err(program.standardErrorPath.empty() ? -1 : openOutput(program.standardErrorPath));
+    // The program holds its instance lock for as long as it lives, as descriptor 3.
+    Descriptor lock(program.instanceLock < 0 ? -1 : ::fcntl(program.instanceLock, F_DUPFD_CLOEXEC, 4));
+    if (in.get() < 0 || out.get() < 0 || (!program.standardErrorPath.empty() && err.get() < 0) ||
+        (program.instanceLock >= 0 && lock.get() < 0))
         return false;
-    pid_t child = ::fork();
-    if (child < 0) {
-        ::close(status[0]);
-        ::close(status[1]);
+
+    SpawnSettings settings;
+    auto* actions = &settings.actions;
+    // The standard streams first: the descriptors above 2 that they come from are closed after.
+    bool prepared =
+        ::posix_spawn_file_actions_adddup2(actions, in.get(), 0) == 0 &&
+        ::posix_spawn_file_actions_adddup2(actions, out.get(), 1) == 0 &&
+        ::posix_spawn_file_actions_adddup2(actions, err.get() >= 0 ? err.get() : out.get(), 2) == 0 &&
+        (lock.get() < 0 || ::posix_spawn_file_actions_adddup2(actions, lock.get(), 3) == 0) &&
+        ::posix_spawn_file_actions_addclosefrom_np(actions, lock.get() < 0 ? 3 : 4) == 0;
+    // Signals as a program expects them, whatever the caller ignores, handles or blocks.
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    prepared =
+        prepared && ::posix_spawnattr_setsigmask(&settings.attributes, &none) == 0 &&
+        ::posix_spawnattr_setsigdefault(&settings.attributes, &all) == 0 &&
+        ::posix_spawnattr_setflags(&settings.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
+    if (!prepared)
         return false;
-    }
-    if (child == 0) {
-        ::close(status[0]);
-        // The report pipe and the lock must survive the redirections below even when the caller has no
-        // standard streams.
-        int report = status[1] >= 3 ? status[1] : ::fcntl(status[1], F_DUPFD_CLOEXEC, 3);
-        int lock = instanceLock < 0    ? -1
-                   : instanceLock >= 3 ? instanceLock
-                                       : ::fcntl(instanceLock, F_DUPFD_CLOEXEC, 3);
-        ::setsid();
-        pid_t grandchild = ::fork();
-        if (grandchild != 0) {
-            if (grandchild > 0 && lock >= 0)
-                writeProcessID(lock, grandchild);
-            ::_exit(grandchild < 0 ? 1 : 0);
-        }
-        sigset_t all;
-        sigemptyset(&all);
-        ::sigprocmask(SIG_SETMASK, &all, nullptr);
-        for (int sig = 1; sig < NSIG; ++sig)
-            ::signal(sig, SIG_DFL);
-        int in = ::open("/dev/null", O_RDONLY);
-        int o = openOutput(out);
-        int e = err ? openOutput(err) : -1;
-        if (in < 0 || o < 0 || (err && e < 0)) {
-            int code = errno;
-            [[maybe_unused]] auto n = ::write(report, &code, sizeof code);
-            ::_exit(127);
-        }
-        ::dup2(in, 0);
-        ::dup2(o, 1);
-        ::dup2(e >= 0 ? e : o, 2);
-        if (lock >= 0)
-            ::fcntl(lock, F_SETFD, 0);  // held by the program for as long as it lives
-        closeDescriptorsAbove2Except(report, lock);
-        if (searchPath)
-            ::execvp(file, argv.data());
-        else
-            ::execv(file, argv.data());
-        int code = errno;
-        [[maybe_unused]] auto n = ::write(report, &code, sizeof code);
-        ::_exit(127);
-    }
-    ::close(status[1]);
-    int code = 0;
-    ssize_t n;
-    do {
-        n = ::read(status[0], &code, sizeof code);
-    } while (n < 0 && errno == EINTR);
-    ::close(status[0]);
-    int ignored;
-    while (::waitpid(child, &ignored, 0) < 0 && errno == EINTR) {
-    }
-    return n == 0;
+
+    Launch launch{program.program.c_str(), argv.data(),        environ,   actions,
+                  &settings.attributes,    program.searchPath, lock.get()};
+    return runGoBetween(launch) && launch.error == 0;
 }
 
 }  // namespace platform
