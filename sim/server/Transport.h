@@ -1,7 +1,7 @@
 #pragma once
 // The stand-in server's connections: HTTPS on loopback (cpp-httplib over OpenSSL) with bounded requests, many
-// requests per connection and replies sent at once, plus the plain-HTTP callback page of the demo. Handlers
-// run on the workers' threads.
+// requests per connection and replies sent at once (no Nagle delay), plus the plain-HTTP callback page of the
+// demo. Handlers run on the workers' threads.
 #include <httplib.h>
 
 #include <atomic>
