@@ -411,8 +411,8 @@ TEST_F(Pkcs11Module, AnswerThatIsNoValidSignatureOfTheDigestIsAFailure) {
     p11->C_CloseSession(session);
 }
 
-// pkcs11-tool tries C_SignUpdate and C_SignFinal after a C_Sign that failed: they must tell it that the
-// operation has ended, not that they do not exist.
+// pkcs11-tool tries the multi-part functions after a C_Sign that failed: they must tell it that no such
+// operation is under way, not that they do not exist.
 TEST_F(Pkcs11Module, AFailedSignatureLeavesNoOperationForUpdateOrFinal) {
     xpc::ReactorThread thread;
     BrokelProcess brokel;
@@ -427,6 +427,11 @@ TEST_F(Pkcs11Module, AFailedSignatureLeavesNoOperationForUpdateOrFinal) {
     EXPECT_EQ(p11->C_SignUpdate(session, digest.data(), digest.size()), CKR_OPERATION_NOT_INITIALIZED);
     CK_ULONG length = 64;
     signature.resize(length);
+    EXPECT_EQ(p11->C_SignFinal(session, signature.data(), &length), CKR_OPERATION_NOT_INITIALIZED);
+    // Nor is there one after a new C_SignInit, as pkcs11-tool retries: CKM_ECDSA is single-part.
+    CK_MECHANISM ecdsa{CKM_ECDSA, nullptr, 0};
+    ASSERT_EQ(p11->C_SignInit(session, &ecdsa, find(session, CKO_PRIVATE_KEY).at(0)), CKR_OK);
+    EXPECT_EQ(p11->C_SignUpdate(session, digest.data(), digest.size()), CKR_OPERATION_NOT_INITIALIZED);
     EXPECT_EQ(p11->C_SignFinal(session, signature.data(), &length), CKR_OPERATION_NOT_INITIALIZED);
     p11->C_CloseSession(session);
 }

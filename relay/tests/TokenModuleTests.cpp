@@ -253,8 +253,9 @@ TEST(TokenSession, SignatureIsTheAppsOverTheDigestOfTheKeysSizeAndEndsTheOperati
     }
 }
 
-// CKM_ECDSA has no multi-part form. An application that tries it after a failed C_Sign (as pkcs11-tool does)
-// learns that no operation is left, not that the functions do not exist.
+// CKM_ECDSA has no multi-part form. An application that tries it after a failed C_Sign (pkcs11-tool calls
+// C_SignInit again, then C_SignUpdate) learns that no such operation is under way, not that the functions do
+// not exist.
 TEST(TokenSession, AfterAFailedSignatureNoOperationIsLeftForUpdateOrFinal) {
     Session s;
     Bytes input(32, 1), signature;
@@ -273,8 +274,10 @@ TEST(TokenSession, AfterAFailedSignatureNoOperationIsLeftForUpdateOrFinal) {
              {"bad arguments",
               [&] { return s.session.sign(input.data(), input.size(), signature.data(), nullptr); },
               CKR_ARGUMENTS_BAD},
-             {"an update of the single-part mechanism", [&] { return s.session.signUpdate(); },
-              CKR_FUNCTION_NOT_SUPPORTED},
+             {"an update of the single-part operation", [&] { return s.session.signUpdate(); },
+              CKR_OPERATION_NOT_INITIALIZED},
+             {"a final of the single-part operation", [&] { return s.session.signFinal(); },
+              CKR_OPERATION_NOT_INITIALIZED},
          }) {
         ASSERT_EQ(s.session.signInit(&ecdsa, pellin::privateKeyHandle), CKR_OK) << c.name;
         EXPECT_EQ(c.fail(), c.expected) << c.name;

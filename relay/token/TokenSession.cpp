@@ -144,21 +144,19 @@ CK_RV TokenSession::sign(CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR sign
     return CKR_OK;
 }
 
-CK_RV TokenSession::endSingleOperation() {
+CK_RV TokenSession::multiPartSign() {
     std::lock_guard lock(mutex_);
-    if (!signActive_)
-        return CKR_OPERATION_NOT_INITIALIZED;
-    // A call that fails ends the operation.
+    // A call that fails ends the operation that C_SignInit started.
     signActive_ = false;
-    return CKR_FUNCTION_NOT_SUPPORTED;
+    return CKR_OPERATION_NOT_INITIALIZED;
 }
 
 CK_RV TokenSession::signUpdate() {
-    return endSingleOperation();
+    return multiPartSign();
 }
 
 CK_RV TokenSession::signFinal() {
-    return endSingleOperation();
+    return multiPartSign();
 }
 
 bool TokenSession::isSignInitialized() const {

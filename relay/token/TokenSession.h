@@ -42,8 +42,9 @@ class TokenSession {
     // The size query and a short buffer are answered from the key and keep the operation; anything else ends
     // it. A signature blocks for its exchange with the app, without the session's lock: close() ends it.
     CK_RV sign(CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength);
-    // CKM_ECDSA is single-part: these end an operation that was started, and answer that none is when it
-    // has ended (after a failed C_Sign, say).
+    // CKM_ECDSA is single-part: there is never a multi-part operation to go on with. These answer so, also
+    // after a failed C_Sign and a new C_SignInit (pkcs11-tool's retry), and end an operation that was
+    // started.
     CK_RV signUpdate();
     CK_RV signFinal();
     // A signing operation was started and not yet ended (what a context-specific login needs).
@@ -54,7 +55,7 @@ class TokenSession {
     void close(CK_RV reason);
 
   private:
-    CK_RV endSingleOperation();
+    CK_RV multiPartSign();
 
     const CK_SLOT_ID slot_;
     const CK_FLAGS flags_;
