@@ -109,6 +109,8 @@ TEST(Pkcs11Tool, SignsADigestWithOneExchangeAndReportsARefusedSignatureAsSuch) {
     ASSERT_EQ(app->requests().size(), 1u);
     EXPECT_EQ(app->requests()[0].hash, digest);
     EXPECT_EQ(app->requests()[0].instanceID, "CARD-E2E");
+    // The opener runs detached: it may write its line after the signature is back.
+    EXPECT_TRUE(eventually([] { return FakeOpener::shared().urls().size() >= 2; }));
     EXPECT_EQ(FakeOpener::shared().urls(), (std::vector<std::string>{"quorvane://", "quorvane://sign"}));
 
     // A signature the app refuses fails. pkcs11-tool then tries the multi-part functions and reports what
@@ -123,6 +125,8 @@ TEST(Pkcs11Tool, SignsADigestWithOneExchangeAndReportsARefusedSignatureAsSuch) {
     EXPECT_EQ(refused.output.find("FUNCTION_NOT_SUPPORTED"), std::string::npos) << refused.output;
     EXPECT_NE(refused.output.find("CKR_OPERATION_NOT_INITIALIZED"), std::string::npos) << refused.output;
     EXPECT_EQ(refusing->requests().size(), 1u);
+    // Its opener is done before the next test clears the record.
+    EXPECT_TRUE(eventually([] { return FakeOpener::shared().urls().size() == 3; }));
 }
 
 TEST(Pkcs11Tool, P11KitListsTheRegisteredModuleAndItsToken) {

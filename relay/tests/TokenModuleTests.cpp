@@ -199,7 +199,7 @@ TEST(TokenObject, TemplateMatchesOnlyTheSameTypesWithTheSameValues) {
     }
 }
 
-TEST(TokenSession, FindRunsOnceAtATimeAndHandsOutEachObjectOnce) {
+TEST(TokenSessionOperations, FindRunsOnceAtATimeAndHandsOutEachObjectOnce) {
     Session s;
     CK_OBJECT_HANDLE handles[2];
     CK_ULONG count = 9;
@@ -220,7 +220,7 @@ TEST(TokenSession, FindRunsOnceAtATimeAndHandsOutEachObjectOnce) {
     EXPECT_EQ(s.session.findObjectsInit(nullptr, 0), CKR_OK);
 }
 
-TEST(TokenSession, SignatureIsTheAppsOverTheDigestOfTheKeysSizeAndEndsTheOperation) {
+TEST(TokenSessionOperations, SignatureIsTheAppsOverTheDigestOfTheKeysSizeAndEndsTheOperation) {
     for (auto [type, digestLength, algorithm] :
          {std::tuple{testsupport::KeyType::ecP256, 32u, pellin::algorithms::ecdsaSignatureDigestX962SHA256},
           std::tuple{testsupport::KeyType::ecP384, 48u,
@@ -256,7 +256,7 @@ TEST(TokenSession, SignatureIsTheAppsOverTheDigestOfTheKeysSizeAndEndsTheOperati
 // CKM_ECDSA has no multi-part form. An application that tries it after a failed C_Sign (pkcs11-tool calls
 // C_SignInit again, then C_SignUpdate) learns that no such operation is under way, not that the functions do
 // not exist.
-TEST(TokenSession, AfterAFailedSignatureNoOperationIsLeftForUpdateOrFinal) {
+TEST(TokenSessionOperations, AfterAFailedSignatureNoOperationIsLeftForUpdateOrFinal) {
     Session s;
     Bytes input(32, 1), signature;
     struct Case {
@@ -291,7 +291,7 @@ TEST(TokenSession, AfterAFailedSignatureNoOperationIsLeftForUpdateOrFinal) {
     EXPECT_EQ(s.sign(input, signature), CKR_OK);
 }
 
-TEST(TokenSession, SignInitRefusesOtherMechanismsKeysAndASecondOperation) {
+TEST(TokenSessionOperations, SignInitRefusesOtherMechanismsKeysAndASecondOperation) {
     Session s;
     CK_MECHANISM rsa{CKM_RSA_PKCS, nullptr, 0};
     std::uint8_t parameter = 0;
