@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/DetachedProgram.h"
+
 namespace platform {
 
 struct LaunchAgentDefinition {
@@ -56,21 +58,6 @@ class LaunchAgentError : public std::exception {
     Code code_;
     std::string text_;
 };
-
-struct DetachedProgram {
-    std::string program;                 // a path, or a name looked up in PATH when searchPath is set
-    std::vector<std::string> arguments;  // argv, argv[0] included
-    std::string standardOutPath;         // empty: /dev/null
-    std::string standardErrorPath;       // empty: same as standard output
-    bool searchPath = false;
-    int instanceLock = -1;  // when set, the program inherits it and its process id is written into it
-};
-
-// Runs the program in a new session, detached (double fork: no child is left for the caller to reap), with
-// standard input from /dev/null and the outputs appended to the given files (their folder is made; a file
-// that cannot be opened is replaced by /dev/null). Safe to call from a multi-threaded process. False when the
-// program could not be started.
-bool spawnDetached(const DetachedProgram& program);
 
 class LaunchAgent {
   public:

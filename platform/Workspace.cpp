@@ -1,6 +1,6 @@
 #include "platform/Workspace.h"
 
-#include "platform/LaunchAgent.h"
+#include "platform/DetachedProgram.h"
 
 namespace platform {
 

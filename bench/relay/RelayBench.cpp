@@ -1,12 +1,17 @@
 // The relay's speed: one signature exchange (token registration, ready signal, token -> relay -> app
 // answering at once -> relay -> token) against a raw Unix-socket ping-pong between two threads, and the CPU
-// time a token spends waiting 30 s for an app that never answers. Runs the real relay (brokel, next to this
-// program) with private XDG folders.
+// time a token spends waiting 30 s for an app that never answers. What a signature through the token module
+// costs the application that loaded it: from a small host and from a host with 4 GiB touched (a browser, an
+// office suite), whose size must not show, and the detached start of the app's link opener alone from each.
+// Runs the real relay (brokel, next to this program) with private XDG folders.
 #include <benchmark/benchmark.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <p11-kit/pkcs11.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -21,7 +26,10 @@
 #include <thread>
 
 #include "outside/Logger/LoggerClient.h"
+#include "platform/DetachedProgram.h"
 #include "platform/Workspace.h"
+#include "platform/testing/TestPKI.h"
+#include "platform/tokens/TokenStore.h"
 #include "platform/xpc/Connection.h"
 #include "platform/xpc/Reactor.h"
 #include "relay/common/XPCProtocols.h"
@@ -131,7 +139,9 @@ struct Peer {
 
 // The app: answers each hash at once with a signature made by its key.
 struct InstantApp : relay::XPCClientApp {
-    std::shared_ptr<EVP_PKEY> key{EVP_EC_gen("P-256"), EVP_PKEY_free};
+    explicit InstantApp(std::shared_ptr<EVP_PKEY> signingKey = {EVP_EC_gen("P-256"), EVP_PKEY_free})
+        : key(std::move(signingKey)) {}
+    std::shared_ptr<EVP_PKEY> key;
     Peer<relay::XPCClientApp>* peer = nullptr;
     bool answer = true;
 
@@ -239,6 +249,131 @@ void BM_TokenRequestSignature(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_TokenRequestSignature)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// A host that has touched this much memory, page by page: what fork() would copy the page tables of.
+class TouchedMemory {
+  public:
+    explicit TouchedMemory(std::size_t bytes) : bytes_(bytes) {
+        if (bytes_ == 0)
+            return;
+        memory_ = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory_ == MAP_FAILED) {
+            memory_ = nullptr;
+            return;
+        }
+        auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        for (std::size_t offset = 0; offset < bytes_; offset += page)
+            static_cast<volatile char*>(memory_)[offset] = 1;
+    }
+    ~TouchedMemory() {
+        if (memory_)
+            ::munmap(memory_, bytes_);
+    }
+    bool failed() const { return bytes_ != 0 && !memory_; }
+
+  private:
+    std::size_t bytes_;
+    void* memory_ = nullptr;
+};
+
+// The shipped token module as an application loads it, with one token for a P-256 certificate.
+class LoadedToken {
+  public:
+    LoadedToken() : issued(testsupport::makeSelfSigned(testsupport::CertificateRequest{})) {
+        platform::tokens::TokenStore store;
+        store.installDriver();
+        store.writeConfiguration(platform::tokens::TokenConfiguration::forCertificate("BENCH", issued.der()));
+        handle_ = ::dlopen((programFolder().parent_path() / "lib" / "libpellin-pkcs11.so").c_str(), RTLD_NOW);
+        if (!handle_)
+            return;
+        auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(::dlsym(handle_, "C_GetFunctionList"));
+        CK_SLOT_ID slot;
+        CK_ULONG count = 1;
+        if (!getFunctionList || getFunctionList(&p11) != CKR_OK || p11->C_Initialize(nullptr) != CKR_OK ||
+            p11->C_GetSlotList(CK_TRUE, &slot, &count) != CKR_OK || count != 1 ||
+            p11->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session) != CKR_OK)
+            p11 = nullptr;
+    }
+    ~LoadedToken() {
+        if (p11)
+            p11->C_Finalize(nullptr);
+        if (handle_)
+            ::dlclose(handle_);
+    }
+    bool loaded() const { return p11; }
+
+    // C_SignInit and C_Sign with the token's key (its handle is 2).
+    bool sign(Bytes digest) {
+        CK_MECHANISM ecdsa{CKM_ECDSA, nullptr, 0};
+        Bytes signature(64);
+        CK_ULONG length = signature.size();
+        return p11->C_SignInit(session, &ecdsa, 2) == CKR_OK &&
+               p11->C_Sign(session, digest.data(), digest.size(), signature.data(), &length) == CKR_OK;
+    }
+
+    testsupport::Issued issued;
+
+  private:
+    void* handle_ = nullptr;
+    CK_FUNCTION_LIST_PTR p11 = nullptr;
+    CK_SESSION_HANDLE session = 0;
+};
+
+// A signature through the token module from a host of the given size: the module starts the app's link
+// opener (a do-nothing xdg-open here), connects to the relay and waits for the app, which answers at once.
+// The 0.1 s in which the module's connection proves valid is part of every signature.
+void BM_TokenSignatureFromHost(benchmark::State& state) {
+    Sandbox sandbox;
+    Brokel brokel(sandbox);
+    TouchedMemory host(static_cast<std::size_t>(state.range(0)) << 20);
+    LoadedToken token;
+    if (host.failed() || !token.loaded()) {
+        state.SkipWithError("no host memory or no token module");
+        return;
+    }
+    xpc::ReactorThread appThread;
+    Bytes digest(32, 0x3C);
+    for (auto _ : state) {
+        auto app = std::make_shared<InstantApp>(token.issued.key);
+        Peer<relay::XPCClientApp> appPeer(appThread.reactor(), app, relay::XPCClientRole::app);
+        app->peer = &appPeer;
+        appPeer.proxy().sendAppIsReadySignal();
+        if (!token.sign(digest)) {
+            state.SkipWithError("no signature");
+            return;
+        }
+        appThread.runSync([] {});
+    }
+}
+BENCHMARK(BM_TokenSignatureFromHost)
+    ->ArgName("host_mib")
+    ->Arg(0)
+    ->Arg(4096)
+    ->Iterations(30)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The detached start alone, as the module starts the link opener: from a small host and from one with 4 GiB
+// touched.
+void BM_DetachedStartFromHost(benchmark::State& state) {
+    TouchedMemory host(static_cast<std::size_t>(state.range(0)) << 20);
+    if (host.failed()) {
+        state.SkipWithError("no host memory");
+        return;
+    }
+    for (auto _ : state)
+        if (!platform::spawnDetached(platform::DetachedProgram{"/bin/true", {"true"}, {}, {}, false})) {
+            state.SkipWithError("not started");
+            return;
+        }
+}
+BENCHMARK(BM_DetachedStartFromHost)
+    ->ArgName("host_mib")
+    ->Arg(0)
+    ->Arg(4096)
+    ->Iterations(200)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 double processCPUSeconds() {
     rusage usage{};

@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <future>
 
 #include "platform/testing/TestEnvironment.h"
@@ -406,8 +407,113 @@ TEST_F(Pkcs11Module, AnswerThatIsNoValidSignatureOfTheDigestIsAFailure) {
     EXPECT_EQ(p11->C_SignInit(session, &rsa, key), CKR_MECHANISM_INVALID);
     EXPECT_EQ(p11->C_SignInit(session, &ecdsa, find(session, CKO_CERTIFICATE).at(0)), CKR_KEY_HANDLE_INVALID);
     EXPECT_EQ(p11->C_EncryptInit(session, &ecdsa, key), CKR_FUNCTION_NOT_SUPPORTED);
-    EXPECT_EQ(p11->C_SignUpdate(session, digest.data(), digest.size()), CKR_FUNCTION_NOT_SUPPORTED);
+    EXPECT_EQ(p11->C_SignUpdate(session, digest.data(), digest.size()), CKR_OPERATION_NOT_INITIALIZED);
     p11->C_CloseSession(session);
+}
+
+// pkcs11-tool tries the multi-part functions after a C_Sign that failed: they must tell it that no such
+// operation is under way, not that they do not exist.
+TEST_F(Pkcs11Module, AFailedSignatureLeavesNoOperationForUpdateOrFinal) {
+    xpc::ReactorThread thread;
+    BrokelProcess brokel;
+    auto issued = certificate(testsupport::KeyType::ecP256, "Failed");
+    store.writeConfiguration(TokenConfiguration::forCertificate("CARD-X", issued.der()));
+    auto session = open("CARD-X");
+    auto app = std::make_shared<FakeApp>(thread.reactor(), issued.key);
+    app->setAnswer(FakeApp::Answer::failure);
+    app->connectAndRegister();
+    Bytes digest = pattern(32, 3), signature;
+    ASSERT_EQ(sign(session, digest, signature), CKR_FUNCTION_FAILED);
+    EXPECT_EQ(p11->C_SignUpdate(session, digest.data(), digest.size()), CKR_OPERATION_NOT_INITIALIZED);
+    CK_ULONG length = 64;
+    signature.resize(length);
+    EXPECT_EQ(p11->C_SignFinal(session, signature.data(), &length), CKR_OPERATION_NOT_INITIALIZED);
+    // Nor is there one after a new C_SignInit, as pkcs11-tool retries: CKM_ECDSA is single-part.
+    CK_MECHANISM ecdsa{CKM_ECDSA, nullptr, 0};
+    ASSERT_EQ(p11->C_SignInit(session, &ecdsa, find(session, CKO_PRIVATE_KEY).at(0)), CKR_OK);
+    EXPECT_EQ(p11->C_SignUpdate(session, digest.data(), digest.size()), CKR_OPERATION_NOT_INITIALIZED);
+    EXPECT_EQ(p11->C_SignFinal(session, signature.data(), &length), CKR_OPERATION_NOT_INITIALIZED);
+    p11->C_CloseSession(session);
+}
+
+namespace {
+
+template <class... Args>
+CK_RV callWithZeros(CK_RV (*function)(Args...)) {
+    return function(Args{}...);
+}
+
+}  // namespace
+
+// Whatever a call throws inside the module, the application gets a C error code. The test build's module
+// makes the next call throw at the boundary, before its body runs; every C function is tried with each kind.
+TEST_F(Pkcs11Module, NoExceptionLeavesTheModule) {
+    void* testModule = ::dlopen(testModulePath().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+    ASSERT_NE(testModule, nullptr);
+    auto throwInNextCall =
+        reinterpret_cast<void (*)(int)>(::dlsym(testModule, "pellin_testing_throwInNextCall"));
+    ASSERT_NE(throwInNextCall, nullptr);
+    auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(::dlsym(testModule, "C_GetFunctionList"));
+    // The shipped module has no such seam.
+    void* shipped = ::dlopen(shippedModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(shipped, nullptr) << ::dlerror();
+    EXPECT_EQ(::dlsym(shipped, "pellin_testing_throwInNextCall"), nullptr);
+    ::dlclose(shipped);
+
+    struct Function {
+        const char* name;
+        std::function<CK_RV()> call;
+    };
+#define FUNCTION(name) Function{#name, [] { return callWithZeros(p11->name); }},
+    const std::vector<Function> functions = {
+        FUNCTION(C_Initialize) FUNCTION(C_Finalize) FUNCTION(C_GetInfo) FUNCTION(C_GetFunctionList) FUNCTION(
+            C_GetSlotList) FUNCTION(C_GetSlotInfo) FUNCTION(C_GetTokenInfo) FUNCTION(C_WaitForSlotEvent)
+            FUNCTION(C_GetMechanismList) FUNCTION(C_GetMechanismInfo) FUNCTION(C_InitToken) FUNCTION(
+                C_InitPIN) FUNCTION(C_SetPIN) FUNCTION(C_OpenSession) FUNCTION(C_CloseSession)
+                FUNCTION(C_CloseAllSessions) FUNCTION(C_GetSessionInfo) FUNCTION(
+                    C_GetOperationState) FUNCTION(C_SetOperationState) FUNCTION(C_Login) FUNCTION(C_Logout)
+                    FUNCTION(C_CreateObject) FUNCTION(C_CopyObject) FUNCTION(C_DestroyObject) FUNCTION(
+                        C_GetObjectSize) FUNCTION(C_GetAttributeValue) FUNCTION(C_SetAttributeValue)
+                        FUNCTION(C_FindObjectsInit) FUNCTION(C_FindObjects) FUNCTION(C_FindObjectsFinal)
+                            FUNCTION(C_EncryptInit) FUNCTION(C_Encrypt) FUNCTION(C_EncryptUpdate)
+                                FUNCTION(C_EncryptFinal) FUNCTION(C_DecryptInit) FUNCTION(C_Decrypt) FUNCTION(
+                                    C_DecryptUpdate) FUNCTION(C_DecryptFinal) FUNCTION(C_DigestInit)
+                                    FUNCTION(C_Digest) FUNCTION(C_DigestUpdate) FUNCTION(C_DigestKey)
+                                        FUNCTION(C_DigestFinal) FUNCTION(C_SignInit) FUNCTION(
+                                            C_Sign) FUNCTION(C_SignUpdate) FUNCTION(C_SignFinal)
+                                            FUNCTION(C_SignRecoverInit) FUNCTION(C_SignRecover) FUNCTION(
+                                                C_VerifyInit) FUNCTION(C_Verify) FUNCTION(C_VerifyUpdate)
+                                                FUNCTION(C_VerifyFinal) FUNCTION(C_VerifyRecoverInit)
+                                                    FUNCTION(C_VerifyRecover) FUNCTION(
+                                                        C_DigestEncryptUpdate) FUNCTION(C_DecryptDigestUpdate)
+                                                        FUNCTION(C_SignEncryptUpdate) FUNCTION(
+                                                            C_DecryptVerifyUpdate) FUNCTION(C_GenerateKey)
+                                                            FUNCTION(C_GenerateKeyPair) FUNCTION(
+                                                                C_WrapKey) FUNCTION(C_UnwrapKey)
+                                                                FUNCTION(C_DeriveKey) FUNCTION(
+                                                                    C_SeedRandom) FUNCTION(C_GenerateRandom)
+                                                                    FUNCTION(C_GetFunctionStatus) FUNCTION(
+                                                                        C_CancelFunction) Function{
+                                                                        "exported C_GetFunctionList",
+                                                                        [getFunctionList] {
+                                                                            return getFunctionList(nullptr);
+                                                                        }},
+    };
+#undef FUNCTION
+    EXPECT_EQ(functions.size(), 69u);
+    enum Fault { badAlloc = 1, standardException = 2, otherException = 3 };
+    for (auto [fault, expected] :
+         {std::pair{badAlloc, CKR_HOST_MEMORY}, std::pair{standardException, CKR_GENERAL_ERROR},
+          std::pair{otherException, CKR_GENERAL_ERROR}})
+        for (const auto& function : functions) {
+            throwInNextCall(fault);
+            EXPECT_EQ(function.call(), expected) << function.name << ", fault " << fault;
+        }
+
+    // The module is as it was.
+    CK_INFO info;
+    EXPECT_EQ(p11->C_GetInfo(&info), CKR_OK);
+    EXPECT_EQ(p11->C_Initialize(nullptr), CKR_CRYPTOKI_ALREADY_INITIALIZED);
 }
 
 TEST_F(Pkcs11Module, SecondRequestWaitsForTheFirstInsteadOfDisplacingIt) {

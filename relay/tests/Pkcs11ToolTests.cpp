@@ -69,7 +69,7 @@ testsupport::Issued installToken(const std::string& instanceID) {
 
 }  // namespace
 
-TEST(Pkcs11Tool, SignsADigestThatVerifiesWithOneExchange) {
+TEST(Pkcs11Tool, SignsADigestWithOneExchangeAndReportsARefusedSignatureAsSuch) {
     FakeOpener::shared().clear();
     TokenStore store;
     store.installDriver();
@@ -109,7 +109,24 @@ TEST(Pkcs11Tool, SignsADigestThatVerifiesWithOneExchange) {
     ASSERT_EQ(app->requests().size(), 1u);
     EXPECT_EQ(app->requests()[0].hash, digest);
     EXPECT_EQ(app->requests()[0].instanceID, "CARD-E2E");
+    // The opener runs detached: it may write its line after the signature is back.
+    EXPECT_TRUE(eventually([] { return FakeOpener::shared().urls().size() >= 2; }));
     EXPECT_EQ(FakeOpener::shared().urls(), (std::vector<std::string>{"quorvane://", "quorvane://sign"}));
+
+    // A signature the app refuses fails. pkcs11-tool then tries the multi-part functions and reports what
+    // they answer: that no such operation is under way, not that the function does not exist.
+    auto refusing = std::make_shared<FakeApp>(thread.reactor(), issued.key);
+    refusing->setAnswer(FakeApp::Answer::failure);
+    refusing->connectAndRegister();
+    auto refused = runProgram({"pkcs11-tool", "--module", modulePath, "--token-label", "CARD-E2E", "--sign",
+                               "--mechanism", "ECDSA", "--id", toHex("CARD-E2E"), "--input-file",
+                               (folder / "digest").native(), "--output-file", (folder / "refused").native()});
+    EXPECT_NE(refused.status, 0) << refused.output;
+    EXPECT_EQ(refused.output.find("FUNCTION_NOT_SUPPORTED"), std::string::npos) << refused.output;
+    EXPECT_NE(refused.output.find("CKR_OPERATION_NOT_INITIALIZED"), std::string::npos) << refused.output;
+    EXPECT_EQ(refusing->requests().size(), 1u);
+    // Its opener is done before the next test clears the record.
+    EXPECT_TRUE(eventually([] { return FakeOpener::shared().urls().size() == 3; }));
 }
 
 TEST(Pkcs11Tool, P11KitListsTheRegisteredModuleAndItsToken) {

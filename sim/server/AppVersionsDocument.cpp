@@ -4,8 +4,8 @@
 
 namespace sim {
 
-void serveAppVersions(httplib::Server& server) {
-    server.Get(appVersionsPath, [](const httplib::Request&, httplib::Response& res) {
+void serveAppVersions(Transport& transport) {
+    transport.get(appVersionsPath, [](const httplib::Request&, httplib::Response& res) {
         const nlohmann::ordered_json release = {
             {"osVersion", {{"min", "0.0.0"}}},
             {"version", QUORVANE_VERSION},

@@ -1,7 +1,5 @@
 #include "SimServer.h"
 
-#include <openssl/ssl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -74,155 +72,6 @@ constexpr std::size_t kMaxOpenSessions = 100000;
 // A client text the server keeps (clientData, a language): bounded, so that many sessions cannot exhaust
 // memory.
 constexpr std::size_t kMaxStoredText = 256;
-// Enough workers that a few clients that connect and never start TLS (or idle keep-alive connections) do not
-// hold every one of them; the read time-out bounds how long each may.
-constexpr std::size_t kWorkers = 64;
-constexpr int kReadTimeoutSeconds = 5;
-// Requests one connection may carry. cpp-httplib closes a connection after five, so a client polling each
-// second would make a new TLS handshake every five seconds; servers in front of real services keep a
-// connection for hundreds of requests. The idle time-out (five seconds) still ends quiet connections.
-constexpr std::size_t kKeepAliveRequests = 1000;
-constexpr auto kStopCheckInterval = std::chrono::milliseconds(100);
-
-struct ErrorText {
-    int status;
-    const char* en;
-    const char* de;
-    const char* fr;
-    const char* nl;
-};
-
-const std::map<std::string, ErrorText>& errorTexts() {
-    static const std::map<std::string, ErrorText> texts = {
-        {"BAD_REQUEST",
-         {400, "The request is not valid.", "Die Anfrage ist ung\xC3\xBCltig.",
-          "La requ\xC3\xAAte n'est pas valide.", "Het verzoek is ongeldig."}},
-        {"NOT_FOUND",
-         {404, "This service does not exist.", "Dieser Dienst existiert nicht.", "Ce service n'existe pas.",
-          "Deze dienst bestaat niet."}},
-        {"PAYLOAD_TOO_LARGE",
-         {413, "The request is too large.", "Die Anfrage ist zu gro\xC3\x9F.",
-          "La requ\xC3\xAAte est trop grande.", "Het verzoek is te groot."}},
-        {"SESSION_NOT_FOUND",
-         {401, "Your session was not found. Please log in again.",
-          "Ihre Sitzung wurde nicht gefunden. Bitte melden Sie sich erneut an.",
-          "Votre session est introuvable. Veuillez vous reconnecter.",
-          "Uw sessie werd niet gevonden. Meld u opnieuw aan."}},
-        {"SESSION_EXPIRED",
-         {401, "Your session has expired. Please log in again.",
-          "Ihre Sitzung ist abgelaufen. Bitte melden Sie sich erneut an.",
-          "Votre session a expir\xC3\xA9. Veuillez vous reconnecter.",
-          "Uw sessie is verlopen. Meld u opnieuw aan."}},
-        {"SESSION_NOT_AUTHENTICATED",
-         {401, "You are not logged in.", "Sie sind nicht angemeldet.",
-          "Vous n'\xC3\xAAtes pas connect\xC3\xA9.", "U bent niet aangemeld."}},
-        {"MEAN_NOT_AVAILABLE",
-         {400, "This means of authentication is not available.",
-          "Dieses Authentifizierungsmittel ist nicht verf\xC3\xBCgbar.",
-          "Ce moyen d'authentification n'est pas disponible.",
-          "Dit authenticatiemiddel is niet beschikbaar."}},
-        {"INVALID_CERTIFICATE",
-         {401, "The certificate of your card is not valid.",
-          "Das Zertifikat Ihrer Karte ist ung\xC3\xBCltig.", "Le certificat de votre carte n'est pas valide.",
-          "Het certificaat van uw kaart is ongeldig."}},
-        {"INVALID_SIGNATURE",
-         {401, "The signature of your card could not be verified.",
-          "Die Signatur Ihrer Karte konnte nicht gepr\xC3\xBC"
-          "ft werden.",
-          "La signature de votre carte n'a pas pu \xC3\xAAtre v\xC3\xA9rifi\xC3\xA9"
-          "e.",
-          "De handtekening van uw kaart kon niet worden geverifieerd."}},
-        {"CARD_MISMATCH",
-         {403, "Please use the card you logged in with.",
-          "Bitte verwenden Sie die Karte, mit der Sie sich angemeldet haben.",
-          "Veuillez utiliser la carte avec laquelle vous vous \xC3\xAAtes connect\xC3\xA9.",
-          "Gebruik de kaart waarmee u zich hebt aangemeld."}},
-        {"WALLET_NOT_AUTHENTICATED",
-         {400, "The login in the wallet app is not confirmed.",
-          "Die Anmeldung in der Wallet-App ist nicht best\xC3\xA4tigt.",
-          "La connexion dans l'application wallet n'est pas confirm\xC3\xA9"
-          "e.",
-          "De aanmelding in de wallet-app is niet bevestigd."}},
-        {"POLL_SESSION_NOT_FOUND",
-         {404, "The wallet session was not found.", "Die Wallet-Sitzung wurde nicht gefunden.",
-          "La session wallet est introuvable.", "De wallet-sessie werd niet gevonden."}},
-        {"ONBOARDING_SESSION_NOT_FOUND",
-         {404, "The registration was not found.", "Die Registrierung wurde nicht gefunden.",
-          "L'inscription est introuvable.", "De registratie werd niet gevonden."}},
-        {"CONSENT_SESSION_NOT_FOUND",
-         {404, "The signing request was not found.", "Der Signaturauftrag wurde nicht gefunden.",
-          "La demande de signature est introuvable.", "Het ondertekeningsverzoek werd niet gevonden."}},
-        {"ACCOUNT_NOT_FOUND",
-         {404, "You have no remote signing account.", "Sie haben kein Fernsignaturkonto.",
-          "Vous n'avez pas de compte de signature \xC3\xA0 distance.",
-          "U hebt geen account voor ondertekenen op afstand."}},
-        {"ACCOUNT_EXISTS",
-         {409, "You already have a remote signing account.", "Sie haben bereits ein Fernsignaturkonto.",
-          "Vous avez d\xC3\xA9j\xC3\xA0 un compte de signature \xC3\xA0 distance.",
-          "U hebt al een account voor ondertekenen op afstand."}},
-        {"ACCOUNT_CANNOT_SIGN",
-         {403, "Your account cannot sign at the moment.", "Ihr Konto kann derzeit nicht signieren.",
-          "Votre compte ne peut pas signer pour le moment.", "Uw account kan momenteel niet ondertekenen."}},
-        {"INTERNAL_ERROR",
-         {500, "Something went wrong on our side.", "Bei uns ist ein Fehler aufgetreten.",
-          "Une erreur s'est produite chez nous.", "Er ging bij ons iets mis."}},
-        {"SERVICE_UNAVAILABLE",
-         {503, "The service is temporarily unavailable.",
-          "Der Dienst ist vor\xC3\xBC"
-          "bergehend nicht verf\xC3\xBCgbar.",
-          "Le service est temporairement indisponible.", "De dienst is tijdelijk niet beschikbaar."}},
-    };
-    return texts;
-}
-
-std::string codeForStatus(int status) {
-    switch (status) {
-        case 401:
-            return "SESSION_NOT_AUTHENTICATED";
-        case 403:
-            return "ACCOUNT_CANNOT_SIGN";
-        case 404:
-            return "NOT_FOUND";
-        case 409:
-            return "ACCOUNT_EXISTS";
-        case 413:
-            return "PAYLOAD_TOO_LARGE";
-        case 503:
-            return "SERVICE_UNAVAILABLE";
-        default:
-            return status >= 500 ? "INTERNAL_ERROR" : "BAD_REQUEST";
-    }
-}
-
-Json errorBody(const std::string& code) {
-    auto it = errorTexts().find(code);
-    const ErrorText& text = it != errorTexts().end() ? it->second : errorTexts().at("INTERNAL_ERROR");
-    std::string lower = code;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return c == '_' ? '-' : static_cast<char>(std::tolower(c)); });
-    auto entry = [&lower](const char* language, const char* message) {
-        return Json{{"text", message},
-                    {"faqUrl", std::string("https://faq.quorvane.example/") + language + "/errors/" + lower}};
-    };
-    Json body;
-    body["error"] = code;
-    body["supportIds"] = Json::array({randomId().substr(0, 12)});
-    body["en"] = entry("en", text.en);
-    body["de"] = entry("de", text.de);
-    body["fr"] = entry("fr", text.fr);
-    body["nl"] = entry("nl", text.nl);
-    return body;
-}
-
-int statusOf(const std::string& code) {
-    auto it = errorTexts().find(code);
-    return it != errorTexts().end() ? it->second.status : 500;
-}
-
-[[noreturn]] void fail(const std::string& code, const std::string& detail = {}) {
-    throw ApiError{code, detail};
-}
-
 std::string requiredString(const Json& object, const char* key) {
     auto it = object.find(key);
     if (it == object.end() || !it->is_string())
@@ -298,177 +147,9 @@ const std::map<std::string, std::size_t>& hashSizes() {
     return sizes;
 }
 
-// JSON text; bytes that are not UTF-8 (a recorded request, say) become U+FFFD instead of failing.
-std::string text(const Json& json) {
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-void setJson(httplib::Response& res, int status, const Json& body) {
-    res.status = status;
-    res.set_content(text(body), "application/json");
-}
-
 }  // namespace
-
-// --- Faults
-
-std::optional<Fault> parseFault(const std::string& text) {
-    Fault fault;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(',', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string item = text.substr(start, end - start);
-        std::string key = item.substr(0, item.find('='));
-        std::string value = item.find('=') == std::string::npos ? "" : item.substr(item.find('=') + 1);
-        try {
-            if (key == "status") {
-                fault.status = std::stoi(value);
-                if (*fault.status < 100 || *fault.status > 599)
-                    return std::nullopt;
-            } else if (key == "delay") {
-                fault.delayMs = std::stoi(value);
-            } else if (key == "count") {
-                fault.count = std::stoi(value);
-            } else if (key == "drop") {
-                fault.drop = true;
-            } else if (key == "pass") {
-                fault.passThrough = true;
-            } else if (key == "raw") {
-                fault.body = Fault::Body::raw;
-                fault.rawBody = text.substr(start + 4);  // the rest of the text, commas included
-                break;
-            } else if (key == "body") {
-                if (value == "malformed")
-                    fault.body = Fault::Body::malformed;
-                else if (value == "empty")
-                    fault.body = Fault::Body::empty;
-                else if (value == "error")
-                    fault.body = Fault::Body::error;
-                else
-                    return std::nullopt;
-            } else if (!key.empty()) {
-                return std::nullopt;
-            }
-        } catch (const std::exception&) {
-            return std::nullopt;
-        }
-        start = end + 1;
-    }
-    if (fault.delayMs < 0 || fault.delayMs > 600000 || fault.count < 0)
-        return std::nullopt;
-    return fault;
-}
-
-std::optional<Fault> faultFromJson(const Json& object) {
-    Fault fault;
-    try {
-        if (object.contains("status"))
-            fault.status = object.at("status").get<int>();
-        if (object.contains("delayMs"))
-            fault.delayMs = object.at("delayMs").get<int>();
-        if (object.contains("count"))
-            fault.count = object.at("count").get<int>();
-        if (object.contains("drop"))
-            fault.drop = object.at("drop").get<bool>();
-        if (object.contains("passThrough"))
-            fault.passThrough = object.at("passThrough").get<bool>();
-        if (object.contains("rawBody")) {
-            fault.body = Fault::Body::raw;
-            fault.rawBody = object.at("rawBody").get<std::string>();
-        } else if (object.contains("body")) {
-            auto body = object.at("body").get<std::string>();
-            if (body == "malformed")
-                fault.body = Fault::Body::malformed;
-            else if (body == "empty")
-                fault.body = Fault::Body::empty;
-            else if (body == "error")
-                fault.body = Fault::Body::error;
-            else
-                return std::nullopt;
-        }
-    } catch (const Json::exception&) {
-        return std::nullopt;
-    }
-    if ((fault.status && (*fault.status < 100 || *fault.status > 599)) || fault.delayMs < 0 ||
-        fault.delayMs > 600000 || fault.count < 0)
-        return std::nullopt;
-    return fault;
-}
 
 // --- Set-up
-
-namespace {
-
-// Bytes read on a connection since its current request began (TLS records, the request's head included), kept
-// on the connection's SSL object. cpp-httplib bounds only a body of declared length: request and header
-// lines, and whatever follows a body that was refused half-way, would otherwise be read into memory without
-// end.
-int readCountIndex() {
-    static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
-    return index;
-}
-
-void countRecord(int writing, int, int contentType, const void* header, std::size_t length, SSL* ssl,
-                 void* budget) {
-    if (writing || contentType != SSL3_RT_HEADER || length < SSL3_RT_HEADER_LENGTH)
-        return;
-    const auto* bytes = static_cast<const unsigned char*>(header);
-    auto count = reinterpret_cast<std::uintptr_t>(SSL_get_ex_data(ssl, readCountIndex())) +
-                 SSL3_RT_HEADER_LENGTH + ((bytes[3] << 8) | bytes[4]);
-    SSL_set_ex_data(ssl, readCountIndex(), reinterpret_cast<void*>(count));
-    if (count > *static_cast<const std::size_t*>(budget))
-        shutdown(SSL_get_fd(ssl), SHUT_RDWR);  // the next read fails and the connection ends
-}
-
-void startRequest(const httplib::Request& req) {
-    SSL_set_ex_data(const_cast<SSL*>(req.ssl), readCountIndex(), nullptr);
-}
-
-// The rest of the request stays unread, so the connection cannot carry another one: it ends at its next read.
-// (Shutting it down at once would also stop the reply: cpp-httplib writes only to a socket it can still
-// read.)
-void spendBudget(const httplib::Request& req, std::size_t budget) {
-    SSL_set_ex_data(const_cast<SSL*>(req.ssl), readCountIndex(),
-                    reinterpret_cast<void*>(std::uintptr_t{budget}));
-}
-
-}  // namespace
-
-// cpp-httplib listens with a backlog of five: a burst of connections (a few clients that never start TLS,
-// say) would leave the next ones waiting a second or more for their handshake to be retried.
-class SimServer::Listener : public httplib::SSLServer {
-  public:
-    using SSLServer::SSLServer;
-    bool widenBacklog() { return ::listen(svr_sock_, SOMAXCONN) == 0; }
-};
-
-// The connections' workers. They also stop the server, on the serving thread, once asked to: a signal handler
-// may only set a flag, and stopping from another thread would race the server's destruction.
-class SimServer::Workers : public httplib::ThreadPool {
-  public:
-    Workers(httplib::Server& server, const std::atomic<bool>& stopRequested)
-        : ThreadPool(kWorkers), server_(server), stopRequested_(stopRequested) {}
-
-    void enqueue(std::function<void()> work) override {
-        ThreadPool::enqueue(std::move(work));
-        stopIfRequested();
-    }
-    void on_idle() override { stopIfRequested(); }
-
-  private:
-    void stopIfRequested() {
-        if (!stopped_ && stopRequested_.load()) {
-            stopped_ = true;
-            server_.stop();
-        }
-    }
-
-    httplib::Server& server_;
-    const std::atomic<bool>& stopRequested_;
-    bool stopped_ = false;
-};
 
 SimServer::SimServer(Options options) : options_(std::move(options)) {
     for (const auto& file : options_.cardCAFiles)
@@ -501,67 +182,28 @@ void SimServer::writeCertificates() {
 
 int SimServer::bind() {
     writeCertificates();
-    server_ = std::make_unique<Listener>((options_.certDir / "server-cert.pem").c_str(),
-                                         (options_.certDir / "server-key.pem").c_str());
-    if (!server_->is_valid())
+    transport_ = std::make_unique<Transport>(options_.certDir / "server-cert.pem",
+                                             options_.certDir / "server-key.pem", options_.maxBodyBytes);
+    if (!transport_->isValid())
         return -1;
-    server_->set_payload_max_length(options_.maxBodyBytes);
-    server_->set_read_timeout(kReadTimeoutSeconds, 0);
-    server_->set_keep_alive_max_count(kKeepAliveRequests);
-    server_->set_write_timeout(10, 0);
-    server_->set_idle_interval(kStopCheckInterval);
-    // Room for a body at the limit in any encoding (chunk lines, TLS records) and for the next request's
-    // head.
-    connectionBudget_ = 2 * options_.maxBodyBytes + (64 << 10);
-    SSL_CTX_set_msg_callback(server_->ssl_context(), countRecord);
-    SSL_CTX_set_msg_callback_arg(server_->ssl_context(), &connectionBudget_);
-    server_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
-        startRequest(req);
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
     installRoutes();
-    auto bindTo = [this](httplib::Server& server, int port) {
-        return port == 0                                  ? server.bind_to_any_port(options_.host)
-               : server.bind_to_port(options_.host, port) ? port
-                                                          : -1;
-    };
-    if (options_.callbackPagePort) {
-        // Plain HTTP, as a browser opens a callback link without trusting the server's CA.
-        callbackPage_ = std::make_unique<httplib::Server>();
-        callbackPage_->set_read_timeout(kReadTimeoutSeconds, 0);
-        callbackPage_->Get("/signed", [this](const httplib::Request& req, httplib::Response& res) {
-            auto value = [&](const char* key) {
-                return req.has_param(key) ? std::optional(req.get_param_value(key)) : std::nullopt;
-            };
-            res.set_content(signedConsents_.page(value("signatures"), value("error")),
-                            "text/html; charset=utf-8");
-        });
-        callbackPagePort_ = bindTo(*callbackPage_, *options_.callbackPagePort);
-        if (callbackPagePort_ <= 0)
-            return -1;
-    }
-    int port = bindTo(*server_, options_.port);
-    return port > 0 && server_->widenBacklog() ? port : -1;
+    return transport_->bind(options_.host, options_.port, options_.callbackPagePort,
+                            [this](const httplib::Request& req, httplib::Response& res) {
+                                auto value = [&](const char* key) {
+                                    return req.has_param(key) ? std::optional(req.get_param_value(key))
+                                                              : std::nullopt;
+                                };
+                                res.set_content(signedConsents_.page(value("signatures"), value("error")),
+                                                "text/html; charset=utf-8");
+                            });
+}
+
+int SimServer::callbackPagePort() const {
+    return transport_ ? transport_->callbackPagePort() : -1;
 }
 
 bool SimServer::run(const std::atomic<bool>& stopRequested) {
-    server_->new_task_queue = [this, &stopRequested] { return new Workers(*server_, stopRequested); };
-    std::thread page;
-    std::atomic<bool> pageEnded{false};
-    if (callbackPage_)
-        page = std::thread([this, &pageEnded] {
-            callbackPage_->listen_after_bind();
-            pageEnded = true;
-        });
-    bool served = server_->listen_after_bind();
-    if (callbackPage_) {
-        // A stop before the page listens would be lost.
-        while (!pageEnded && !callbackPage_->is_running())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        callbackPage_->stop();
-        page.join();
-    }
-    return served;
+    return transport_->run(stopRequested);
 }
 
 const std::map<std::string, SimServer::Handler>& SimServer::routes() {
@@ -583,37 +225,10 @@ const std::map<std::string, SimServer::Handler>& SimServer::routes() {
     return routes;
 }
 
-void SimServer::post(const std::string& pattern, BodyHandler handler) {
-    server_->Post(
-        pattern, [this, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res,
-                                                      const httplib::ContentReader& content) {
-            std::string body;
-            bool tooLarge = false;
-            bool complete = content([&](const char* data, std::size_t size) {
-                if (size > options_.maxBodyBytes - body.size()) {
-                    tooLarge = true;
-                    return false;
-                }
-                body.append(data, size);
-                return true;
-            });
-            if (!complete) {
-                if (tooLarge)
-                    spendBudget(req, connectionBudget_);
-                // cpp-httplib has answered a declared length over the limit with 413 already.
-                std::string code = tooLarge || res.status == 413 ? "PAYLOAD_TOO_LARGE" : "BAD_REQUEST";
-                setJson(res, statusOf(code), errorBody(code));
-                return;
-            }
-            handler(req, body, res);
-        });
-}
-
 void SimServer::endpoint(const std::string& path, Handler handler) {
-    post(options_.basePath + path,
-         [this, path, handler](const httplib::Request& req, const std::string& body, httplib::Response& res) {
-             serve(path, handler, req, body, res);
-         });
+    transport_->post(options_.basePath + path,
+                     [this, path, handler](const httplib::Request& req, const std::string& body,
+                                           httplib::Response& res) { serve(path, handler, req, body, res); });
 }
 
 void SimServer::installRoutes() {
@@ -622,21 +237,21 @@ void SimServer::installRoutes() {
 
     // Control endpoints, for tests and the demo.
     auto control = [this](const std::string& path, auto action) {
-        post("/control" + path,
-             [this, action](const httplib::Request&, const std::string& text, httplib::Response& res) {
-                 try {
-                     Json body = text.empty() ? Json::object() : parseBody(text);
-                     std::lock_guard lock(mutex_);
-                     setJson(res, 200, action(body));
-                 } catch (const ApiError& e) {
-                     Json body = errorBody(e.code);
-                     if (!e.detail.empty())
-                         body["detail"] = e.detail;
-                     setJson(res, statusOf(e.code), body);
-                 } catch (const std::exception&) {
-                     setJson(res, 500, errorBody("INTERNAL_ERROR"));
-                 }
-             });
+        transport_->post("/control" + path, [this, action](const httplib::Request&, const std::string& text,
+                                                           httplib::Response& res) {
+            try {
+                Json body = text.empty() ? Json::object() : parseBody(text);
+                std::lock_guard lock(mutex_);
+                setJson(res, 200, action(body));
+            } catch (const ApiError& e) {
+                Json body = errorBody(e.code);
+                if (!e.detail.empty())
+                    body["detail"] = e.detail;
+                setJson(res, statusOf(e.code), body);
+            } catch (const std::exception&) {
+                setJson(res, 500, errorBody("INTERNAL_ERROR"));
+            }
+        });
     };
     control("/faults", [this](const Json& body) {
         std::string path = requiredString(body, "endpoint");
@@ -705,20 +320,10 @@ void SimServer::installRoutes() {
         recordedBytes_ = 0;
         return Json::object();
     });
-    serveAppVersions(*server_);
-    server_->Get("/control/requests", [this](const httplib::Request&, httplib::Response& res) {
+    serveAppVersions(*transport_);
+    transport_->get("/control/requests", [this](const httplib::Request&, httplib::Response& res) {
         std::lock_guard lock(mutex_);
         setJson(res, 200, Json{{"requests", requests_}});
-    });
-
-    server_->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        setJson(res, 500, errorBody("INTERNAL_ERROR"));
-    });
-    server_->set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        // Faults send what they were told to; everything else gets the server's error body.
-        if (!res.body.empty() || res.has_header("X-Quorvane-Sim-Fault") || res.status < 400)
-            return;
-        setJson(res, res.status, errorBody(codeForStatus(res.status)));
     });
 }
 
@@ -754,14 +359,10 @@ void SimServer::serve(const std::string& path, Handler handler, const httplib::R
     if (fault && fault->delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(fault->delayMs));
     if (fault && fault->drop) {
-        // Headers go out, then the connection closes before the announced body: the client sees a broken
-        // reply.
-        res.set_header("X-Quorvane-Sim-Fault", "drop");
-        res.set_content_provider(1024, "application/json",
-                                 [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
+        Fault::dropReply(res);
         return;
     }
-    bool replaces = fault && (fault->status || fault->body != Fault::Body::unchanged);
+    bool replaces = fault && fault->replacesReply();
     if (!replaces || fault->passThrough) {
         try {
             Json json = parseBody(body);
@@ -782,31 +383,7 @@ void SimServer::serve(const std::string& path, Handler handler, const httplib::R
         if (!replaces)
             return;
     }
-    int status = fault->status.value_or(fault->passThrough ? res.status : 200);
-    res.set_header("X-Quorvane-Sim-Fault", "reply");
-    res.status = status;
-    switch (fault->body) {
-        case Fault::Body::unchanged:
-            if (!fault->passThrough) {
-                if (status >= 400)
-                    res.set_content(text(errorBody(codeForStatus(status))), "application/json");
-                else
-                    res.set_content("", "application/json");
-            }
-            break;
-        case Fault::Body::error:
-            res.set_content(text(errorBody(codeForStatus(status))), "application/json");
-            break;
-        case Fault::Body::malformed:
-            res.set_content("{\"error\": \"TRUNC", "application/json");
-            break;
-        case Fault::Body::empty:
-            res.set_content("", "application/json");
-            break;
-        case Fault::Body::raw:
-            res.set_content(fault->rawBody, "application/json");
-            break;
-    }
+    fault->replaceReply(res);
 }
 
 // --- Sessions

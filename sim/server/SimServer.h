@@ -18,29 +18,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ApiError.h"
 #include "CallbackPage.h"
 #include "Crypto.h"
+#include "Fault.h"
+#include "Transport.h"
 
 namespace sim {
 
-using Json = nlohmann::ordered_json;
 using Clock = std::chrono::system_clock;
-
-struct Fault {
-    enum class Body { unchanged, error, malformed, empty, raw };
-    std::optional<int> status;
-    int delayMs = 0;
-    Body body = Body::unchanged;
-    std::string rawBody;
-    bool drop = false;
-    int count = 0;  // requests it applies to; 0 = until cleared
-    bool passThrough =
-        false;  // the endpoint runs first (its effects stay), then status and body are replaced
-};
-
-// "status=500,delay=200,body=malformed|empty|error,raw=<text>,drop,count=1,pass". Nothing when malformed.
-std::optional<Fault> parseFault(const std::string& text);
-std::optional<Fault> faultFromJson(const Json& object);
 
 struct Identity {
     std::string givenName;
@@ -68,11 +54,6 @@ struct Options {
     std::optional<int> callbackPagePort;
 };
 
-struct ApiError {
-    std::string code;
-    std::string detail;
-};
-
 class SimServer {
   public:
     // Throws when a card issuer file cannot be read.
@@ -82,7 +63,7 @@ class SimServer {
     // Writes the CA and server certificate, binds (the callback page too); the port, or -1.
     int bind();
     // The callback page's port once bound, or -1.
-    int callbackPagePort() const { return callbackPagePort_; }
+    int callbackPagePort() const;
     // Serves on the calling thread until the flag is set (it may be set from a signal handler); the flag is
     // looked at on every new connection and at least ten times a second. False when serving failed.
     bool run(const std::atomic<bool>& stopRequested);
@@ -100,21 +81,14 @@ class SimServer {
         std::optional<Json> body;
     };
     using Handler = Reply (SimServer::*)(const Json& body);
-    using BodyHandler =
-        std::function<void(const httplib::Request& req, const std::string& body, httplib::Response& res)>;
     struct CardProof {
         Identity holder;
         Bytes certificate;  // DER
     };
-    class Listener;
-    class Workers;
-
     // The endpoints by their path without the base path.
     static const std::map<std::string, Handler>& routes();
     void writeCertificates();
     void installRoutes();
-    // A POST route whose body is read within the body limit, whatever its transfer encoding.
-    void post(const std::string& pattern, BodyHandler handler);
     void endpoint(const std::string& path, Handler handler);
     void serve(const std::string& path, Handler handler, const httplib::Request& req, const std::string& body,
                httplib::Response& res);
@@ -149,11 +123,8 @@ class SimServer {
     Options options_;
     CertificateAuthority ca_;
     CardTrust cardTrust_;
-    std::unique_ptr<Listener> server_;
-    std::unique_ptr<httplib::Server> callbackPage_;
-    int callbackPagePort_ = -1;
+    std::unique_ptr<Transport> transport_;
     SignedConsents signedConsents_;
-    std::size_t connectionBudget_ = 0;  // bytes a connection may send per request, all told
 
     std::mutex mutex_;
     std::map<std::string, std::unique_ptr<AuthSession>> sessions_;
