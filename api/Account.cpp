@@ -166,7 +166,8 @@ std::int64_t parseReasonCode(std::string_view text) {
         if (c < '0' || c > '9')
             return 0;
     // Parse with the sign so that the most negative value fits.
-    std::string signedText = (negative ? "-" : "") + std::string(digits);
+    std::string signedText(negative ? "-" : "");
+    signedText += digits;
     std::int64_t value = 0;
     auto [end, error] = std::from_chars(signedText.data(), signedText.data() + signedText.size(), value);
     if (error != std::errc() || end != signedText.data() + signedText.size())

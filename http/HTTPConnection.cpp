@@ -1,14 +1,22 @@
 #include "http/HTTPConnection.h"
 
+#include <sys/socket.h>
+
 #include <QNetworkReply>
+#include <cerrno>
 
 namespace vastel {
 
 namespace {
 
 // The socket's error as the QNetworkReply::NetworkError that names the same failure.
-int networkError(QAbstractSocket::SocketError error) {
+int networkError(QAbstractSocket::SocketError error, bool throughProxy) {
     switch (error) {
+        case QAbstractSocket::SocketAccessError:
+            // An HTTP proxy's "403 Forbidden" (or 405) to CONNECT, a SOCKS proxy's ruleset: the proxy refused
+            // the tunnel.
+            return throughProxy ? QNetworkReply::ProxyConnectionRefusedError
+                                : QNetworkReply::UnknownNetworkError;
         case QAbstractSocket::ConnectionRefusedError:
             return QNetworkReply::ConnectionRefusedError;
         case QAbstractSocket::RemoteHostClosedError:
@@ -61,6 +69,7 @@ HTTPConnection::HTTPConnection(HTTPOrigin origin, const QSslConfiguration& confi
     if (origin_.secure)
         socket_.setSslConfiguration(configuration);
     progressTimer_.setSingleShot(true);
+    headTimer_.setSingleShot(true);
 
     connect(&socket_, &QSslSocket::connected, this, [this] {
         socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -77,9 +86,16 @@ HTTPConnection::HTTPConnection(HTTPOrigin origin, const QSslConfiguration& confi
         writeRequest();
     });
     connect(&socket_, &QSslSocket::readyRead, this, [this] { readReply(); });
+    connect(&socket_, &QSslSocket::alertReceived, this, [this](QSsl::AlertLevel, QSsl::AlertType type) {
+        if (type == QSsl::AlertType::CloseNotify)
+            closureAlert_ = true;
+    });
     auto progressed = [this] {
-        if (exchanging())
-            progressTimer_.start();
+        if (!exchanging())
+            return;
+        progressTimer_.start();
+        if (requestWritten_ && socket_.bytesToWrite() == 0 && socket_.encryptedBytesToWrite() == 0)
+            startHeadDeadline();
     };
     connect(&socket_, &QSslSocket::bytesWritten, this, progressed);
     connect(&socket_, &QSslSocket::encryptedBytesWritten, this, progressed);
@@ -94,6 +110,10 @@ HTTPConnection::HTTPConnection(HTTPOrigin origin, const QSslConfiguration& confi
         fail(QNetworkReply::TimeoutError,
              "No progress within the time-out of " + std::to_string(progressTimer_.interval()) + " ms");
     });
+    connect(&headTimer_, &QTimer::timeout, this, [this] {
+        fail(QNetworkReply::TimeoutError, "The reply's head did not arrive within the time-out of " +
+                                              std::to_string(headTimer_.interval()) + " ms");
+    });
 }
 
 HTTPConnection::~HTTPConnection() {
@@ -103,8 +123,16 @@ HTTPConnection::~HTTPConnection() {
 }
 
 bool HTTPConnection::reusable() const {
-    return used_ && !broken_ && !exchanging() && socket_.state() == QAbstractSocket::ConnectedState &&
-           socket_.bytesAvailable() == 0;
+    if (!used_ || broken_ || exchanging() || socket_.state() != QAbstractSocket::ConnectedState ||
+        socket_.bytesAvailable() != 0)
+        return false;
+    // The server's close (or anything else it sent) may have arrived before the event loop told the socket.
+    // A request written now would meet that close, and one that is not safe to repeat could not be sent
+    // again: only a connection with nothing waiting in the system's buffer is used.
+    char byte;
+    const auto waiting =
+        ::recv(static_cast<int>(socket_.socketDescriptor()), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return waiting < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
 }
 
 QCoro::Task<HTTPReply> HTTPConnection::exchange(QByteArray request, bool headRequest,
@@ -116,7 +144,10 @@ QCoro::Task<HTTPReply> HTTPConnection::exchange(QByteArray request, bool headReq
     error_.reset();
     failedAsStale_ = false;
     finished_ = false;
-    progressTimer_.start(std::max<int>(1, int(std::min<std::int64_t>(timeout.count(), INT32_MAX))));
+    const int interval = std::max<int>(1, int(std::min<std::int64_t>(timeout.count(), INT32_MAX)));
+    headTimer_.stop();
+    headTimer_.setInterval(interval);
+    progressTimer_.start(interval);
 
     if (broken_) {
         fail(QNetworkReply::RemoteHostClosedError, "The connection is closed");
@@ -153,6 +184,12 @@ void HTTPConnection::writeRequest() {
     request_.clear();
 }
 
+void HTTPConnection::startHeadDeadline() {
+    // Runs once per exchange: interim replies and later writes do not extend it.
+    if (exchanging() && parser_->state() == HTTPResponseParser::State::head && !headTimer_.isActive())
+        headTimer_.start();
+}
+
 void HTTPConnection::readReply() {
     const QByteArray data = socket_.readAll();
     if (!exchanging()) {
@@ -162,7 +199,11 @@ void HTTPConnection::readReply() {
         return;
     }
     progressTimer_.start();
+    if (!data.isEmpty())
+        startHeadDeadline();
     parser_->feed(std::string_view(data.constData(), std::size_t(data.size())));
+    if (parser_->state() != HTTPResponseParser::State::head)
+        headTimer_.stop();
     if (parser_->state() == HTTPResponseParser::State::failed)
         fail(QNetworkReply::ProtocolFailure, parser_->failure());
     else if (parser_->state() == HTTPResponseParser::State::complete)
@@ -176,7 +217,8 @@ void HTTPConnection::socketClosed() {
     readReply();  // what arrived before the close
     if (!exchanging())
         return;
-    parser_->closed();
+    // Over TLS, only the closure alert tells the server's end of the reply from a connection cut short.
+    parser_->closed(!origin_.secure || closureAlert_);
     if (parser_->state() == HTTPResponseParser::State::complete) {
         finish();
         return;
@@ -191,7 +233,12 @@ void HTTPConnection::socketFailed(QAbstractSocket::SocketError error) {
     if (!exchanging())
         return;
     failedAsStale_ = reused_ && !parser_->started();
-    fail(networkError(error), socket_.errorString().toStdString());
+    const bool throughProxy = socket_.proxy().type() != QNetworkProxy::NoProxy;
+    std::string description = socket_.errorString().toStdString();
+    if (throughProxy)
+        description = "Through the proxy " + socket_.proxy().hostName().toStdString() + ":" +
+                      std::to_string(socket_.proxy().port()) + ": " + description;
+    fail(networkError(error, throughProxy), description);
 }
 
 void HTTPConnection::fail(int code, std::string description) {
@@ -208,6 +255,7 @@ void HTTPConnection::finish() {
         return;
     finished_ = true;
     progressTimer_.stop();
+    headTimer_.stop();
     // Resumed from the event loop, not from inside the socket's signal: the awaiting round trip may let go of
     // this connection. Gone with the connection, the resumption is dropped.
     if (waiter_)

@@ -3,7 +3,8 @@
 // between exchanges while the server allows. Everything runs on that thread's event loop, without a network
 // thread to hand each request to and back, so a client polling once a second costs little. TLS is verified by
 // the socket against its configuration (chain and host name); the peer check then decides on the finished
-// handshake, before any request byte is written.
+// handshake, before any request byte is written. A TLS reply that runs to the connection's end counts only
+// when the server ended it with TLS's closure alert.
 #include <chrono>
 #include <coroutine>
 #include <cstdint>
@@ -53,16 +54,19 @@ class HTTPConnection : public QObject {
     HTTPConnection& operator=(const HTTPConnection&) = delete;
 
     const HTTPOrigin& origin() const { return origin_; }
-    // Open and idle, with nothing received or closed since its last exchange.
+    // Open and idle, with nothing received or closed since its last exchange: neither by what the socket has
+    // reported nor by what has reached the system's socket meanwhile.
     bool reusable() const;
 
     // Writes the request's bytes (opening the connection first if needed) and reads the reply. Fails with a
-    // TransportError; `timeout` is the longest time without any progress.
+    // TransportError. `timeout` is the longest time without any progress, and also the longest time for the
+    // reply's head once the request is written: a head trickled byte by byte does not keep the exchange
+    // alive.
     QCoro::Task<HTTPReply> exchange(QByteArray request, bool headRequest, std::chrono::milliseconds timeout);
 
     // After a failed exchange: it was sent on a connection that had carried an earlier exchange and nothing
-    // of a reply came back. The server had most likely closed the idle connection meanwhile, so the request
-    // may be sent again on a new one.
+    // of a reply came back. The server had most likely closed the idle connection meanwhile, so a request
+    // that is safe to repeat may be sent again on a new one; the server may also have handled it first.
     bool failedAsStale() const { return failedAsStale_; }
 
   private:
@@ -75,6 +79,8 @@ class HTTPConnection : public QObject {
 
     bool exchanging() const { return parser_.has_value() && !finished_; }
     void writeRequest();
+    // Starts the head's deadline once the request is all written or the reply has begun.
+    void startHeadDeadline();
     void readReply();
     void socketClosed();
     void socketFailed(QAbstractSocket::SocketError error);
@@ -87,9 +93,11 @@ class HTTPConnection : public QObject {
     std::int64_t maximumBodySize_;
     QSslSocket socket_;
     QTimer progressTimer_;
+    QTimer headTimer_;
 
-    bool used_ = false;    // an exchange completed on it
-    bool broken_ = false;  // closed, failed, or sent bytes nobody asked for
+    bool used_ = false;          // an exchange completed on it
+    bool broken_ = false;        // closed, failed, or sent bytes nobody asked for
+    bool closureAlert_ = false;  // the TLS peer ended the connection with its closure alert
     QByteArray request_;
     bool requestWritten_ = false;
     bool reused_ = false;

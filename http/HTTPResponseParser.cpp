@@ -29,12 +29,22 @@ bool isToken(std::string_view text) {
     return true;
 }
 
-// Decimal or hexadecimal digits only (no sign, no spaces), within the 63-bit range.
+// Decimal or hexadecimal digits only (no sign, not even for "-0", no spaces), within the 63-bit range.
 bool parseNumber(std::string_view text, int base, std::int64_t& value) {
-    if (text.empty())
+    std::uint64_t parsed = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed, base);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        parsed > std::uint64_t(INT64_MAX))
         return false;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    return error == std::errc() && end == text.data() + text.size() && value >= 0;
+    value = std::int64_t(parsed);
+    return true;
+}
+
+// The length of the line that starts the bytes, its CRLF included, as far as it is known: a line whose end
+// has not arrived is at least as long as the bytes so far. Limits compare this, so that they hold the same
+// whether the line arrives at once or in pieces.
+std::size_t lineLength(std::string_view bytes, std::size_t end) {
+    return end == std::string_view::npos ? bytes.size() : end + 2;
 }
 
 // The comma-separated elements of a field value, trimmed; empty elements are dropped.
@@ -81,10 +91,12 @@ void HTTPResponseParser::feed(std::string_view data) {
     consumed_ = 0;
 }
 
-void HTTPResponseParser::closed() {
+void HTTPResponseParser::closed(bool confirmed) {
     keepsConnection_ = false;
-    if (state_ == State::body && framing_ == Framing::untilClose)
+    if (state_ == State::body && framing_ == Framing::untilClose && confirmed)
         complete();
+    else if (state_ == State::body && framing_ == Framing::untilClose)
+        fail("The connection ended without the TLS closure alert: the response may have been cut short");
     else if (state_ == State::head || state_ == State::body)
         fail(started_ ? "The server closed the connection before the response was complete"
                       : "The server closed the connection without a response");
@@ -93,7 +105,7 @@ void HTTPResponseParser::closed() {
 // One head, when it is all there: false while more bytes are needed or once it failed.
 bool HTTPResponseParser::parseHead() {
     const auto end = pending().find("\r\n\r\n");
-    if ((end == std::string::npos ? pending().size() : end + 4) > maximumHeadSize) {
+    if (headBytes_ + (end == std::string::npos ? pending().size() : end + 4) > maximumHeadSize) {
         fail("The response's header is larger than the limit of " + std::to_string(maximumHeadSize) +
              " bytes");
         return false;
@@ -128,6 +140,7 @@ bool HTTPResponseParser::parseHead() {
         headerFields_.emplace_back(line.substr(0, colon), trimmed(line.substr(colon + 1)));
     }
     consumed_ += end + 4;
+    headBytes_ += end + 4;
     if (statusCode_ >= 100 && statusCode_ < 200) {
         // 101 would hand the connection to another protocol: nothing this client asked for.
         if (statusCode_ == 101) {
@@ -254,15 +267,16 @@ void HTTPResponseParser::readBody() {
 
 // One step of a chunked body: false while more bytes are needed or once it failed.
 bool HTTPResponseParser::readChunked() {
-    constexpr std::size_t maximumSizeLine = 4096;
     switch (chunkStep_) {
         case ChunkStep::size: {
             const auto end = pending().find("\r\n");
-            if (end == std::string::npos) {
-                if (pending().size() > maximumSizeLine)
-                    fail("The response's chunk size line is too long");
+            if (lineLength(pending(), end) > maximumChunkSizeLine) {
+                fail("The response's chunk size line is longer than the limit of " +
+                     std::to_string(maximumChunkSizeLine) + " bytes");
                 return false;
             }
+            if (end == std::string::npos)
+                return false;
             std::string_view line = pending().substr(0, end);
             line = trimmed(line.substr(0, line.find(';')));  // chunk extensions are ignored
             std::int64_t size = 0;
@@ -304,14 +318,14 @@ bool HTTPResponseParser::readChunked() {
         case ChunkStep::trailers: {
             // Trailer fields are read past and dropped; an empty line ends the body.
             const auto end = pending().find("\r\n");
-            if (trailerBytes_ + (end == std::string::npos ? pending().size() : end + 2) > maximumHeadSize) {
-                fail("The response's trailer is larger than the limit of " + std::to_string(maximumHeadSize) +
-                     " bytes");
+            if (headBytes_ + lineLength(pending(), end) > maximumHeadSize) {
+                fail("The response's header and trailer are larger than the limit of " +
+                     std::to_string(maximumHeadSize) + " bytes");
                 return false;
             }
             if (end == std::string::npos)
                 return false;
-            trailerBytes_ += end + 2;
+            headBytes_ += end + 2;
             consumed_ += end + 2;
             if (end == 0)
                 complete();

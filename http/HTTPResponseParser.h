@@ -1,6 +1,9 @@
 #pragma once
 // Reads one HTTP/1.1 response as its bytes arrive, bounded: a head larger than maximumHeadSize or a body
-// larger than the given limit fails instead of growing without end. Interim (1xx) responses are skipped.
+// larger than the given limit fails instead of growing without end. Interim (1xx) responses are skipped;
+// their heads count towards the head's limit, so that a server cannot keep the reader busy with them. Every
+// limit is checked on what the bytes say, never on how they were split: the outcome of a response read whole
+// and read byte by byte is the same.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,8 +19,11 @@ class HTTPResponseParser {
   public:
     enum class State { head, body, complete, failed };
 
-    // Status line and header fields together, trailers of a chunked body included.
+    // Status lines and header fields of the whole response together: interim responses' heads, the final
+    // head and the trailers of a chunked body.
     static constexpr std::size_t maximumHeadSize = 64 * 1024;
+    // A chunk's size line with its extensions and line end.
+    static constexpr std::size_t maximumChunkSizeLine = 4096;
 
     // A reply to HEAD has no body whatever its header fields say.
     HTTPResponseParser(bool headRequest, std::int64_t maximumBodySize);
@@ -26,8 +32,10 @@ class HTTPResponseParser {
     // connection unusable for another request.
     void feed(std::string_view data);
     // The peer closed the connection: completes a body that runs to the close, fails any other unfinished
-    // response.
-    void closed();
+    // response. `confirmed` tells whether the transport vouches that the close is the peer's own end of the
+    // response (TLS closes with its closure alert; a bare TCP close of a TLS connection may be a cut): a body
+    // that runs to an unconfirmed close is a truncated response.
+    void closed(bool confirmed = true);
 
     State state() const { return state_; }
     // Why the response failed; `bodyTooLarge` tells the body limit apart from malformed responses.
@@ -75,7 +83,7 @@ class HTTPResponseParser {
     Framing framing_ = Framing::none;
     std::int64_t remaining_ = 0;  // of the body with a length, or of the current chunk
     ChunkStep chunkStep_ = ChunkStep::size;
-    std::size_t trailerBytes_ = 0;
+    std::size_t headBytes_ = 0;  // of heads and trailer lines read so far
 };
 
 }  // namespace vastel

@@ -194,13 +194,15 @@ QCoro::Task<RequestSenderResult> URLSessionRequestSender::data(URLRequest reques
         const bool head = request.httpMethod == "HEAD";
         HTTPReply reply;
         // A connection kept open may have been closed by the server just before this request went out: then
-        // the request goes once more, on a new connection.
+        // a request that is safe to repeat goes once more, on a new connection. Any other may have been
+        // carried out already (the server may have closed after handling it): it is never sent twice.
+        const bool repeatable = head || request.httpMethod == "GET";
         for (bool retried = false;; retried = true) {
             auto connection = connectionTo(url, delegate_.sslConfiguration());
             try {
                 reply = co_await connection->exchange(message, head, request.timeoutInterval);
             } catch (const TransportError&) {
-                if (!retried && connection->failedAsStale())
+                if (!retried && repeatable && connection->failedAsStale())
                     continue;
                 throw;
             }

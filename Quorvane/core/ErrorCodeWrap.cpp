@@ -21,7 +21,7 @@ std::string ErrorCodeWrap::errorText(const AppError& error, const LoggerClient* 
     if (error.apiError && error.sourceFlow) {
         std::string code = std::to_string(rawValue(*error.sourceFlow)) + error.code;
         if (error.apiError->kind() == HalcyraError::Kind::backendError)
-            code += "-" + std::to_string(error.apiError->statusCode());
+            code += '-' + std::to_string(error.apiError->statusCode());
         return errorText(ErrorCodeCategory::backend, code, message(*error.apiError), logger);
     }
     return errorText(error.category, error.code, error.message, logger);

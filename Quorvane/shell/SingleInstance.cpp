@@ -1,5 +1,6 @@
 #include "SingleInstance.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 #include <QDeadlineTimer>
 #include <QJsonArray>
@@ -7,13 +8,17 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QMessageBox>
 #include <QThread>
 #include <QTimer>
 #include <QtEndian>
 
 #include <optional>
 
+#include "Quorvane/core/DependencyKeys.h"
+#include "outside/Logger/LoggerClient.h"
 #include "platform/UserFolders.h"
+#include "platform/qt/Localizable.h"
 #include "platform/xpc/Connection.h"
 
 namespace {
@@ -21,6 +26,10 @@ namespace {
 QString nativePath(const std::filesystem::path& path) {
     return QString::fromStdString(path.string());
 }
+
+// What the receiving end reads from a peer at a time: a peer that sends more than its frame, or sends it
+// faster than it is read, leaves the rest in the system's buffer.
+constexpr qint64 readChunk = 64 * 1024;
 
 QByteArray frame(const QStringList& arguments) {
     const QByteArray body =
@@ -45,47 +54,88 @@ std::optional<QStringList> arguments(const QByteArray& body) {
     return list;
 }
 
-// Reads one frame from a connected peer, then answers it once the handler has run.
+void logRefusal(const std::string& reason) {
+    Dependency<LoggerClientKey>()->error("Hand-over from a later start refused: " + reason);
+}
+
+// Reads one frame from a connected peer, then answers it once the handler has run. While it lives it counts
+// as one of the hand-overs being received, with the size its frame announced.
 class HandOverReceiver : public QObject {
   public:
-    HandOverReceiver(QLocalSocket* socket, std::function<void(const QStringList&)> handler)
-        : QObject(socket), socket_(socket), handler_(std::move(handler)) {
+    HandOverReceiver(QLocalSocket* socket, std::shared_ptr<SingleInstance::Pending> pending,
+                     std::function<void(const QStringList&)> handler)
+        : QObject(socket), socket_(socket), pending_(std::move(pending)), handler_(std::move(handler)) {
+        ++pending_->handOvers;
+        socket_->setReadBufferSize(readChunk);
         connect(socket_, &QLocalSocket::readyRead, this, [this] { read(); });
         connect(socket_, &QLocalSocket::disconnected, socket_, &QObject::deleteLater);
-        // A peer that connects and sends nothing is not waited for forever.
-        QTimer::singleShot(SingleInstance::receiveLimit, this, [this] { socket_->abort(); });
+        // A peer that connects and sends nothing, or trickles, is not waited for forever.
+        QTimer::singleShot(SingleInstance::receiveLimit, this, [this] {
+            refuse("nothing complete within " + std::to_string(SingleInstance::receiveLimit.count()) + " ms");
+        });
         read();
+    }
+    ~HandOverReceiver() override {
+        --pending_->handOvers;
+        pending_->announcedSize -= announced_;
     }
 
   private:
     void read() {
-        if (handled_)
+        if (done_)
             return;
-        buffer_ += socket_->readAll();
-        if (buffer_.size() < 4)
-            return;
-        const qint64 length = qFromBigEndian<quint32>(buffer_.constData());
-        if (length > SingleInstance::maxMessageSize) {
-            socket_->abort();
-            return;
+        if (buffer_.size() < 4) {
+            buffer_ += socket_->read(4 - buffer_.size());
+            if (buffer_.size() < 4)
+                return;
+            const qint64 length = qFromBigEndian<quint32>(buffer_.constData());
+            if (length > SingleInstance::maxMessageSize) {
+                refuse("it announces " + std::to_string(length) + " bytes, more than the limit of " +
+                       std::to_string(SingleInstance::maxMessageSize));
+                return;
+            }
+            if (pending_->announcedSize + length > SingleInstance::maxPendingSize) {
+                refuse("it announces " + std::to_string(length) +
+                       " bytes while the hand-overs being received "
+                       "hold " +
+                       std::to_string(pending_->announcedSize) + " of at most " +
+                       std::to_string(SingleInstance::maxPendingSize));
+                return;
+            }
+            announced_ = length;
+            pending_->announcedSize += announced_;
         }
-        if (buffer_.size() < 4 + length)
+        while (buffer_.size() < 4 + announced_ && socket_->bytesAvailable() > 0)
+            buffer_ += socket_->read(std::min(readChunk, 4 + announced_ - buffer_.size()));
+        if (buffer_.size() < 4 + announced_)
             return;
-        const auto received = arguments(buffer_.mid(4, length));
+        const auto received = arguments(buffer_.mid(4));
         if (!received) {
-            socket_->abort();
+            refuse("it is not a list of texts");
             return;
         }
-        handled_ = true;
+        done_ = true;
+        buffer_.clear();
         handler_(*received);
         socket_->write("1");
         socket_->disconnectFromServer();
     }
 
+    void refuse(const std::string& reason) {
+        if (done_)
+            return;
+        done_ = true;
+        buffer_.clear();
+        logRefusal(reason);
+        socket_->abort();
+    }
+
     QLocalSocket* socket_;
+    std::shared_ptr<SingleInstance::Pending> pending_;
     std::function<void(const QStringList&)> handler_;
     QByteArray buffer_;
-    bool handled_ = false;
+    qint64 announced_ = 0;
+    bool done_ = false;
 };
 
 }  // namespace
@@ -94,9 +144,25 @@ std::filesystem::path SingleInstance::defaultFolder() {
     return platform::runtimeFolder() / "quorvane";
 }
 
-SingleInstance::SingleInstance(std::filesystem::path folder) : folder_(std::move(folder)) {}
+SingleInstance::SingleInstance(std::filesystem::path folder)
+    : folder_(std::move(folder)), pending_(std::make_shared<Pending>()) {}
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance() {
+    // The server removes its socket through the folder's descriptor: it goes first.
+    server_.reset();
+    if (folderDescriptor_ >= 0)
+        ::close(folderDescriptor_);
+}
+
+QString SingleInstance::socketName() {
+    // A socket address holds a path of 107 bytes at most; a runtime folder under a long home folder is
+    // longer. Through the descriptor the name is short whatever the folder's path.
+    if (folderDescriptor_ < 0)
+        folderDescriptor_ = ::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folderDescriptor_ < 0)
+        return nativePath(socketPath());
+    return QStringLiteral("/proc/self/fd/%1/instance").arg(folderDescriptor_);
+}
 
 SingleInstance::Claim SingleInstance::claim() {
     if (!platform::makePrivateFolder(folder_))
@@ -114,23 +180,42 @@ SingleInstance::Claim SingleInstance::claim() {
 bool SingleInstance::listen(std::function<void(const QStringList&)> handler) {
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);
+    const QString name = socketName();
     // Holding the lock, a socket file left behind is a dead process's.
-    QLocalServer::removeServer(nativePath(socketPath()));
-    if (!server_->listen(nativePath(socketPath())))
+    QLocalServer::removeServer(name);
+    if (!server_->listen(name)) {
+        const std::string reason = server_->errorString().toStdString();
+        Dependency<LoggerClientKey>()->error("Cannot listen for later starts at " + socketPath().string() +
+                                             ": " + reason);
+        auto* box = new QMessageBox(
+            QMessageBox::Warning, "Quorvane",
+            QString::fromStdString(L("Links opened while Quorvane runs cannot reach it")), QMessageBox::Ok);
+        box->setInformativeText(QString::fromStdString(
+            L("Quorvane cannot listen at %@ (%@). Quit Quorvane and start it again to open links.",
+              socketPath().string(), reason)));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
+        server_.reset();
         return false;
-    QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(),
-                     [server = server_.get(), handler = std::move(handler)] {
-                         while (QLocalSocket* socket = server->nextPendingConnection()) {
-                             const auto peer =
-                                 xpc::peerCredentials(static_cast<int>(socket->socketDescriptor()));
-                             if (!peer || peer->uid != ::geteuid()) {
-                                 socket->abort();
-                                 socket->deleteLater();
-                                 continue;
-                             }
-                             new HandOverReceiver(socket, handler);
-                         }
-                     });
+    }
+    QObject::connect(
+        server_.get(), &QLocalServer::newConnection, server_.get(),
+        [server = server_.get(), pending = pending_, handler = std::move(handler)] {
+            while (QLocalSocket* socket = server->nextPendingConnection()) {
+                const auto peer = xpc::peerCredentials(static_cast<int>(socket->socketDescriptor()));
+                if (!peer || peer->uid != ::geteuid()) {
+                    logRefusal("it does not come from this user");
+                } else if (pending->handOvers >= maxPendingHandOvers) {
+                    logRefusal(std::to_string(pending->handOvers) + " others are being received");
+                } else {
+                    new HandOverReceiver(socket, pending, handler);
+                    continue;
+                }
+                socket->abort();
+                socket->deleteLater();
+            }
+        });
     return true;
 }
 
@@ -138,7 +223,7 @@ bool SingleInstance::handOver(const QStringList& arguments, std::chrono::millise
     QDeadlineTimer deadline(limit);
     QLocalSocket socket;
     for (;;) {
-        socket.connectToServer(nativePath(socketPath()));
+        socket.connectToServer(socketName());
         if (socket.waitForConnected(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 0))))
             break;
         if (deadline.hasExpired())

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "HttpTestSupport.h"
+#include "ScriptedServer.h"
 #include "TestServer.h"
 #include "http/URLSessionRequestSender.h"
 #include "http/VastelClientLive.h"
@@ -185,6 +186,39 @@ TEST_F(TLS, PresentsTheClientIdentityWhenAsked) {
     EXPECT_EQ(requests[0].clientCertificate, p.client.der());
     EXPECT_FALSE(requests[1].clientCertificate);
     EXPECT_FALSE(requests[2].clientCertificate);
+}
+
+// A reply without a length runs to the connection's end. Over TLS only the closure alert tells that end from
+// a connection cut short (by the network, or by someone between who cannot forge the alert).
+TEST_F(TLS, AReplyThatRunsToTheEndCountsOnlyWithTheClosureAlert) {
+    using End = httptest::ScriptedServer::Answer::End;
+    const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n";
+    const QByteArray half = R"({"signatures":["MEUCIQ)";
+    struct Case {
+        const char* name;
+        End end;
+        bool complete;
+    };
+    for (auto c : {Case{"closure alert", End::close, true}, Case{"cut", End::cut, false}}) {
+        SCOPED_TRACE(c.name);
+        httptest::ScriptedServer server(pki().leaf, {pki().intermediate.certificate});
+        server.reply = [&](int, int) { return httptest::ScriptedServer::Answer(head + half, c.end); };
+        vastel::URLSessionRequestSender sender(APIEnvironment(server.url().toString().toStdString()));
+        vastel::URLRequest request;
+        request.url = server.url("/consent");
+        auto outcome = run(sender.data(request));
+        if (c.complete) {
+            ASSERT_TRUE(outcome.value);
+            EXPECT_EQ(platform::toString(outcome.value->data), half.toStdString());
+        } else {
+            ASSERT_TRUE(outcome.error);
+            try {
+                std::rethrow_exception(outcome.error);
+            } catch (const vastel::TransportError& e) {
+                EXPECT_EQ(e.code(), QNetworkReply::ProtocolFailure) << e.what();
+            }
+        }
+    }
 }
 
 struct Live : Trusted {

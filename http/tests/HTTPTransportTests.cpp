@@ -3,68 +3,25 @@
 // refused header fields and session cookies.
 #include <gtest/gtest.h>
 
+#include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "HttpTestSupport.h"
+#include "ScriptedServer.h"
 #include "http/URLSessionRequestSender.h"
 
 namespace {
 
 using httptest::run;
+using httptest::ScriptedServer;
 using vastel::TransportError;
 using vastel::URLRequest;
 using vastel::URLSessionRequestSender;
-
-// Answers each request head with the bytes `reply` gives for it (by connection and by request on that
-// connection). `silent` writes nothing; `hangUp` closes the connection without an answer.
-class ScriptedServer {
-  public:
-    static inline const QByteArray silent = "";
-    static inline const QByteArray hangUp = "<hang up>";
-
-    std::function<QByteArray(int connection, int request)> reply = [](int, int) {
-        return QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
-    };
-    std::vector<QByteArray> heads;  // every request head received, in order
-    int connections = 0;
-
-    ScriptedServer() {
-        EXPECT_TRUE(server_.listen(QHostAddress::LocalHost));
-        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection()) {
-                const int connection = connections++;
-                auto served = std::make_shared<int>(0);
-                auto buffer = std::make_shared<QByteArray>();
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [=, this] {
-                    *buffer += socket->readAll();
-                    for (qsizetype end; (end = buffer->indexOf("\r\n\r\n")) >= 0;) {
-                        heads.push_back(buffer->left(end + 4));
-                        buffer->remove(0, end + 4);
-                        const QByteArray answer = reply(connection, (*served)++);
-                        if (answer == hangUp)
-                            socket->disconnectFromHost();
-                        else
-                            socket->write(answer);
-                    }
-                });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-    }
-
-    QUrl url(const QString& path = "/") const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path));
-    }
-
-  private:
-    QTcpServer server_;
-};
 
 URLRequest get(const QUrl& url) {
     URLRequest request;
@@ -96,21 +53,47 @@ TEST(HTTPTransport, KeepsOneConnectionForRequestsInTurn) {
     EXPECT_TRUE(server.heads[0].startsWith("GET /poll HTTP/1.1\r\nHost: 127.0.0.1:"));
 }
 
-TEST(HTTPTransport, SendsOnceMoreWhenAKeptConnectionWasClosedMeanwhile) {
-    ScriptedServer server;
-    // The first connection is closed by the server as the second request arrives, unanswered.
-    server.reply = [](int connection, int request) {
-        return connection == 0 && request == 1 ? ScriptedServer::hangUp
-                                               : QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+// The server closes a kept connection as the next request arrives, unanswered: it may have closed the idle
+// connection just then, or it may have carried the request out first. Only a request that is safe to repeat
+// goes once more, on a new connection; a POST (every API call) is never sent twice.
+TEST(HTTPTransport, SendsOnlyRequestsSafeToRepeatAgainWhenAKeptConnectionDies) {
+    struct Case {
+        const char* method;
+        bool sentAgain;
     };
-    URLSessionRequestSender sender(vastel::APIEnvironment(""));
-    ASSERT_TRUE(run(sender.data(get(server.url()))).value);
-    auto second = run(sender.data(get(server.url())));
-    ASSERT_TRUE(second.value);
-    EXPECT_EQ(platform::toString(second.value->data), "ok");
-    EXPECT_EQ(server.connections, 2);
+    for (auto c : {Case{"GET", true}, Case{"HEAD", true}, Case{"POST", false}, Case{"PUT", false},
+                   Case{"DELETE", false}}) {
+        SCOPED_TRACE(c.method);
+        ScriptedServer server;
+        server.reply = [](int connection, int request) {
+            return connection == 0 && request == 1 ? ScriptedServer::hangUp
+                                                   : ScriptedServer::Answer(
+                                                         "HTTP/1.1 200 OK\r\nContent-Length: "
+                                                         "2\r\n\r\nok");
+        };
+        URLSessionRequestSender sender(vastel::APIEnvironment(""));
+        ASSERT_TRUE(run(sender.data(get(server.url()))).value);
+        URLRequest request = get(server.url("/consent"));
+        request.httpMethod = c.method;
+        if (c.method == std::string("POST") || c.method == std::string("PUT"))
+            request.httpBody = platform::toBytes(R"({"hashes":["n4bQ"]})");
+        auto outcome = run(sender.data(request));
 
-    // A new connection closed without an answer is not tried again: the request may have been handled.
+        const auto sent = std::count_if(
+            server.heads.begin(), server.heads.end(),
+            [&](const QByteArray& head) { return head.startsWith(QByteArray(c.method) + " /consent "); });
+        EXPECT_EQ(sent, c.sentAgain ? 2 : 1);
+        EXPECT_EQ(server.connections, c.sentAgain ? 2 : 1);
+        if (c.sentAgain) {
+            ASSERT_TRUE(outcome.value);
+            EXPECT_EQ(outcome.value->response.statusCode(), 200);
+        } else {
+            ASSERT_TRUE(outcome.error);
+            EXPECT_EQ(transportCode(outcome.error), QNetworkReply::RemoteHostClosedError);
+        }
+    }
+
+    // A new connection closed without an answer is not tried again, whatever the method.
     ScriptedServer closing;
     closing.reply = [](int, int) { return ScriptedServer::hangUp; };
     URLSessionRequestSender fresh(vastel::APIEnvironment(""));
@@ -120,28 +103,62 @@ TEST(HTTPTransport, SendsOnceMoreWhenAKeptConnectionWasClosedMeanwhile) {
     EXPECT_EQ(closing.connections, 1);
 }
 
-TEST(HTTPTransport, FailsMalformedRepliesAndStaysUsable) {
-    const std::map<std::string, QByteArray> replies = {
-        {"not HTTP", "SSH-2.0-OpenSSH\r\n\r\n"},
-        {"lengths that disagree", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\nok"},
-        {"bad chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nnope\r\n"},
-        {"endless head", "HTTP/1.1 200 OK\r\nX: " + QByteArray(70 * 1024, 'a')},
-    };
-    for (const auto& [name, bytes] : replies) {
-        SCOPED_TRACE(name);
-        ScriptedServer server;
-        server.reply = [&bytes](int connection, int) {
-            return connection == 0 ? bytes : QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
-        };
-        URLSessionRequestSender sender(vastel::APIEnvironment(""));
-        auto failed = run(sender.data(get(server.url())));
-        ASSERT_TRUE(failed.error);
-        EXPECT_EQ(transportCode(failed.error), QNetworkReply::ProtocolFailure);
-        // The broken connection is dropped; the next request gets a new one.
-        auto next = run(sender.data(get(server.url())));
-        ASSERT_TRUE(next.value);
-        EXPECT_EQ(server.connections, 2);
+// POSTs one after the other, each sent as soon as the one before has its reply: how many got one.
+QCoro::Task<int> postInTurn(URLSessionRequestSender& sender, QUrl url, int count) {
+    int replies = 0;
+    for (int i = 0; i < count; ++i) {
+        URLRequest request = get(url);
+        request.httpMethod = "POST";
+        request.httpBody = platform::toBytes("{}");
+        try {
+            co_await sender.data(request);
+            ++replies;
+        } catch (const TransportError&) {
+        }
     }
+    co_return replies;
+}
+
+// A server that closes each connection right after its reply, without saying so in the reply: the close has
+// reached the client before its next request, even when the event loop has not reported it yet, so the next
+// request (one that may not be sent twice) goes on a new connection instead of failing on the closed one.
+TEST(HTTPTransport, AKeptConnectionTheServerHasClosedIsNotUsedAgain) {
+    ScriptedServer server;
+    server.reply = [](int, int) {
+        return ScriptedServer::Answer("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+                                      ScriptedServer::Answer::End::close);
+    };
+    URLSessionRequestSender sender(vastel::APIEnvironment(""));
+    constexpr int requests = 20;
+    auto replies = run(postInTurn(sender, server.url("/poll"), requests));
+    ASSERT_TRUE(replies.value);
+    EXPECT_EQ(*replies.value, requests);
+    EXPECT_EQ(server.connections, requests);
+}
+
+// The time-out is the longest wait without progress, and also the longest wait for the whole head once the
+// request is written: a head that comes a byte at a time does not keep the request alive past it. The body
+// may take longer while it keeps coming.
+TEST(HTTPTransport, AReplyHeadMustArriveWithinTheTimeOutABodyMayTakeLonger) {
+    const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 20\r\n\r\n";
+    const QByteArray body = R"({"signatures":["x"]})";
+    ScriptedServer server;
+    server.reply = [&](int, int) { return head + body; };
+    server.trickle = std::chrono::milliseconds(100);
+    URLSessionRequestSender sender(vastel::APIEnvironment(""));
+    URLRequest request = get(server.url());
+    request.timeoutInterval = std::chrono::milliseconds(1500);
+
+    // 70 bytes of head, one per 100 ms: every byte is progress, the head as a whole is late.
+    auto trickledHead = run(sender.data(request));
+    ASSERT_TRUE(trickledHead.error);
+    EXPECT_EQ(transportCode(trickledHead.error), QNetworkReply::TimeoutError);
+
+    // The head at once, then 20 bytes of body over 2 s.
+    server.trickleFrom = head.size();
+    auto trickledBody = run(sender.data(request));
+    ASSERT_TRUE(trickledBody.value) << "the body was held to the head's deadline";
+    EXPECT_EQ(platform::toString(trickledBody.value->data), body.toStdString());
 }
 
 TEST(HTTPTransport, TimesOutASilentServer) {
@@ -195,6 +212,47 @@ TEST(HTTPTransport, SendsTheSessionsCookiesBack) {
     ASSERT_TRUE(run(other.data(get(server.url()))).value);
     ASSERT_EQ(server.heads.size(), 3u);
     EXPECT_FALSE(server.heads[2].contains("Cookie:"));
+}
+
+// A proxy's refusal to open the tunnel to the server is a refusal by the proxy, not an unknown failure.
+TEST(HTTPTransport, AProxyThatRefusesTheTunnelIsReportedAsTheProxysRefusal) {
+    struct Case {
+        const char* reply;
+        int code;
+    };
+    const Case cases[] = {
+        {"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n", QNetworkReply::ProxyConnectionRefusedError},
+        {"HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\n\r\n",
+         QNetworkReply::ProxyConnectionRefusedError},
+        {"HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"proxy\"\r\n"
+         "Content-Length: 0\r\n\r\n",
+         QNetworkReply::ProxyAuthenticationRequiredError},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        ScriptedServer proxy;
+        proxy.reply = [&](int, int) { return ScriptedServer::Answer(c.reply); };
+        const QNetworkProxy before = QNetworkProxy::applicationProxy();
+        QNetworkProxy::setApplicationProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", proxy.port()));
+        URLSessionRequestSender sender(vastel::APIEnvironment("https://signing.example"));
+        URLRequest request = get(QUrl("https://signing.example/api/consent"));
+        request.httpMethod = "POST";
+        request.httpBody = platform::toBytes("{}");
+        auto failed = run(sender.data(request));
+        QNetworkProxy::setApplicationProxy(before);
+
+        ASSERT_TRUE(failed.error);
+        EXPECT_EQ(transportCode(failed.error), c.code);
+        try {
+            std::rethrow_exception(failed.error);
+        } catch (const TransportError& e) {
+            EXPECT_NE(std::string(e.what()).find("proxy 127.0.0.1:"), std::string::npos) << e.what();
+        }
+        ASSERT_EQ(proxy.heads.size(), 1u);
+        EXPECT_TRUE(proxy.heads[0].startsWith("CONNECT signing.example:443 HTTP/1.1\r\n"))
+            << proxy.heads[0].data();
+    }
 }
 
 }  // namespace

@@ -43,6 +43,9 @@ void XPCServerHelper::registerFor(const xpc::Endpoint& endpoint, std::int64_t ro
     auto replaced = std::exchange(slot, connection);
     if (clientRole == XPCClientRole::token)
         hasTokenSentHash_ = false;
+    // A ready signal waiting for a token was the replaced app's: the new app sends its own.
+    if (clientRole == XPCClientRole::app)
+        isAppReadySignalPending_ = false;
     // A replaced connection is closed, and its handlers leave the role alone: they only clean up a connection
     // that is still the stored one, so a late end of an old peer never drops the newest one.
     if (replaced)
@@ -69,7 +72,9 @@ void XPCServerHelper::registerFor(const xpc::Endpoint& endpoint, std::int64_t ro
 void XPCServerHelper::cleanUpConnection(XPCClientRole role) {
     logger.log("Cleaning up connection for " + roleText(static_cast<std::int64_t>(role)));
     if (role == XPCClientRole::app) {
+        // A ready signal of an app that has gone would send the next token's hash to nobody.
         appConnection.reset();
+        isAppReadySignalPending_ = false;
     } else {
         tokenConnection.reset();
         hasTokenSentHash_ = false;
@@ -84,6 +89,12 @@ void XPCServerHelper::releaseAnsweredToken() {
 }
 
 void XPCServerHelper::sendAppIsReadySignal() {
+    // The app registers before it is ready; without its connection (it has gone meanwhile) nobody would get
+    // the hash that the signal asks for.
+    if (!appConnection) {
+        logger.log("App is ready signal dropped, app connection not found", XPCLogType::error);
+        return;
+    }
     if (auto token = XPCClientTokenProxy::remoteObjectProxy(tokenConnection)) {
         token->appIsReady();
         return;
@@ -122,6 +133,12 @@ void XPCServerHelper::sendSignHashRequest(const platform::Bytes& hash, const std
         return;
     }
     logger.log("Cannot sign hash, app connection not found", XPCLogType::error);
+    // Nobody will answer this hash: the token hears so now instead of at the end of its wait.
+    if (auto token = XPCClientTokenProxy::remoteObjectProxy(tokenConnection)) {
+        hasReceivedInitialConnectionRequest_ = false;
+        token->signatureFailed();
+        releaseAnsweredToken();
+    }
 }
 
 void XPCServerHelper::sendSignRequestTimeout() {

@@ -1,5 +1,6 @@
 #include "relay/testing/RelayTestSupport.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <openssl/bn.h>
 #include <openssl/ecdsa.h>
@@ -91,7 +92,10 @@ FakeOpener::FakeOpener() {
     auto folder = testsupport::makeTempDir("fake-xdg-open");
     record_ = folder / "opened.txt";
     auto script = folder / "xdg-open";
-    std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << record_.native() << "'\n";
+    // Started from inside programs of the system, which a ThreadSanitizer build preloads with its runtime: a
+    // shell would crash under it, so the script's shell starts without it.
+    std::ofstream(script) << "#!/usr/bin/env -S -u LD_PRELOAD sh\nprintf '%s\\n' \"$1\" >> '"
+                          << record_.native() << "'\n";
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     std::string path = folder.native() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
     ::setenv("PATH", path.c_str(), 1);
@@ -129,6 +133,10 @@ class ReapDetachedPrograms : public ::testing::Environment {
 
 [[maybe_unused]] auto* const reaper = ::testing::AddGlobalTestEnvironment(new ReapDetachedPrograms);
 
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_init();
+#endif
+
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
 // In the child that runs the program: adds the environment and becomes the user; false when the user cannot
@@ -137,7 +145,16 @@ bool prepareChild([[maybe_unused]] const char* program, const Environment& envir
                   std::optional<uid_t> user) {
     for (const auto& [name, value] : environment)
         ::setenv(name.c_str(), value.c_str(), 1);
-#ifdef QUORVANE_SANITIZED
+#if defined(QUORVANE_SANITIZED) && defined(__SANITIZE_THREAD__)
+    // A program of the system (named without a path) is not instrumented, yet may load our module, which is.
+    // ThreadSanitizer's runtime cannot come with the module (its thread-local state is set up at start): it
+    // is preloaded.
+    if (!std::strchr(program, '/')) {
+        Dl_info runtime{};
+        if (::dladdr(reinterpret_cast<void*>(&__tsan_init), &runtime) && runtime.dli_fname)
+            ::setenv("LD_PRELOAD", runtime.dli_fname, 1);
+    }
+#elif defined(QUORVANE_SANITIZED)
     // A program of the system (named without a path) is not instrumented, yet may load our module, which is:
     // the sanitizer's runtime then comes with the module, not first. Preloading it instead hangs every
     // program linked with libp11-kit (p11-kit, p11tool) in glibc's locale lock. The program's own leaks are
@@ -147,6 +164,18 @@ bool prepareChild([[maybe_unused]] const char* program, const Environment& envir
 #endif
     return !user || (::setresgid(*user, *user, *user) == 0 && ::setresuid(*user, *user, *user) == 0);
 }
+
+}  // namespace
+
+std::optional<std::string> p11KitProgramsUnavailable() {
+#if defined(__SANITIZE_THREAD__)
+    return "under ThreadSanitizer, p11-kit's own modules hang in glibc's locale lock while they load";
+#else
+    return std::nullopt;
+#endif
+}
+
+namespace {
 
 // Reaps the child once it has ended within the limit (it is then forgotten): its exit status.
 std::optional<int> reapChild(pid_t& pid, std::chrono::milliseconds limit) {

@@ -236,6 +236,12 @@ class FakeToken : public relay::XPCClientToken, public std::enable_shared_from_t
     std::shared_ptr<xpc::Listener> listener_;
 };
 
+// Why the system's programs that load PKCS#11 modules through p11-kit (p11-kit itself, GnuTLS's and NSS's
+// tools) cannot run in this build, or nothing when they can. Under ThreadSanitizer a program of the system
+// gets the sanitizer's runtime preloaded to host the instrumented module; the system's own modules that
+// p11-kit loads beside it then hang in glibc's locale lock while they load.
+std::optional<std::string> p11KitProgramsUnavailable();
+
 // Copies of the build's relay, a token module (the shipped one unless given) and the test app peer in
 // `folder`, which other users may read and run (the build folder may be private to root).
 struct OtherUserPrograms {

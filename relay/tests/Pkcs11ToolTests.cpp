@@ -130,6 +130,8 @@ TEST(Pkcs11Tool, SignsADigestWithOneExchangeAndReportsARefusedSignatureAsSuch) {
 }
 
 TEST(Pkcs11Tool, P11KitListsTheRegisteredModuleAndItsToken) {
+    if (auto reason = p11KitProgramsUnavailable())
+        GTEST_SKIP() << *reason;
     // p11-kit reads a user's module registrations, but never root's: as root, ask as another user.
     std::optional<uid_t> user;
     if (::geteuid() == 0)
@@ -163,6 +165,8 @@ TEST(Pkcs11Tool, P11KitListsTheRegisteredModuleAndItsToken) {
 // own registrations, so as root every party (relay, app peer, pkcs11-tool) runs as another user in folders of
 // its own.
 TEST(Pkcs11Tool, SignsThroughTheP11KitProxy) {
+    if (auto reason = p11KitProgramsUnavailable())
+        GTEST_SKIP() << *reason;
     const std::string proxy = "/usr/lib/x86_64-linux-gnu/p11-kit-proxy.so";
     if (!std::filesystem::exists(proxy))
         GTEST_SKIP() << "no p11-kit proxy module";
@@ -257,6 +261,8 @@ TEST(Pkcs11Tool, TwoProcessesSigningAtOnceEachGetASignatureOverTheirOwnDigest) {
 }
 
 TEST(Pkcs11Consumers, GnuTLSListsTheCertificateAndSignsOncePerSignature) {
+    if (auto reason = p11KitProgramsUnavailable())
+        GTEST_SKIP() << *reason;
     auto issued = installToken("CARD-GNUTLS");
     BrokelProcess brokel;
     ServingApp app(issued.key);
@@ -279,6 +285,8 @@ TEST(Pkcs11Consumers, GnuTLSListsTheCertificateAndSignsOncePerSignature) {
 }
 
 TEST(Pkcs11Consumers, NSSListsTheCertificateAndSignsOncePerSignature) {
+    if (auto reason = p11KitProgramsUnavailable())
+        GTEST_SKIP() << *reason;
     auto issued = installToken("CARD-NSS");
     BrokelProcess brokel;
     ServingApp app(issued.key);

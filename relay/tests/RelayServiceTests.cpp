@@ -237,6 +237,59 @@ TEST_F(RelayProcess, TokenWithoutAHashKeepsItsPlaceAfterAnAnswer) {
     EXPECT_EQ(countOf(messages(), "info: Cleaning up connection for token"), 0u);
 }
 
+// An app that sent its ready signal and went before any token came: its signal goes with it. The next token
+// gets the ready signal of the app that then comes, and its hash reaches that app.
+TEST_F(RelayProcess, ReadySignalOfAnAppThatHasGoneIsForgotten) {
+    auto gone = std::make_shared<FakeApp>(thread.reactor(), key);
+    gone->connectAndRegister();
+    ASSERT_TRUE(brokel->waitForMessage("info: App is ready signal buffered until token client connects"));
+    gone->disconnect();
+    ASSERT_TRUE(brokel->waitForMessage("info: Cleaning up connection for app"));
+
+    token->connectAndRegister();
+    ASSERT_TRUE(brokel->waitForMessage("info: No app ready signal buffered, doing nothing"));
+    EXPECT_EQ(token->readySignals(), 0);
+    app->connectAndRegister();
+    ASSERT_TRUE(token->waitForReady(1));
+    token->sendHash(Bytes(32, 6), "CARD");
+    ASSERT_TRUE(app->waitForRequests(1));
+    EXPECT_TRUE(token->waitForSignatures(1));
+    EXPECT_EQ(countOf(messages(), "error: Cannot sign hash, app connection not found"), 0u);
+
+    // A ready signal from an app the relay holds no connection to (its role was not the app's) is dropped.
+    ASSERT_TRUE(brokel->waitForMessage("info: Cleaning up connection for app", 2));
+    auto stray = std::make_shared<FakeApp>(thread.reactor(), key);
+    stray->connectAndRegister(true, 7);
+    ASSERT_TRUE(brokel->waitForMessage("error: App is ready signal dropped, app connection not found"));
+    auto next = std::make_shared<FakeToken>(thread.reactor());
+    next->connectAndRegister();
+    EXPECT_TRUE(brokel->waitForMessage("info: No app ready signal buffered, doing nothing", 2));
+    EXPECT_EQ(next->readySignals(), 0);
+    stray->disconnect();
+    next->disconnect();
+}
+
+// A hash that finds no app is answered at once with the failure signal, rather than left for the token to
+// wait out; the token is let go.
+TEST_F(RelayProcess, HashThatFindsNoAppIsAnsweredWithAFailureAtOnce) {
+    token->connectAndRegister();
+    ASSERT_TRUE(brokel->waitForMessage("info: No app ready signal buffered, doing nothing"));
+    token->sendHash(Bytes(32, 7), "CARD");
+    ASSERT_TRUE(token->waitForFailures(1));
+    EXPECT_TRUE(containsInOrder(messages(), {"error: Cannot sign hash, app connection not found",
+                                             "info: Cleaning up connection for token"}));
+
+    // The relay serves the next exchange as ever.
+    auto next = std::make_shared<FakeToken>(thread.reactor());
+    next->connectAndRegister();
+    app->connectAndRegister();
+    ASSERT_TRUE(next->waitForReady(1));
+    next->sendHash(Bytes(32, 8), "CARD");
+    EXPECT_TRUE(next->waitForSignatures(1));
+    EXPECT_EQ(token->signatures().size(), 0u);
+    next->disconnect();
+}
+
 TEST_F(RelayProcess, RegistrationWithAnUnknownRoleIsLoggedAndIgnored) {
     app->connectAndRegister(false, 7);
     ASSERT_TRUE(brokel->waitForMessage("info: Endpoint received for 7"));

@@ -41,8 +41,18 @@ TEST(XPCServerHelper, BufferedReadySignalIsForwardedOnlyWithinTheWindow) {
             return true;
         });
         listener->resume();
+        // The app that sends the signal, registered first as apps do.
+        auto app = xpc::Listener::anonymous(thread.reactor());
+        app->setDelegate([](const std::shared_ptr<xpc::Connection>& connection) {
+            connection->resume();
+            return true;
+        });
+        app->resume();
 
-        thread.runSync([&] { helper->sendAppIsReadySignal(); });
+        thread.runSync([&] {
+            helper->registerFor(app->endpoint(), 0);
+            helper->sendAppIsReadySignal();
+        });
         EXPECT_TRUE(helper->isAppReadySignalPending());
         now += std::chrono::duration_cast<platform::Date::duration>(
             platform::Seconds(c.secondsLater * relay::timeScale()));
@@ -60,6 +70,7 @@ TEST(XPCServerHelper, BufferedReadySignalIsForwardedOnlyWithinTheWindow) {
         }
         thread.runSync([&] { helper.reset(); });
         listener.reset();
+        app.reset();
         thread.runSync([] {});
         ::close(fd);
     }

@@ -5,11 +5,7 @@
 namespace {
 
 BulkSigningRequest bulkRequest(const std::string& hash) {
-    BulkSigningRequest request;
-    request.version = "1";
-    request.tokenId = "t";
-    request.signData = {{hash, std::nullopt}};
-    return request;
+    return BulkSigningRequest{"1", "t", {{hash, std::nullopt}}};
 }
 
 TEST(AppOpenMode, EqualityIsStructural) {

@@ -15,7 +15,7 @@ class ImageView : public QWidget {
         qreal imageCornerRadius = 0;
         // Space around the image, filled with the background when there is one.
         int padding = 0;
-        std::optional<ViewColor> background;
+        std::optional<ViewColor> background = std::nullopt;
         qreal backgroundCornerRadius = 0;
     };
 
