@@ -16,9 +16,11 @@ std::string callbackWithQueryItem(const std::string& callback, const std::string
                                   const std::string& value) {
     const auto fragmentStart = callback.find('#');
     std::string url = callback.substr(0, fragmentStart);
-    if (url.find('?') == std::string::npos)
+    // A "?" inside the query is part of an item ("?q=why?"): only an empty query needs no separator.
+    const auto queryStart = url.find('?');
+    if (queryStart == std::string::npos)
         url += '?';
-    else if (!url.ends_with('?') && !url.ends_with('&'))
+    else if (queryStart + 1 != url.size() && !url.ends_with('&'))
         url += '&';
     url += name;
     url += '=';
