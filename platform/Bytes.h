@@ -9,7 +9,11 @@ namespace platform {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes toBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
-inline std::string toString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+inline Bytes toBytes(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
+inline std::string toString(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 }  // namespace platform

@@ -10,7 +10,7 @@ typedef struct x509_st X509;
 namespace platform {
 
 class Certificate {
-public:
+  public:
     // Nothing when the bytes are not exactly one DER certificate (trailing bytes included).
     static std::optional<Certificate> fromDER(const Bytes& der);
     // Nothing when the text holds no PEM certificate; the first one is taken.
@@ -23,7 +23,7 @@ public:
 
     bool operator==(const Certificate& other) const { return der_ == other.der_; }
 
-private:
+  private:
     Certificate(std::shared_ptr<X509> x509, Bytes der) : x509_(std::move(x509)), der_(std::move(der)) {}
     std::shared_ptr<X509> x509_;
     Bytes der_;

@@ -17,7 +17,8 @@ std::optional<Bytes> base64Decoded(std::string_view text);
 std::string base64URLEncoded(const Bytes& bytes);
 std::optional<Bytes> base64URLDecoded(std::string_view text);
 
-// Crockford's Base32 (upper case, no padding); the decoder also takes lower case and the aliases O->0, I/L->1.
+// Crockford's Base32 (upper case, no padding); the decoder also takes lower case and the aliases O->0,
+// I/L->1.
 std::string crockfordBase32Encoded(const Bytes& bytes);
 std::optional<Bytes> crockfordBase32Decoded(std::string_view text);
 

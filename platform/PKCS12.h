@@ -18,9 +18,9 @@ struct Identity {
 };
 
 class PKCS12 {
-public:
-    // Nothing on a wrong password, damaged bytes or an empty import. A container without a key/certificate pair
-    // imports with no identity.
+  public:
+    // Nothing on a wrong password, damaged bytes or an empty import. A container without a key/certificate
+    // pair imports with no identity.
     static std::optional<PKCS12> make(const Bytes& pkcs12Data, const std::string& password);
 
     const std::optional<Identity>& identity() const { return identity_; }
@@ -30,7 +30,7 @@ public:
     const std::optional<Bytes>& keyID() const { return keyID_; }
     const std::optional<std::vector<Certificate>>& certChain() const { return certChain_; }
 
-private:
+  private:
     PKCS12() = default;
     std::optional<std::string> label_;
     std::optional<Bytes> keyID_;

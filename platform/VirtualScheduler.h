@@ -9,7 +9,7 @@
 namespace platform {
 
 class VirtualScheduler : public Scheduler {
-public:
+  public:
     explicit VirtualScheduler(Date start = Date(std::chrono::seconds(1'800'000'000)));
     ~VirtualScheduler() override;
 
@@ -18,14 +18,15 @@ public:
     void post(std::function<void()> action) override;
     Date now() const override;
 
-    // Moves the clock forward by the duration, running posted actions and every timer that comes due on the way.
+    // Moves the clock forward by the duration, running posted actions and every timer that comes due on the
+    // way.
     void advance(std::chrono::duration<double> by);
     // Runs posted actions (and the ones they post) without moving the clock.
     void runPending();
     // Number of timers still valid.
     std::size_t activeTimerCount() const;
 
-private:
+  private:
     struct State;
     std::shared_ptr<State> state_;
 };

@@ -54,8 +54,8 @@ class Screens : public ::testing::Test {
         platform::UserDefaults::standard().clear();
     }
     void TearDown() override {
-        // Let the timers run out: a pending toast hides with its model held, which would otherwise outlive the
-        // test together with the scheduler it holds.
+        // Let the timers run out: a pending toast hides with its model held, which would otherwise outlive
+        // the test together with the scheduler it holds.
         scheduler_->advance(std::chrono::hours(1));
         DependencyValues::shared().reset();
         platform::UserDefaults::standard().clear();
