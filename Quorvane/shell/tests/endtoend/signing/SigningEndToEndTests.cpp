@@ -383,9 +383,11 @@ TEST(SigningEndToEnd, ASignLinkWhileATokenIsServedAnswersBothTokensOnceAndServes
 
         first->connectAndRegister();
         rig.open("quorvane://sign");
-        ASSERT_TRUE(first->waitForReady(1, 30s)) << relaytest::readFile(brokel.logPath());
+        ASSERT_TRUE(eventually([&] { return first->readySignals() == 1; }, 30s))
+            << relaytest::readFile(brokel.logPath());
         first->sendHash(Bytes(32, 0x11), instanceID);
-        // The app works on the first request: its login asks for the PIN.
+        // The app works on the first request: its login asks for the PIN. (The app runs on this thread: the
+        // waits let it.)
         ASSERT_TRUE(eventually(
             [&] {
                 auto model = rig.signing();
@@ -402,13 +404,15 @@ TEST(SigningEndToEnd, ASignLinkWhileATokenIsServedAnswersBothTokensOnceAndServes
         rig.open("quorvane://sign");
         if (!registersFirst)
             second->connectAndRegister();
-        ASSERT_TRUE(second->waitForReady(1, 30s)) << relaytest::readFile(brokel.logPath());
+        ASSERT_TRUE(eventually([&] { return second->readySignals() == 1; }, 30s))
+            << relaytest::readFile(brokel.logPath());
         second->sendHash(digest, instanceID);
         rig.typeSigningPin(SigningReason::Kind::signingAuthentication);
         rig.typeSigningPin(SigningReason::Kind::actualSigning);
-        ASSERT_TRUE(second->waitForSignatures(1, 60s)) << relaytest::readFile(brokel.logPath());
+        ASSERT_TRUE(eventually([&] { return second->signatures().size() == 1; }, 60s))
+            << relaytest::readFile(brokel.logPath());
 
-        EXPECT_TRUE(first->waitForFailures(1));
+        EXPECT_TRUE(eventually([&] { return first->failures() == 1; }));
         // Whatever is still on its way arrives by now.
         QTest::qWait(300);
         EXPECT_EQ(first->failures(), 1);
