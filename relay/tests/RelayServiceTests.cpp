@@ -316,7 +316,8 @@ TEST_F(RelayProcess, EachAnswerReachesTheTokenWhoseHashTheAppHeld) {
         const char* name;
         bool newTokenFirst;  // the new token registers before the displaced app answers
     };
-    for (const auto& c : {Case{"the new token registers first", true}, Case{"the old app answers first", false}}) {
+    for (const auto& c :
+         {Case{"the new token registers first", true}, Case{"the old app answers first", false}}) {
         SCOPED_TRACE(c.name);
         auto oldToken = std::make_shared<FakeToken>(thread.reactor());
         auto newToken = std::make_shared<FakeToken>(thread.reactor());
@@ -336,8 +337,8 @@ TEST_F(RelayProcess, EachAnswerReachesTheTokenWhoseHashTheAppHeld) {
             ASSERT_TRUE(oldToken->waitForFailures(1)) << "displaced while it waited";
             ASSERT_TRUE(newToken->waitForReady(1));
             oldApp->sendFailure();
-            ASSERT_TRUE(
-                brokel->waitForMessage("error: Cannot send signature failure signal, token connection not found"));
+            ASSERT_TRUE(brokel->waitForMessage(
+                "error: Cannot send signature failure signal, token connection not found"));
         } else {
             oldApp->sendFailure();
             ASSERT_TRUE(oldToken->waitForFailures(1));
