@@ -64,14 +64,18 @@ Json ordered(nlohmann::json&& value) {
 
 }  // namespace
 
-Json parse(std::string_view text) {
+nlohmann::json parseIntoMaps(std::string_view text) {
     if (nestingDepth(text) > maxNestingDepth)
         throw DecodingError("JSON nested too deeply");
     try {
-        return ordered(nlohmann::json::parse(text.begin(), text.end()));
+        return nlohmann::json::parse(text.begin(), text.end());
     } catch (const nlohmann::json::exception& e) {
         throw DecodingError(e.what());
     }
+}
+
+Json parse(std::string_view text) {
+    return ordered(parseIntoMaps(text));
 }
 
 }  // namespace platform::json

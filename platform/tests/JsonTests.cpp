@@ -89,8 +89,10 @@ TEST(JsonTest, WireTypesKeepTheirKeyOrderAndLeaveAbsentOptionalsOut) {
 }
 
 TEST(JsonTest, MalformedTextAndInvalidUTF8AreReportedNotThrownThrough) {
-    for (const char* text : {"", "{", R"({"a":})", "[1,]", "nul", R"({"a":1} x)"})
+    for (const char* text : {"", "{", R"({"a":})", "[1,]", "nul", R"({"a":1} x)"}) {
         EXPECT_THROW(json::parse(text), DecodingError) << text;
+        EXPECT_THROW(json::parseIntoMaps(text), DecodingError) << text;
+    }
     EXPECT_EQ(json::dump(Json("\xff\xfe")), std::nullopt);
     EXPECT_EQ(json::dump(Json("caf\xc3\xa9")), "\"caf\xc3\xa9\"");
 }
@@ -103,9 +105,12 @@ TEST(JsonTest, NestingIsBoundedSoHostileInputCannotExhaustTheStack) {
         int depth = content.starts_with("{") ? json::maxNestingDepth - 1 : json::maxNestingDepth;
         EXPECT_NO_THROW(json::parse(nested(depth, content))) << content;
         EXPECT_THROW(json::parse(nested(depth + 1, content)), DecodingError) << content;
+        EXPECT_THROW(json::parseIntoMaps(nested(depth + 1, content)), DecodingError) << content;
     }
     // Deep enough to overflow the stack when copied: refused, not crashed on.
-    EXPECT_THROW(json::parse(R"({"a":)" + std::string(200000, '[') + R"(,"b":1})"), DecodingError);
+    const std::string deep = R"({"a":)" + std::string(200000, '[') + R"(,"b":1})";
+    EXPECT_THROW(json::parse(deep), DecodingError);
+    EXPECT_THROW(json::parseIntoMaps(deep), DecodingError);
 }
 
 TEST(JsonTest, ParsedValuesAreThoseOfTheTextWhateverTheirNesting) {
