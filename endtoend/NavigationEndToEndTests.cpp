@@ -207,7 +207,7 @@ TEST(NavigationEndToEnd, AWalletHolderCreatesAnAccountSeesItAndLaterTheServersRe
 }
 
 TEST(NavigationEndToEnd,
-     AWalletLoginForAnInactiveAccountAfterOnboardingLogsInAgainAtHighAndKeepsItOnRefresh) {
+     AWalletLoginForAnInactiveAccountAfterOnboardingLogsInAgainAtHighForTheAccountCreation) {
     LiveRig rig;
     rig.settings->setHasOnboardedAtLeastOnce(true);
     rig.show(AppOpenMode::accountInfo());
@@ -230,6 +230,14 @@ TEST(NavigationEndToEnd,
     testsupport::await(
         rig.model()->refreshWalletSession(*rig.model()->currentModalState()->walletTrackingSessionId()));
     EXPECT_EQ(rig.requestedLevels(), (std::vector<std::string>{"high", "high"}));
+
+    // The new login is authenticated and leads to the account creation, which talks to the server with it.
+    auto [newSessionId, newPollSessionId] = rig.confirmedWalletLogin();
+    rig.model()->handleWalletTrackingResult(WalletTrackingResult::success(newSessionId, newPollSessionId));
+    ASSERT_TRUE(rig.shows("accountCreation")) << rig.describeTarget();
+    const auto* creation = rig.model()->navigationTarget().as<AppNavigationTarget::AccountCreation>();
+    EXPECT_EQ(creation->context.sessionId(), newSessionId);
+    rig.onboardWallet(creation->context.sessionId());
 }
 
 }  // namespace

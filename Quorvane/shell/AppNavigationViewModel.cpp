@@ -267,7 +267,10 @@ QCoro::Task<> AppNavigationViewModel::validateAccount(std::shared_ptr<AppNavigat
     self->showInfo(L("Validating account status..."), true, false);
     auto store = self->_signingSessionDatabase.get();
     if (auto session = store->activeSession(context, false)) {
-        co_await self->flow_.step(checkAccountStatus(self, context, *session));
+        // The flows that follow talk to the server with the context's session: the stored one, which is
+        // authenticated, not the one of this method selection, which never was.
+        co_await self->flow_.step(
+            checkAccountStatus(self, context.withSessionId(session->orchestratorSessionId), *session));
         co_return;
     }
 
@@ -346,6 +349,9 @@ QCoro::Task<> AppNavigationViewModel::checkAccountStatus(std::shared_ptr<AppNavi
         // high.
         auto response = co_await self->flow_.step(self->_authenticateAPIClient->getAuthenticationMethods(
             store->clientData(), halcyra::LevelOfAssurance::high));
+        // Kept, the weaker session would be found again by the new login's validation, which would then skip
+        // authenticating the new session that the account creation talks to the server with.
+        store->purgeSession(context);
         settings->setHasOnboardedAtLeastOnce(false);
         self->setCurrentSigningReason(SigningReason::Kind::accountCreationAuthentication);
         self->walletLevelOfAssurance_ = halcyra::LevelOfAssurance::high;

@@ -289,6 +289,17 @@ TEST(AppNavigationViewModelTest, ServerErrorsEndTheValidationWithTheFlowsCodeAnd
     }
 }
 
+// The context that a flow's target carries, with the session the flow talks to the server with.
+std::optional<SigningSessionContext> targetContext(const AppNavigationTarget& target) {
+    if (const auto* retrieval = target.as<AppNavigationTarget::CertificateRetrieval>())
+        return retrieval->context;
+    if (const auto* creation = target.as<AppNavigationTarget::AccountCreation>())
+        return creation->context;
+    if (const auto* info = target.as<AppNavigationTarget::AccountInfo>())
+        return info->context;
+    return std::nullopt;
+}
+
 struct AccountStatusCase {
     std::string name;
     AppOpenMode mode;
@@ -372,7 +383,7 @@ TEST(AppNavigationViewModelTest, TheAccountStatusDecidesWhereTheFlowGoes) {
          true,
          deleted,
          "info 'Validating account status...' waiting",
-         {"getMeans CLIENTDATA000001 high"},
+         {"getMeans CLIENTDATA000001 high", "purgeSession " + wallet},
          false},
     };
     platform::SystemInfo::setPreferredLanguagesOverride(std::vector<std::string>{"en-BE"});
@@ -394,6 +405,9 @@ TEST(AppNavigationViewModelTest, TheAccountStatusDecidesWhereTheFlowGoes) {
         EXPECT_EQ(calls.front(), "getAccountStatus server-1");
         EXPECT_EQ(Lines(calls.begin() + 1, calls.end()), c.calls);
         EXPECT_EQ(describe(model->navigationTarget()), c.target);
+        if (const auto context = targetContext(model->navigationTarget())) {
+            EXPECT_EQ(context->sessionId(), "server-1") << "the stored session, not the selection's";
+        }
         EXPECT_EQ(rig.settings->hasOnboardedAtLeastOnce(), c.onboardedAfter);
     }
     platform::SystemInfo::setPreferredLanguagesOverride(std::nullopt);
@@ -405,10 +419,14 @@ TEST(AppNavigationViewModelTest, ADeactivatedWalletAccountLogsInAgainAtHighAssur
     rig.store->storedSession = session(wallet, "server-1");
     rig.remote->accountStatus.status = halcyra::AccountStatus::deleted;
     auto model = rig.make(AppOpenMode::accountInfo());
+    rig.log->take();
     model->handleWalletTrackingResult(WalletTrackingResult::success("auth-1", "poll-1"));
     rig.settle();
     EXPECT_EQ(describe(model->currentModalState()), "walletTracking session-1");
     EXPECT_EQ(model->currentSigningReason(), SigningReason::of(Kind::accountCreationAuthentication));
+    // The weaker session goes, so that the new login is authenticated rather than the old one reused.
+    EXPECT_EQ(rig.log->take(), (Lines{"getAccountStatus server-1", "getMeans CLIENTDATA000001 high",
+                                      "purgeSession " + wallet}));
 
     // The new login, still inactive, now leads to the account creation.
     rig.store->storedSession = session(wallet, "server-2");
