@@ -22,6 +22,7 @@
 #include "platform/testing/Await.h"
 #include "platform/testing/Eventually.h"
 #include "platform/tokens/TokenStore.h"
+#include "relay/testing/RelayTestSupport.h"
 #include "sim/testing/SimServerProcess.h"
 #include "sim/testing/WalletAccount.h"
 
@@ -43,16 +44,6 @@ std::string readFile(const std::filesystem::path& path) {
     std::stringstream text;
     text << file.rdbuf();
     return text.str();
-}
-
-std::string hex(std::string_view text) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : text) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
 }
 
 // The app as the desktop runs it for this test's user (the XDG folders of the test process): every server
@@ -167,8 +158,8 @@ TEST(AcrobatEndToEnd, TheReaderIsHeldUntilTheAppHasPutTheSigningCertificateIntoT
     EXPECT_NE(listing.find(walletToken), std::string::npos) << listing;
     const auto read =
         pkcs11Tool(home, {"--token-label", QString::fromStdString(walletToken), "--read-object", "--type",
-                          "cert", "--id", QString::fromStdString(hex(walletToken)), "--output-file",
-                          QString::fromStdString((home / "cert.der").native())});
+                          "cert", "--id", QString::fromStdString(relaytest::toHex(walletToken)),
+                          "--output-file", QString::fromStdString((home / "cert.der").native())});
     ASSERT_EQ(read.first, 0) << read.second;
     EXPECT_EQ(platform::toBytes(readFile(home / "cert.der")), certificate);
 }
