@@ -1,5 +1,6 @@
 #include "platform/DetachedProgram.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -104,6 +105,23 @@ int goBetween(void* argument) {
 // The go-between's stack: its own calls and posix_spawn's (which maps another stack for the program).
 constexpr std::size_t goBetweenStackSize = 256 * 1024;
 
+using CloneFunction = int (*)(int (*)(void*), void*, int, void*, ...);
+
+// ThreadSanitizer takes every clone for a fork and resets its own state in the child as after a fork; the
+// go-between shares the caller's memory, so that reset would be the caller's. Under it, call the C library's
+// clone directly.
+CloneFunction systemClone() {
+#if defined(__SANITIZE_THREAD__)
+    static const CloneFunction libraryClone = [] {
+        void* library = ::dlopen("libc.so.6", RTLD_NOW | RTLD_NOLOAD);
+        return library ? reinterpret_cast<CloneFunction>(::dlsym(library, "clone")) : nullptr;
+    }();
+    if (libraryClone)
+        return libraryClone;
+#endif
+    return ::clone;
+}
+
 // Runs the go-between and waits until it has ended; false when it could not be run.
 bool runGoBetween(Launch& launch) {
     void* stack = ::mmap(nullptr, goBetweenStackSize, PROT_READ | PROT_WRITE,
@@ -114,8 +132,8 @@ bool runGoBetween(Launch& launch) {
     sigset_t all, previous;
     sigfillset(&all);
     ::pthread_sigmask(SIG_SETMASK, &all, &previous);
-    pid_t child = ::clone(goBetween, static_cast<char*>(stack) + goBetweenStackSize,
-                          CLONE_VM | CLONE_VFORK | SIGCHLD, &launch);
+    pid_t child = systemClone()(goBetween, static_cast<char*>(stack) + goBetweenStackSize,
+                                CLONE_VM | CLONE_VFORK | SIGCHLD, &launch);
     if (child > 0) {
         int ignored;
         while (::waitpid(child, &ignored, 0) < 0 && errno == EINTR) {
