@@ -1,11 +1,11 @@
 // platform/Json: parse() against plain nlohmann (same value, or refused exactly when nested deeper than the
 // limit), the compact text read back to the same value, and the strict decoders against the parsed numbers.
-// Besides the raw text, an input starting with 'W' is made wide (its rest as a thousand members and elements)
-// and one starting with 'D' deep (its rest wrapped in as many arrays and objects as its second byte says), so
-// that the depth limit is met at its exact edge and a parse slower than linear shows as a hang.
-// The checks take time that grows with the length of the text alone, so that a long or wide input runs as
-// fast as its parse: a wide text is kept to a bounded size, repeated elements are decoded once, and members
-// are looked up at the ends of an object only.
+// Besides the raw text, an input starting with 'W' is made wide (its rest as a thousand members and elements,
+// fewer when it is long) and one starting with 'D' deep (its rest wrapped in as many arrays and objects as
+// its second byte says), so that the depth limit is met at its exact edge and a parse slower than linear
+// shows as a hang. The checks themselves take time that grows with the length of the text alone, so that a
+// wide input costs little more than its parse: repeated elements are decoded once, and members are looked up
+// at the ends of an object only.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -23,8 +23,7 @@ using json::Json;
 namespace {
 
 constexpr std::size_t wideCount = 1000;
-// A long member is repeated fewer times: its copies add length, not width, and a long text only slows the
-// run.
+// A long member is repeated fewer times: its copies add length, not width.
 constexpr std::size_t wideBytes = 8 * 1024;
 // A lookup walks an object's members, so looking every member up takes time that grows with the square of
 // their count; the walk's first and last steps are where a lookup goes wrong.
