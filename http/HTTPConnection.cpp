@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <QNetworkReply>
+#include <algorithm>
 #include <cerrno>
 
 namespace vastel {
@@ -70,6 +71,7 @@ HTTPConnection::HTTPConnection(HTTPOrigin origin, const QSslConfiguration& confi
         socket_.setSslConfiguration(configuration);
     progressTimer_.setSingleShot(true);
     headTimer_.setSingleShot(true);
+    deadlineTimer_.setSingleShot(true);
 
     connect(&socket_, &QSslSocket::connected, this, [this] {
         socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -114,6 +116,8 @@ HTTPConnection::HTTPConnection(HTTPOrigin origin, const QSslConfiguration& confi
         fail(QNetworkReply::TimeoutError, "The reply's head did not arrive within the time-out of " +
                                               std::to_string(headTimer_.interval()) + " ms");
     });
+    connect(&deadlineTimer_, &QTimer::timeout, this,
+            [this] { fail(QNetworkReply::TimeoutError, "The reply did not arrive whole within its time"); });
 }
 
 HTTPConnection::~HTTPConnection() {
@@ -135,19 +139,26 @@ bool HTTPConnection::reusable() const {
     return waiting < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
 }
 
-QCoro::Task<HTTPReply> HTTPConnection::exchange(QByteArray request, bool headRequest,
-                                                std::chrono::milliseconds timeout) {
+QCoro::Task<HTTPReply> HTTPConnection::exchange(
+    QByteArray request, bool headRequest, std::chrono::milliseconds timeout,
+    std::optional<std::chrono::steady_clock::time_point> deadline) {
     request_ = std::move(request);
     requestWritten_ = false;
     reused_ = used_;
     parser_.emplace(headRequest, maximumBodySize_);
     error_.reset();
+    tooLarge_ = false;
     failedAsStale_ = false;
     finished_ = false;
     const int interval = std::max<int>(1, int(std::min<std::int64_t>(timeout.count(), INT32_MAX)));
     headTimer_.stop();
     headTimer_.setInterval(interval);
     progressTimer_.start(interval);
+    if (deadline) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+        deadlineTimer_.start(int(std::clamp<std::int64_t>(left.count(), 0, INT32_MAX)));
+    }
 
     if (broken_) {
         fail(QNetworkReply::RemoteHostClosedError, "The connection is closed");
@@ -163,6 +174,8 @@ QCoro::Task<HTTPReply> HTTPConnection::exchange(QByteArray request, bool headReq
     }
     co_await Completion{this};
 
+    if (error_ && tooLarge_)
+        throw ReplyTooLargeError(error_->code(), error_->what());
     if (error_)
         throw *error_;
     used_ = true;
@@ -204,9 +217,10 @@ void HTTPConnection::readReply() {
     parser_->feed(std::string_view(data.constData(), std::size_t(data.size())));
     if (parser_->state() != HTTPResponseParser::State::head)
         headTimer_.stop();
-    if (parser_->state() == HTTPResponseParser::State::failed)
+    if (parser_->state() == HTTPResponseParser::State::failed) {
+        tooLarge_ = parser_->bodyTooLarge();
         fail(QNetworkReply::ProtocolFailure, parser_->failure());
-    else if (parser_->state() == HTTPResponseParser::State::complete)
+    } else if (parser_->state() == HTTPResponseParser::State::complete)
         finish();
 }
 
@@ -256,6 +270,7 @@ void HTTPConnection::finish() {
     finished_ = true;
     progressTimer_.stop();
     headTimer_.stop();
+    deadlineTimer_.stop();
     // Resumed from the event loop, not from inside the socket's signal: the awaiting round trip may let go of
     // this connection. Gone with the connection, the resumption is dropped.
     if (waiter_)

@@ -61,8 +61,10 @@ class HTTPConnection : public QObject {
     // Writes the request's bytes (opening the connection first if needed) and reads the reply. Fails with a
     // TransportError. `timeout` is the longest time without any progress, and also the longest time for the
     // reply's head once the request is written: a head trickled byte by byte does not keep the exchange
-    // alive.
-    QCoro::Task<HTTPReply> exchange(QByteArray request, bool headRequest, std::chrono::milliseconds timeout);
+    // alive. By the deadline, if there is one, the whole reply must have arrived. A body over the limit fails
+    // with a ReplyTooLargeError.
+    QCoro::Task<HTTPReply> exchange(QByteArray request, bool headRequest, std::chrono::milliseconds timeout,
+                                    std::optional<std::chrono::steady_clock::time_point> deadline = {});
 
     // After a failed exchange: it was sent on a connection that had carried an earlier exchange and nothing
     // of a reply came back. The server had most likely closed the idle connection meanwhile, so a request
@@ -94,6 +96,7 @@ class HTTPConnection : public QObject {
     QSslSocket socket_;
     QTimer progressTimer_;
     QTimer headTimer_;
+    QTimer deadlineTimer_;
 
     bool used_ = false;          // an exchange completed on it
     bool broken_ = false;        // closed, failed, or sent bytes nobody asked for
@@ -103,6 +106,7 @@ class HTTPConnection : public QObject {
     bool reused_ = false;
     std::optional<HTTPResponseParser> parser_;
     std::optional<TransportError> error_;
+    bool tooLarge_ = false;  // error_ is the body limit
     bool failedAsStale_ = false;
     bool finished_ = false;
     std::coroutine_handle<> waiter_;

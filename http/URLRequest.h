@@ -36,6 +36,9 @@ struct URLRequest {
     HTTPHeaderFields allHTTPHeaderFields;
     // Longest time without any transfer progress before the round trip fails.
     std::chrono::milliseconds timeoutInterval{60000};
+    // Longest time for the whole round trip, redirects included, however steadily the reply arrives; none
+    // when absent.
+    std::optional<std::chrono::milliseconds> resourceTimeoutInterval;
 
     void setValue(std::string value, std::string_view field) {
         allHTTPHeaderFields.setValue(std::move(value), field);

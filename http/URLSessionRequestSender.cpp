@@ -138,8 +138,10 @@ QNetworkProxy proxyFor(const QUrl& url) {
 
 }  // namespace
 
-URLSessionRequestSender::URLSessionRequestSender(APIEnvironment environment)
-    : environment_(std::move(environment)), delegate_(environment_) {}
+URLSessionRequestSender::URLSessionRequestSender(APIEnvironment environment, std::int64_t maximumBodySize)
+    : environment_(std::move(environment)),
+      delegate_(environment_),
+      maximumBodySize_(std::min(maximumBodySize, maximumReplyBodySize)) {}
 
 URLSessionRequestSender::~URLSessionRequestSender() = default;
 
@@ -160,7 +162,7 @@ std::unique_ptr<HTTPConnection> URLSessionRequestSender::connectionTo(
         return delegate_.serverTrustAccepted(host, socket.peerCertificateChain(), anchors);
     };
     return std::make_unique<HTTPConnection>(origin, configuration, proxyFor(url), std::move(acceptPeer),
-                                            refusedChain, maximumReplyBodySize);
+                                            refusedChain, maximumBodySize_);
 }
 
 void URLSessionRequestSender::keepIdle(std::unique_ptr<HTTPConnection> connection) {
@@ -172,6 +174,9 @@ void URLSessionRequestSender::keepIdle(std::unique_ptr<HTTPConnection> connectio
 }
 
 QCoro::Task<RequestSenderResult> URLSessionRequestSender::data(URLRequest request) {
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    if (request.resourceTimeoutInterval)
+        deadline = std::chrono::steady_clock::now() + *request.resourceTimeoutInterval;
     for (int hop = 0;; ++hop) {
         const QUrl url = request.url;
         const QString scheme = url.scheme().toLower();
@@ -200,7 +205,7 @@ QCoro::Task<RequestSenderResult> URLSessionRequestSender::data(URLRequest reques
         for (bool retried = false;; retried = true) {
             auto connection = connectionTo(url, delegate_.sslConfiguration());
             try {
-                reply = co_await connection->exchange(message, head, request.timeoutInterval);
+                reply = co_await connection->exchange(message, head, request.timeoutInterval, deadline);
             } catch (const TransportError&) {
                 if (!retried && repeatable && connection->failedAsStale())
                     continue;

@@ -3,7 +3,7 @@
 // requests overlap) and its own session cookies, used on the thread that made the sender. Follows redirects
 // itself, one hop at a time, by the session delegate's rule; a refused redirect's reply is the result. Pins
 // are checked when a connection's handshake completes, before any request byte is sent. Reply bodies are
-// bounded.
+// bounded: by maximumReplyBodySize, or by a smaller limit of the sender's.
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -24,7 +24,8 @@ inline constexpr int maximumRedirects = 16;
 
 class URLSessionRequestSender : public RequestSender {
   public:
-    explicit URLSessionRequestSender(APIEnvironment environment);
+    explicit URLSessionRequestSender(APIEnvironment environment,
+                                     std::int64_t maximumBodySize = maximumReplyBodySize);
     ~URLSessionRequestSender() override;
 
     QCoro::Task<RequestSenderResult> data(URLRequest request) override;
@@ -39,6 +40,7 @@ class URLSessionRequestSender : public RequestSender {
 
     APIEnvironment environment_;
     SessionDelegate delegate_;
+    std::int64_t maximumBodySize_;
     QNetworkCookieJar cookies_;
     std::vector<std::unique_ptr<HTTPConnection>> idle_;
 };

@@ -65,4 +65,10 @@ class TransportError : public std::runtime_error {
     int code_;
 };
 
+// A reply whose body was larger than the sender's limit (code ProtocolFailure).
+class ReplyTooLargeError : public TransportError {
+  public:
+    using TransportError::TransportError;
+};
+
 }  // namespace vastel

@@ -64,7 +64,7 @@ Json ordered(nlohmann::json&& value) {
 
 }  // namespace
 
-Json parse(std::string_view text) {
+nlohmann::json parseIntoMaps(std::string_view text) {
     // nlohmann takes a NUL byte for the end of the text and would accept "{}\0" followed by anything; JSON
     // has no NUL outside a string and none unescaped inside one.
     if (text.find('\0') != std::string_view::npos)
@@ -72,10 +72,14 @@ Json parse(std::string_view text) {
     if (nestingDepth(text) > maxNestingDepth)
         throw DecodingError("JSON nested too deeply");
     try {
-        return ordered(nlohmann::json::parse(text.begin(), text.end()));
+        return nlohmann::json::parse(text.begin(), text.end());
     } catch (const nlohmann::json::exception& e) {
         throw DecodingError(e.what());
     }
+}
+
+Json parse(std::string_view text) {
+    return ordered(parseIntoMaps(text));
 }
 
 }  // namespace platform::json

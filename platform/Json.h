@@ -1,7 +1,8 @@
 #pragma once
 // JSON for wire types: nlohmann's ordered_json keeps keys in the order a type writes them. Each wire type has
 // explicit to_json/from_json functions built from these helpers, which are strict: a missing or null required
-// member, or a member of the wrong type (a fractional number for an integer, say), is a DecodingError.
+// member, or a member of the wrong type (a fractional number for an integer, say), is a DecodingError. The
+// decoding helpers read either kind of tree: ordered_json, or nlohmann::json from parseIntoMaps.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -23,9 +24,9 @@ struct DecodingError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// One value of type T from a JSON value, strictly typed.
-template <class T>
-T decode(const Json& value);
+// One value of type T from a JSON value (ordered_json or nlohmann::json), strictly typed.
+template <class T, class J>
+T decode(const J& value);
 
 namespace detail {
 template <class T>
@@ -34,21 +35,21 @@ template <class T>
 struct is_vector<std::vector<T>> : std::true_type {};
 }  // namespace detail
 
-template <class T>
-T decode(const Json& value) {
-    if constexpr (std::is_same_v<T, Json>) {
+template <class T, class J>
+T decode(const J& value) {
+    if constexpr (std::is_same_v<T, J>) {
         return value;
     } else if constexpr (std::is_same_v<T, std::string>) {
         if (!value.is_string())
             throw DecodingError("expected a string");
-        return value.get<std::string>();
+        return value.template get<std::string>();
     } else if constexpr (std::is_same_v<T, bool>) {
         if (!value.is_boolean())
             throw DecodingError("expected a boolean");
-        return value.get<bool>();
+        return value.template get<bool>();
     } else if constexpr (std::is_integral_v<T>) {
         if (value.is_number_unsigned()) {
-            auto v = value.get<std::uint64_t>();
+            auto v = value.template get<std::uint64_t>();
             if (v > static_cast<std::uint64_t>(std::numeric_limits<T>::max()))
                 throw DecodingError("integer out of range");
             return static_cast<T>(v);
@@ -56,12 +57,12 @@ T decode(const Json& value) {
         std::int64_t v = 0;
         if (value.is_number_float()) {
             // A whole number written with a fraction or exponent ("2.0", "1e3") is still that integer.
-            double d = value.get<double>();
+            double d = value.template get<double>();
             if (std::trunc(d) != d || d < -9223372036854775808.0 || d >= 9223372036854775808.0)
                 throw DecodingError("expected an integer");
             v = static_cast<std::int64_t>(d);
         } else if (value.is_number_integer()) {
-            v = value.get<std::int64_t>();
+            v = value.template get<std::int64_t>();
         } else {
             throw DecodingError("expected an integer");
         }
@@ -73,7 +74,7 @@ T decode(const Json& value) {
     } else if constexpr (std::is_floating_point_v<T>) {
         if (!value.is_number())
             throw DecodingError("expected a number");
-        return value.get<T>();
+        return value.template get<T>();
     } else if constexpr (detail::is_vector<T>::value) {
         if (!value.is_array())
             throw DecodingError("expected an array");
@@ -93,8 +94,8 @@ T decode(const Json& value) {
 }
 
 // A required member: missing or null is a DecodingError.
-template <class T>
-T required(const Json& object, std::string_view key) {
+template <class T, class J>
+T required(const J& object, std::string_view key) {
     if (!object.is_object())
         throw DecodingError("expected an object");
     auto it = object.find(key);
@@ -108,8 +109,8 @@ T required(const Json& object, std::string_view key) {
 }
 
 // An optional member: absent when missing or null; present with the wrong type is a DecodingError.
-template <class T>
-std::optional<T> optional(const Json& object, std::string_view key) {
+template <class T, class J>
+std::optional<T> optional(const J& object, std::string_view key) {
     if (!object.is_object())
         throw DecodingError("expected an object");
     auto it = object.find(key);
@@ -141,6 +142,10 @@ inline constexpr int maxNestingDepth = 64;
 // length of the text, however many members an object has; the members of a parsed object come in the order
 // of their keys, not of the text (only what we write keeps its order).
 Json parse(std::string_view text);
+
+// The same parse into nlohmann::json, whose objects are maps, without the second tree that parse() builds
+// to keep the members in one order: for input that is only decoded, member by member, and then dropped.
+nlohmann::json parseIntoMaps(std::string_view text);
 
 // Compact JSON text (slashes are not escaped). Nothing when a string is not valid UTF-8.
 inline std::optional<std::string> dump(const Json& value) {

@@ -1,18 +1,15 @@
 #include "AppVersions.h"
 
-#include <qcoro/qcoronetworkreply.h>
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QStringDecoder>
-#include <QTimer>
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
+#include "http/URLSessionRequestSender.h"
+#include "http/VastelError.h"
 #include "outside/Logger/LoggerClient.h"
 #include "platform/BundleInfo.h"
 #include "platform/qt/SystemInfo.h"
@@ -50,61 +47,27 @@ Loaded readLocal(const QString& path, bool isResource) {
     return {Loaded::Outcome::body, std::move(bytes)};
 }
 
-// The network objects of one download. The coroutine resumes inside the reply's finished signal, so they
-// are deleted later, from the event loop, never while their signals run.
-struct Download {
-    QNetworkAccessManager* manager = new QNetworkAccessManager;
-    QNetworkReply* reply = nullptr;
-    std::vector<QMetaObject::Connection> connections;
-    bool tooLarge = false;
-
-    Download() = default;
-    Download(const Download&) = delete;
-    Download& operator=(const Download&) = delete;
-    ~Download() {
-        for (const auto& connection : connections)
-            QObject::disconnect(connection);
-        manager->deleteLater();  // and the reply, its child
-    }
-};
-
+// Through the HTTP client, as every request: its trust, proxy, time-outs and size limit. The time-out gives
+// up on a server that stops sending, the same time for the whole reply on one that sends too slowly to ever
+// finish.
 QCoro::Task<Loaded> download(QUrl url, std::chrono::milliseconds timeout) {
-    Download download;
-    QNetworkRequest request(url);
-    // The transfer time-out gives up on a server that stops sending; the deadline on one that sends too
-    // slowly to ever finish.
-    request.setTransferTimeout(static_cast<int>(timeout.count()));
-    QNetworkReply* reply = download.reply = download.manager->get(request);
-    download.connections.push_back(QObject::connect(
-        reply, &QNetworkReply::downloadProgress, reply, [&download](qint64 received, qint64 total) {
-            if (!download.tooLarge && (received > maxDocumentSize || total > maxDocumentSize)) {
-                download.tooLarge = true;
-                download.reply->abort();
-            }
-        }));
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    download.connections.push_back(
-        QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort));
-    deadline.start(timeout);
-
-    co_await reply;
-
-    if (download.tooLarge)
+    vastel::URLSessionRequestSender sender(vastel::APIEnvironment(url.toString().toStdString()),
+                                           maxDocumentSize);
+    vastel::URLRequest request;
+    request.url = std::move(url);
+    request.timeoutInterval = timeout;
+    request.resourceTimeoutInterval = timeout;
+    try {
+        // Whatever body a server answered with goes on to decoding, whatever its status: only a reply that
+        // never arrived whole (no connection, TLS refused, time-out, cut off) is a failed transfer.
+        const auto result = co_await sender.data(std::move(request));
+        co_return Loaded{Loaded::Outcome::body, QByteArray(reinterpret_cast<const char*>(result.data.data()),
+                                                           qsizetype(result.data.size()))};
+    } catch (const vastel::ReplyTooLargeError&) {
         co_return Loaded{Loaded::Outcome::tooLarge, {}};
-    // Whatever body a server answered with goes on to decoding, whatever its status: only a reply that never
-    // arrived whole (no connection, TLS refused, time-out, cut off) is a failed transfer. Qt reports HTTP
-    // error statuses as errors of 200 and above, with the status code set.
-    const auto error = reply->error();
-    const bool answered = error == QNetworkReply::NoError ||
-                          (error >= QNetworkReply::ContentAccessDenied &&
-                           reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid());
-    if (!answered)
+    } catch (const vastel::TransportError&) {
         co_return failed();
-    QByteArray body = reply->read(maxDocumentSize + 1);
-    if (body.size() > maxDocumentSize)
-        co_return Loaded{Loaded::Outcome::tooLarge, {}};
-    co_return Loaded{Loaded::Outcome::body, std::move(body)};
+    }
 }
 
 QCoro::Task<Loaded> load(QUrl url, std::chrono::milliseconds timeout) {

@@ -14,6 +14,11 @@ bool isAcceptedCallback(const std::string& callback) {
 
 std::string callbackWithQueryItem(const std::string& callback, const std::string& name,
                                   const std::string& value) {
+    return callbackWithQueryItem(callback, name, std::vector{value});
+}
+
+std::string callbackWithQueryItem(const std::string& callback, const std::string& name,
+                                  const std::vector<std::string>& values) {
     const auto fragmentStart = callback.find('#');
     std::string url = callback.substr(0, fragmentStart);
     // A "?" inside the query is part of an item ("?q=why?"): only an empty query needs no separator.
@@ -24,7 +29,11 @@ std::string callbackWithQueryItem(const std::string& callback, const std::string
         url += '&';
     url += name;
     url += '=';
-    url += QUrl::toPercentEncoding(QString::fromStdString(value)).toStdString();
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            url += ',';
+        url += QUrl::toPercentEncoding(QString::fromStdString(values[i])).toStdString();
+    }
     if (fragmentStart != std::string::npos)
         url += callback.substr(fragmentStart);
     return url;

@@ -3,6 +3,7 @@
 // for the answer. It comes from outside, so only web addresses are ever opened, and what the app adds to it
 // is a query item of its own, whatever the callback already holds.
 #include <string>
+#include <vector>
 
 namespace bulksigning {
 
@@ -13,5 +14,9 @@ bool isAcceptedCallback(const std::string& callback);
 // the value is percent-encoded as a query component.
 std::string callbackWithQueryItem(const std::string& callback, const std::string& name,
                                   const std::string& value);
+// The same with a list for the value: each item percent-encoded, joined by a literal "," that callers split
+// at ("signatures=a,b").
+std::string callbackWithQueryItem(const std::string& callback, const std::string& name,
+                                  const std::vector<std::string>& values);
 
 }  // namespace bulksigning

@@ -28,5 +28,5 @@ struct BulkSigningRequest {
     static BulkSigningRequest fromJSON(std::string_view text);
 };
 
-void from_json(const platform::json::Json& json, BulkSigningRequest::Document& document);
-void from_json(const platform::json::Json& json, BulkSigningRequest& request);
+void from_json(const nlohmann::json& json, BulkSigningRequest::Document& document);
+void from_json(const nlohmann::json& json, BulkSigningRequest& request);

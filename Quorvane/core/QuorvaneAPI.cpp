@@ -6,6 +6,7 @@
 #include <QTextBoundaryFinder>
 #include <chrono>
 
+#include "CardDataToSign.h"
 #include "SigningCertificateInfo.h"
 #include "platform/Certificate.h"
 #include "platform/Codecs.h"
@@ -84,16 +85,11 @@ QCoro::Task<std::optional<SigningSession>> QuorvaneAPI::authenticateWithCard(
     auto methodData = co_await authenticateClient->getAuthenticationMethodData(
         halcyra::AuthenticationMethod::eid, context.sessionId());
 
-    // Without a challenge the holder would type the PIN to sign nothing and fail at the server afterwards.
-    std::optional<platform::Bytes> dataToSign;
-    if (methodData.eid)
-        dataToSign = platform::base64URLDecoded(methodData.eid->hashToSign);
-    if (!dataToSign || dataToSign->empty())
-        throw HalcyraError::otherError(methodData.eid ? "The data to sign could not be decoded"
-                                                      : "The server sent no data to sign");
+    const auto dataToSign =
+        cardDataToSign(methodData.eid ? std::optional(methodData.eid->hashToSign) : std::nullopt);
 
     auto card = context.card();
-    auto cardEvents = card->sign(*dataToSign);
+    auto cardEvents = card->sign(dataToSign);
     std::optional<platform::Bytes> signature;
     bool failed = false;
     while (auto event = co_await cardEvents.next()) {

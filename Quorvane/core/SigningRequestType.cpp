@@ -25,9 +25,12 @@ std::vector<halcyra::GetDataToConsentRequest::HashToSign> SigningRequestType::ha
     const auto& bulk = std::get<Bulk>(value);
     hashes.reserve(bulk.request.signData.size());
     for (const auto& document : bulk.request.signData) {
+        // Strict Base64 has one text per byte string: a hash short enough goes out as it came.
         auto decoded = platform::base64Decoded(document.hash);
-        hashes.push_back(HashToSign{document.docName.value_or(unnamedDocumentLabel),
-                                    decoded ? firstBytesAsBase64(*decoded) : std::string()});
+        std::string text;
+        if (decoded)
+            text = decoded->size() <= maximumHashLength ? document.hash : firstBytesAsBase64(*decoded);
+        hashes.push_back(HashToSign{document.docName.value_or(unnamedDocumentLabel), std::move(text)});
     }
     return hashes;
 }

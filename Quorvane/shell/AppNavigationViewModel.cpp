@@ -255,7 +255,7 @@ QCoro::Task<> AppNavigationViewModel::runValidation(std::shared_ptr<AppNavigatio
     self->_signingSessionDatabase->purgeSession(context);
     std::string code = self->mode_.is<AppOpenMode::AccountInfo>() ? "401" : "201";
     if (failure->kind() == HalcyraError::Kind::backendError)
-        code += "-" + std::to_string(failure->statusCode());
+        code += '-' + std::to_string(failure->statusCode());
     auto logger = self->_logger.get();
     self->showInfo(ErrorCodeWrap::errorText(ErrorCodeCategory::backend, code,
                                             ErrorCodeWrap::message(*failure), logger.get()),

@@ -227,10 +227,14 @@ void KelvPCSigningSceneDelegate::handleBulkSigningRequest(const std::string& url
         return;
     }
 
-    if (mainWindowController_.isBusy()) {
-        const std::string reply = bulksigning::callbackWithQueryItem(*callback, "error", bulkBusyError);
+    // Answers the request at once, without the window: its callback is a web address, checked above.
+    const auto answer = [&callback](const std::string& error) {
+        const std::string reply = bulksigning::callbackWithQueryItem(*callback, "error", error);
         if (QUrl(QString::fromStdString(reply), QUrl::StrictMode).isValid())
             platform::Workspace::open(reply);
+    };
+    if (mainWindowController_.isBusy()) {
+        answer(bulkBusyError);
         return;
     }
 
@@ -240,6 +244,7 @@ void KelvPCSigningSceneDelegate::handleBulkSigningRequest(const std::string& url
             std::string_view(reinterpret_cast<const char*>(requestBytes->data()), requestBytes->size()));
     } catch (const std::exception&) {
         _logger.get()->error("Bulk signing request parameter cannot be decoded");
+        answer(L("The signing request cannot be read."));
         return;
     }
     mainWindowController_.show(AppOpenMode::sign(SigningRequestType::bulk(std::move(decoded), *callback)));

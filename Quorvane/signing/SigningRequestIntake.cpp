@@ -39,6 +39,11 @@ SigningRequestIntake::~SigningRequestIntake() {
 
 SigningRequestIntake::BulkCheck SigningRequestIntake::checkBulkRequest(const BulkSigningRequest& request,
                                                                        LoggerClient& logger) {
+    if (request.signData.empty()) {
+        logger.error("Bulk signing request holds no document");
+        return {std::nullopt, AppError(ErrorCodeCategory::app, std::nullopt, "000",
+                                       L("The signing request holds no document to sign."), std::nullopt)};
+    }
     if (!bulkHashToSign(request.signData)) {
         logger.error("Bulk signing request holds a hash that is not valid Base64");
         return {

@@ -46,8 +46,8 @@ class SigningRequestIntake : public std::enable_shared_from_this<SigningRequestI
     SigningRequestIntake(const SigningRequestIntake&) = delete;
     SigningRequestIntake& operator=(const SigningRequestIntake&) = delete;
 
-    // A hash that is not exactly Base64 cannot be signed for what its sender meant: the request is refused
-    // before the user logs in or consents to anything.
+    // A request without documents has nothing to sign, and a hash that is not exactly Base64 cannot be signed
+    // for what its sender meant: either is refused before the user logs in or consents to anything.
     static BulkCheck checkBulkRequest(const BulkSigningRequest& request, LoggerClient& logger);
     // The token identifier of a bulk request's "tokenId": its last piece between colons, or the whole text
     // when it has none.

@@ -15,12 +15,8 @@ SigningResultDelivery::SigningResultDelivery(std::optional<std::string> callback
 
 std::optional<SigningResultDelivery::Answer> SigningResultDelivery::answer(
     const std::vector<std::string>& signatures) const {
-    if (callbackLink_) {
-        std::string joined;
-        for (const auto& signature : signatures)
-            joined += (joined.empty() ? "" : ",") + signature;
-        return bulksigning::callbackWithQueryItem(*callbackLink_, "signatures", joined);
-    }
+    if (callbackLink_)
+        return bulksigning::callbackWithQueryItem(*callbackLink_, "signatures", signatures);
     std::optional<platform::Bytes> signature;
     if (!signatures.empty())
         signature = platform::base64URLDecoded(signatures.front());

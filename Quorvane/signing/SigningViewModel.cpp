@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Quorvane/core/CardDataToSign.h"
 #include "Quorvane/core/ErrorCodeWrap.h"
 #include "Quorvane/core/LaunchAgentService.h"
 #include "Quorvane/core/MainWindowController.h"
@@ -268,6 +269,11 @@ QCoro::Task<> SigningViewModel::runAuthentication(Self self, SigningSessionConte
         switch (event->kind) {
             case AuthenticateFlowEvent::Kind::signingEvent: {
                 const auto& cardEvent = *event->cardSigningEvent;
+                if (cardEvent.kind == CardSigningEvent::Kind::failedBecauseOfCardRemoval) {
+                    // No sheet can wait for a card that has gone: the login ends as a signature does.
+                    self->finishWithCardRemoval();
+                    break;
+                }
                 if (cardEvent.kind != CardSigningEvent::Kind::failed) {
                     self->setCurrentModalState(ModalState::pinInput(cardEvent));
                     break;
@@ -299,6 +305,12 @@ QCoro::Task<> SigningViewModel::runAuthentication(Self self, SigningSessionConte
         }
     }
     self->setCurrentCard(nullptr);
+}
+
+void SigningViewModel::finishWithCardRemoval() {
+    logger_->error(cardSignatureFailure + "card removed");
+    finishWithFailure(
+        AppError(ErrorCodeCategory::vexoConnect, std::nullopt, "004", L("eID card removed"), std::nullopt));
 }
 
 void SigningViewModel::pinInputCancelled(bool timedOut) {
@@ -390,9 +402,7 @@ QCoro::Task<> SigningViewModel::handleConsentData(Self self, halcyra::GetDataToC
             ModalState::walletTracking(context.sessionId(), std::move(pollingSessionId)));
         co_return;
     }
-    Bytes hash;
-    if (response.eid)
-        hash = platform::base64URLDecoded(response.eid->hashToSign).value_or(Bytes{});
+    auto hash = cardDataToSign(response.eid ? std::optional(response.eid->hashToSign) : std::nullopt);
     co_await self->flow_.step(signHashWithCard(self, std::move(hash), context.card()));
 }
 
@@ -421,9 +431,7 @@ QCoro::Task<> SigningViewModel::signHashWithCard(Self self, Bytes hash, std::sha
                                                  event->errorCode, event->errorValue, std::nullopt));
                 break;
             case CardSigningEvent::Kind::failedBecauseOfCardRemoval:
-                self->logger_->error(cardSignatureFailure + "card removed");
-                self->finishWithFailure(AppError(ErrorCodeCategory::vexoConnect, std::nullopt, "004",
-                                                 L("eID card removed"), std::nullopt));
+                self->finishWithCardRemoval();
                 break;
             case CardSigningEvent::Kind::finished:
                 co_await self->flow_.step(consentAndSign(self, event->signature, card));

@@ -153,6 +153,8 @@ class SigningViewModel : public Observable,
     halcyra::GetDataToConsentRequest consentRequest(std::string authSessionId) const;
     // A server error that ended a step: logged, and the flow ends with it.
     void finishWithServerError(const halcyra::HalcyraError& error);
+    // The card went while it was to sign (the login or the consent): "004".
+    void finishWithCardRemoval();
     void deliverCompletion(std::optional<AppError> error);
     // The first ending (true): the wait for the token stops, and a card operation still running is cancelled.
     bool end();

@@ -1,5 +1,8 @@
 // The bulk deep link's request of 10,000 hashes turned into the hash entries of the consent request, against
-// the least that any decoder must do with the same text: parse the JSON and Base64-decode every hash.
+// the least that any decoder must do with the same text: parse it with plain nlohmann::json and Base64-decode
+// every hash.
+//
+// Goal: at most 1.25 times the baseline.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -52,7 +55,7 @@ void BulkRequestToHashList(benchmark::State& state) {
 void Baseline_ParseJSONAndDecodeHashes(benchmark::State& state) {
     const auto& text = requestText();
     for (auto _ : state) {
-        auto json = platform::json::parse(text);
+        auto json = nlohmann::json::parse(text);
         std::size_t decoded = 0;
         for (const auto& document : json["signData"]) {
             auto hash = platform::base64Decoded(document["hash_base64"].get_ref<const std::string&>());

@@ -6,6 +6,7 @@
 //
 // Goal: the app takes at most 1.5 times as long as the direct calls.
 #include <benchmark/benchmark.h>
+#include <algorithm>
 
 #include <QApplication>
 #include <QUrl>
@@ -16,9 +17,9 @@
 #include "Quorvane/core/PindleMock.h"
 #include "Quorvane/shell/KelvPCSigningSceneDelegate.h"
 #include "Quorvane/shell/SharedApplicationQt.h"
-#include "Quorvane/shell/tests/endtoend/LiveRig.h"
 #include "Quorvane/testing/FakeCard.h"
 #include "api/Clients.h"
+#include "endtoend/LiveRig.h"
 #include "outside/Common/Common.h"
 #include "platform/Codecs.h"
 #include "platform/Workspace.h"
@@ -132,10 +133,8 @@ void BM_AppFromDeepLinkToCallback(benchmark::State& state) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         state.PauseTiming();
         const std::string& url = rig->opened[0];
-        // The signatures are joined with commas, percent-encoded in the query.
-        int commas = 0;
-        for (auto at = url.find("%2C"); at != std::string::npos; at = url.find("%2C", at + 3))
-            ++commas;
+        // The signatures are joined with literal commas.
+        const auto commas = static_cast<int>(std::count(url.begin(), url.end(), ','));
         if (url.find("?signatures=") == std::string::npos || commas + 1 != hashCount) {
             state.SkipWithError(
                 ("the callback has " + std::to_string(commas + 1) + " signatures: " + url.substr(0, 200))

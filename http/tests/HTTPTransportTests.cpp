@@ -1,6 +1,6 @@
 // The sender's own HTTP/1.1 connections against a plain-HTTP server whose every reply byte the test writes:
 // connections kept and reused, a kept connection the server closed meanwhile, malformed and silent replies,
-// refused header fields and session cookies.
+// refused header fields, the resource time-out, a sender's body limit and session cookies.
 #include <gtest/gtest.h>
 
 #include <QNetworkProxy>
@@ -170,6 +170,52 @@ TEST(HTTPTransport, TimesOutASilentServer) {
     auto failed = run(sender.data(request));
     ASSERT_TRUE(failed.error);
     EXPECT_EQ(transportCode(failed.error), QNetworkReply::TimeoutError);
+}
+
+// The resource time-out bounds the whole round trip, however steadily the reply keeps coming.
+TEST(HTTPTransport, TheWholeReplyMustArriveWithinTheResourceTimeOut) {
+    const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n";
+    ScriptedServer server;
+    server.reply = [&](int, int) { return head + QByteArray(20, 'x'); };
+    server.trickle = std::chrono::milliseconds(100);
+    server.trickleFrom = head.size();
+    URLSessionRequestSender sender(vastel::APIEnvironment(""));
+    URLRequest request = get(server.url());
+    request.timeoutInterval = std::chrono::milliseconds(1500);
+    request.resourceTimeoutInterval = std::chrono::milliseconds(1000);
+    auto late = run(sender.data(request));
+    ASSERT_TRUE(late.error);
+    EXPECT_EQ(transportCode(late.error), QNetworkReply::TimeoutError);
+
+    request.resourceTimeoutInterval = std::chrono::milliseconds(10000);
+    EXPECT_TRUE(run(sender.data(request)).value);
+}
+
+// A sender's own smaller body limit, announced or found while the body arrives, is told apart from other
+// failures.
+TEST(HTTPTransport, ABodyOverTheSendersLimitIsAReplyTooLarge) {
+    const std::pair<const char*, QByteArray> replies[] = {
+        {"announced", "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n" + QByteArray(20, 'x')},
+        {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\na\r\n" + QByteArray(10, 'x') +
+                        "\r\na\r\n" + QByteArray(10, 'x') + "\r\n0\r\n\r\n"},
+        {"until the close", "HTTP/1.1 200 OK\r\n\r\n" + QByteArray(20, 'x')},
+    };
+    for (const auto& [name, bytes] : replies) {
+        SCOPED_TRACE(name);
+        ScriptedServer server;
+        server.reply = [&](int, int) {
+            return ScriptedServer::Answer(bytes, ScriptedServer::Answer::End::close);
+        };
+        URLSessionRequestSender limited(vastel::APIEnvironment(""), 19);
+        auto refused = run(limited.data(get(server.url())));
+        ASSERT_TRUE(refused.error);
+        EXPECT_THROW(std::rethrow_exception(refused.error), vastel::ReplyTooLargeError);
+
+        URLSessionRequestSender enough(vastel::APIEnvironment(""), 20);
+        auto accepted = run(enough.data(get(server.url())));
+        ASSERT_TRUE(accepted.value);
+        EXPECT_EQ(accepted.value->data.size(), 20u);
+    }
 }
 
 TEST(HTTPTransport, RefusesHeaderFieldsThatWouldForgeOthers) {

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -55,6 +57,24 @@ void killAndReap(pid_t pid) {
     }
     ::kill(pid, SIGKILL);
     ::waitpid(pid, &status, 0);
+}
+
+void killProgramsOfRuntimeFolder(const std::string& runtimeFolder) {
+    const std::string wanted = "XDG_RUNTIME_DIR=" + runtimeFolder;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos || std::stoi(name) == ::getpid())
+            continue;
+        std::ifstream in(entry.path() / "environ");  // readable for this user's processes only
+        std::string variable;
+        while (std::getline(in, variable, '\0')) {
+            if (variable == wanted) {
+                ::kill(std::stoi(name), SIGKILL);
+                break;
+            }
+        }
+    }
 }
 
 }  // namespace testsupport

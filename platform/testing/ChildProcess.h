@@ -27,4 +27,9 @@ std::optional<int> reapWithin(pid_t pid, std::chrono::milliseconds limit);
 // Nothing for a pid of zero or less.
 void killAndReap(pid_t pid);
 
+// Kills every process of this user whose environment names the runtime folder (XDG_RUNTIME_DIR): what a
+// program under test started detached for a test's own user (a relay started on demand, a link opener), which
+// neither dies with the test nor is its child.
+void killProgramsOfRuntimeFolder(const std::string& runtimeFolder);
+
 }  // namespace testsupport

@@ -1,14 +1,20 @@
 #include "TestEnvironment.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/qt/TlsTrust.h"
 
@@ -21,6 +27,67 @@ std::filesystem::path makeRoot() {
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create the test folder");
     return pattern;
+}
+
+// The processes whose parent is this one.
+std::vector<pid_t> liveChildren() {
+    std::vector<pid_t> children;
+    const pid_t self = ::getpid();
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream in(entry.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto end = stat.rfind(')');  // the name before it may hold anything
+        if (end == std::string::npos)
+            continue;
+        char state = 0;
+        int parent = 0;
+        if (std::sscanf(stat.c_str() + end + 1, " %c %d", &state, &parent) == 2 && parent == self &&
+            state != 'Z')
+            children.push_back(static_cast<pid_t>(std::stoi(name)));
+    }
+    return children;
+}
+
+void reapEndedChildren() {
+    int status;
+    while (::waitpid(-1, &status, WNOHANG) > 0) {
+    }
+}
+
+// Ends what the tests started and left running, even when a test failed half-way: each program is asked to
+// end, then killed.
+void endLeftoverPrograms() {
+    for (int round = 0; round < 2; ++round) {
+        reapEndedChildren();
+        auto children = liveChildren();
+        if (children.empty())
+            return;
+        for (pid_t child : children)
+            ::kill(child, round == 0 ? SIGTERM : SIGKILL);
+        for (int wait = 0; wait < 40 && !liveChildren().empty(); ++wait) {
+            reapEndedChildren();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    reapEndedChildren();
+}
+
+// No test reaches the desktop's link opener: a program of the tests' own (the token module in a tool, the
+// relay, the app) would otherwise open links with whatever the machine has, which may hand them back to a
+// program that opens them again. Tests that look at what is opened put their own opener before this one.
+void shadowTheDesktopOpener() {
+    const auto folder = testRoot() / "desktop-opener";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "xdg-open") << "#!/bin/sh\nexit 0\n";
+    std::filesystem::permissions(folder / "xdg-open", std::filesystem::perms::owner_all);
+    const char* path = std::getenv("PATH");
+    const std::string shadowed = folder.native() + ":" + (path ? path : "/usr/bin:/bin");
+    ::setenv("PATH", shadowed.c_str(), 1);
+    ::unsetenv("BROWSER");
 }
 
 }  // namespace
@@ -38,8 +105,10 @@ void preparePrivateHome() {
 
 int runAllTests(int& argc, char** argv) {
     platform::installExtraTrustFromDeploymentConfiguration();
+    shadowTheDesktopOpener();
     ::testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();
+    endLeftoverPrograms();
     if (result == 0 && !std::getenv("QUORVANE_KEEP_TEST_FILES")) {
         std::error_code ignored;
         std::filesystem::remove_all(testRoot(), ignored);

@@ -12,8 +12,9 @@
 namespace testsupport {
 
 // What every test main does around its application object. Before making it: point the XDG folders into the
-// private home. After: trust the extra CAs of the deployment configuration, run the tests, and remove the
-// home when they passed (kept when QUORVANE_KEEP_TEST_FILES is set).
+// private home. After: trust the extra CAs of the deployment configuration, put an xdg-open that opens
+// nothing first on PATH, run the tests, end the programs they started that still run, and remove the home
+// when they passed (kept when QUORVANE_KEEP_TEST_FILES is set).
 void preparePrivateHome();
 int runAllTests(int& argc, char** argv);
 

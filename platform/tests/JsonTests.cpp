@@ -89,12 +89,16 @@ TEST(JsonTest, WireTypesKeepTheirKeyOrderAndLeaveAbsentOptionalsOut) {
 }
 
 TEST(JsonTest, MalformedTextAndInvalidUTF8AreReportedNotThrownThrough) {
-    for (const char* text : {"", "{", R"({"a":})", "[1,]", "nul", R"({"a":1} x)"})
+    for (const char* text : {"", "{", R"({"a":})", "[1,]", "nul", R"({"a":1} x)"}) {
         EXPECT_THROW(json::parse(text), DecodingError) << text;
+        EXPECT_THROW(json::parseIntoMaps(text), DecodingError) << text;
+    }
     // A NUL byte does not end the text early, leaving what follows it unread.
     using namespace std::string_view_literals;
-    for (std::string_view text : {"5\0"sv, "{\"a\":1}\0{\"b\":[[[["sv, "[1\0]"sv})
+    for (std::string_view text : {"5\0"sv, "{\"a\":1}\0{\"b\":[[[["sv, "[1\0]"sv}) {
         EXPECT_THROW(json::parse(text), DecodingError) << text.size();
+        EXPECT_THROW(json::parseIntoMaps(text), DecodingError) << text.size();
+    }
     EXPECT_EQ(json::dump(Json("\xff\xfe")), std::nullopt);
     EXPECT_EQ(json::dump(Json("caf\xc3\xa9")), "\"caf\xc3\xa9\"");
 }
@@ -107,9 +111,12 @@ TEST(JsonTest, NestingIsBoundedSoHostileInputCannotExhaustTheStack) {
         int depth = content.starts_with("{") ? json::maxNestingDepth - 1 : json::maxNestingDepth;
         EXPECT_NO_THROW(json::parse(nested(depth, content))) << content;
         EXPECT_THROW(json::parse(nested(depth + 1, content)), DecodingError) << content;
+        EXPECT_THROW(json::parseIntoMaps(nested(depth + 1, content)), DecodingError) << content;
     }
     // Deep enough to overflow the stack when copied: refused, not crashed on.
-    EXPECT_THROW(json::parse(R"({"a":)" + std::string(200000, '[') + R"(,"b":1})"), DecodingError);
+    const std::string deep = R"({"a":)" + std::string(200000, '[') + R"(,"b":1})";
+    EXPECT_THROW(json::parse(deep), DecodingError);
+    EXPECT_THROW(json::parseIntoMaps(deep), DecodingError);
 }
 
 TEST(JsonTest, ParsedValuesAreThoseOfTheTextWhateverTheirNesting) {

@@ -25,7 +25,7 @@ XPCServerHelper::XPCServerHelper(const XPCLogger& logger, xpc::Reactor& reactor,
     appReadySignalReceivalDate = now();
 }
 
-void XPCServerHelper::registerFor(const xpc::Endpoint& endpoint, std::int64_t role) {
+void XPCServerHelper::registerFor(ClientID client, const xpc::Endpoint& endpoint, std::int64_t role) {
     if (!hasReceivedInitialConnectionRequest_) {
         logger.log("--------------- XPC signature exhange start detected ---------------");
         hasReceivedInitialConnectionRequest_ = true;
@@ -41,15 +41,29 @@ void XPCServerHelper::registerFor(const xpc::Endpoint& endpoint, std::int64_t ro
                                                                     : xpcClientTokenInterface());
     auto& slot = clientRole == XPCClientRole::app ? appConnection : tokenConnection;
     auto replaced = std::exchange(slot, connection);
-    if (clientRole == XPCClientRole::token)
+    bool replacedTokenWaits = false;
+    if (clientRole == XPCClientRole::token) {
+        replacedTokenWaits = replaced && hasTokenSentHash_;
+        tokenClient_ = client;
         hasTokenSentHash_ = false;
-    // A ready signal waiting for a token was the replaced app's: the new app sends its own.
-    if (clientRole == XPCClientRole::app)
+    } else {
+        appClient_ = client;
+        hasAppReceivedHash_ = false;
+        // A ready signal waiting for a token was the replaced app's: the new app sends its own.
         isAppReadySignalPending_ = false;
+    }
     // A replaced connection is closed, and its handlers leave the role alone: they only clean up a connection
-    // that is still the stored one, so a late end of an old peer never drops the newest one.
-    if (replaced)
+    // that is still the stored one, so a late end of an old peer never drops the newest one. A replaced token
+    // that waits for its answer gets it now: the failure, as no answer can reach it any more.
+    if (replacedTokenWaits) {
+        logger.log("Token replaced while it waited for its signature, sending it the failure signal",
+                   XPCLogType::error);
+        if (auto token = XPCClientTokenProxy::remoteObjectProxy(replaced))
+            token->signatureFailed();
+        replaced->closeAfterSending();
+    } else if (replaced) {
         replaced->invalidate();
+    }
 
     std::weak_ptr<XPCServerHelper> weak = weak_from_this();
     std::weak_ptr<xpc::Connection> own = connection;
@@ -88,16 +102,19 @@ void XPCServerHelper::releaseAnsweredToken() {
     cleanUpConnection(XPCClientRole::token);
 }
 
-void XPCServerHelper::sendAppIsReadySignal() {
+void XPCServerHelper::sendAppIsReadySignal(ClientID) {
     // The app registers before it is ready; without its connection (it has gone meanwhile) nobody would get
     // the hash that the signal asks for.
     if (!appConnection) {
         logger.log("App is ready signal dropped, app connection not found", XPCLogType::error);
         return;
     }
-    if (auto token = XPCClientTokenProxy::remoteObjectProxy(tokenConnection)) {
-        token->appIsReady();
-        return;
+    // A token that has sent its hash waits for another request's answer: the signal is for the next token.
+    if (!hasTokenSentHash_) {
+        if (auto token = XPCClientTokenProxy::remoteObjectProxy(tokenConnection)) {
+            token->appIsReady();
+            return;
+        }
     }
     logger.log("App is ready signal buffered until token client connects");
     isAppReadySignalPending_ = true;
@@ -126,9 +143,18 @@ void XPCServerHelper::sendBufferedAppReadySignal() {
     token->appIsReady();
 }
 
-void XPCServerHelper::sendSignHashRequest(const platform::Bytes& hash, const std::string& instanceID) {
+void XPCServerHelper::sendSignHashRequest(ClientID client, const platform::Bytes& hash,
+                                          const std::string& instanceID) {
+    // A replaced token has been answered already; its hash would take the newest token's place.
+    if (tokenConnection && client != tokenClient_) {
+        logger.log("Cannot sign hash, the token that sent it is no longer registered", XPCLogType::error);
+        return;
+    }
     hasTokenSentHash_ = true;
+    hashClient_ = client;
+    pairedApp_ = appConnection ? appClient_ : 0;
     if (auto app = XPCClientAppProxy::remoteObjectProxy(appConnection)) {
+        hasAppReceivedHash_ = true;
         app->signWithHash(hash, instanceID);
         return;
     }
@@ -141,42 +167,91 @@ void XPCServerHelper::sendSignHashRequest(const platform::Bytes& hash, const std
     }
 }
 
-void XPCServerHelper::sendSignRequestTimeout() {
-    if (auto app = XPCClientAppProxy::remoteObjectProxy(appConnection)) {
+void XPCServerHelper::sendSignRequestTimeout(ClientID client) {
+    // Only the app that holds the token's hash works for that token.
+    const bool forThisApp = !hasTokenSentHash_ || (client == hashClient_ && appClient_ == pairedApp_);
+    if (auto app = XPCClientAppProxy::remoteObjectProxy(forThisApp ? appConnection : nullptr)) {
         app->signRequestTimeout();
         return;
     }
     logger.log("Cannot send sign request timeout message, app connection not found", XPCLogType::error);
 }
 
-void XPCServerHelper::sendSignatureReadySignal(const platform::Bytes& signature) {
-    if (auto token = XPCClientTokenProxy::remoteObjectProxy(tokenConnection)) {
-        logger.log("XPC signature exchange completed with success");
-        hasReceivedInitialConnectionRequest_ = false;
-        token->signatureReadyWithSignature(signature);
-        releaseAnsweredToken();
-        return;
-    }
-    logger.log("Cannot send signature ready signal, token connection not found", XPCLogType::error);
+std::shared_ptr<xpc::Connection> XPCServerHelper::tokenAnsweredBy(ClientID client) const {
+    if (hasTokenSentHash_)
+        return client == pairedApp_ ? tokenConnection : nullptr;
+    return client == appClient_ && !hasAppReceivedHash_ ? tokenConnection : nullptr;
 }
 
-void XPCServerHelper::sendSignatureFailureSignal() {
-    if (auto token = XPCClientTokenProxy::remoteObjectProxy(tokenConnection)) {
-        logger.log("XPC signature exchange failed");
-        hasReceivedInitialConnectionRequest_ = false;
-        token->signatureFailed();
-        releaseAnsweredToken();
+void XPCServerHelper::forwardAnswer(ClientID client, const std::optional<platform::Bytes>& signature) {
+    auto token = XPCClientTokenProxy::remoteObjectProxy(tokenAnsweredBy(client));
+    if (!token) {
+        logger.log(signature ? "Cannot send signature ready signal, token connection not found"
+                             : "Cannot send signature failure signal, token connection not found",
+                   XPCLogType::error);
         return;
     }
-    logger.log("Cannot send signature failure signal, token connection not found", XPCLogType::error);
+    logger.log(signature ? "XPC signature exchange completed with success" : "XPC signature exchange failed");
+    hasReceivedInitialConnectionRequest_ = false;
+    if (signature)
+        token->signatureReadyWithSignature(*signature);
+    else
+        token->signatureFailed();
+    releaseAnsweredToken();
 }
+
+void XPCServerHelper::sendSignatureReadySignal(ClientID client, const platform::Bytes& signature) {
+    forwardAnswer(client, signature);
+}
+
+void XPCServerHelper::sendSignatureFailureSignal(ClientID client) {
+    forwardAnswer(client, std::nullopt);
+}
+
+// One per accepted connection: the relay's service as that client sends to it.
+class XPCListenerDelegate::Client : public XPCService {
+  public:
+    Client(std::weak_ptr<XPCServerHelper> helper, XPCServerHelper::ClientID id)
+        : helper_(std::move(helper)), id_(id) {}
+    void registerFor(const xpc::Endpoint& endpoint, std::int64_t role) override {
+        if (auto helper = helper_.lock())
+            helper->registerFor(id_, endpoint, role);
+    }
+    void sendAppIsReadySignal() override {
+        if (auto helper = helper_.lock())
+            helper->sendAppIsReadySignal(id_);
+    }
+    void sendSignHashRequest(const platform::Bytes& hash, const std::string& instanceID) override {
+        if (auto helper = helper_.lock())
+            helper->sendSignHashRequest(id_, hash, instanceID);
+    }
+    void sendSignRequestTimeout() override {
+        if (auto helper = helper_.lock())
+            helper->sendSignRequestTimeout(id_);
+    }
+    void sendSignatureReadySignal(const platform::Bytes& signature) override {
+        if (auto helper = helper_.lock())
+            helper->sendSignatureReadySignal(id_, signature);
+    }
+    void sendSignatureFailureSignal() override {
+        if (auto helper = helper_.lock())
+            helper->sendSignatureFailureSignal(id_);
+    }
+
+  private:
+    std::weak_ptr<XPCServerHelper> helper_;
+    XPCServerHelper::ClientID id_;
+};
 
 XPCListenerDelegate::XPCListenerDelegate(const XPCLogger& logger, xpc::Reactor& reactor,
                                          std::function<platform::Date()> clock)
     : logger_(logger), helper_(std::make_shared<XPCServerHelper>(logger, reactor, std::move(clock))) {}
 
 bool XPCListenerDelegate::shouldAcceptNewConnection(const std::shared_ptr<xpc::Connection>& connection) {
-    exportObject(*connection, std::weak_ptr<XPCService>(helper_));
+    auto client = std::make_shared<Client>(helper_, helper_->newClient());
+    exportObject(*connection, std::weak_ptr<XPCService>(client));
+    // The client lives as long as its connection: the connection's handler holds it.
+    connection->setInvalidationHandler([client] {});
     connection->setPeerRequirement(peerRequirement());
     connection->resume();
     return true;

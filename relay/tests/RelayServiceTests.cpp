@@ -307,3 +307,58 @@ TEST(RelayLogFile, OversizedLogIsEmptiedWhenTheRelayStarts) {
     EXPECT_EQ(brokel.messages().front(),
               "info: *************** New XPC server process started ***************");
 }
+
+// Messages carry no request id: an answer belongs to the app's registration that received the hash. A late
+// answer of an app whose request was displaced reaches its own token, or nobody, never the newest token; a
+// token displaced while it waits hears of its failure at once.
+TEST_F(RelayProcess, EachAnswerReachesTheTokenWhoseHashTheAppHeld) {
+    struct Case {
+        const char* name;
+        bool newTokenFirst;  // the new token registers before the displaced app answers
+    };
+    for (const auto& c :
+         {Case{"the new token registers first", true}, Case{"the old app answers first", false}}) {
+        SCOPED_TRACE(c.name);
+        auto oldToken = std::make_shared<FakeToken>(thread.reactor());
+        auto newToken = std::make_shared<FakeToken>(thread.reactor());
+        auto oldApp = std::make_shared<FakeApp>(thread.reactor(), key);
+        auto newApp = std::make_shared<FakeApp>(thread.reactor(), key);
+        oldApp->setAnswer(FakeApp::Answer::none);
+        oldToken->connectAndRegister();
+        oldApp->connectAndRegister();
+        ASSERT_TRUE(oldToken->waitForReady(1));
+        oldToken->sendHash(Bytes(32, 9), "CARD");
+        ASSERT_TRUE(oldApp->waitForRequests(1));
+
+        // The next request: its app registers (its ready signal waits, the old token is busy).
+        newApp->connectAndRegister();
+        if (c.newTokenFirst) {
+            newToken->connectAndRegister();
+            ASSERT_TRUE(oldToken->waitForFailures(1)) << "displaced while it waited";
+            ASSERT_TRUE(newToken->waitForReady(1));
+            oldApp->sendFailure();
+            ASSERT_TRUE(brokel->waitForMessage(
+                "error: Cannot send signature failure signal, token connection not found"));
+        } else {
+            oldApp->sendFailure();
+            ASSERT_TRUE(oldToken->waitForFailures(1));
+            newToken->connectAndRegister();
+            ASSERT_TRUE(newToken->waitForReady(1));
+        }
+        newToken->sendHash(Bytes(32, 10), "CARD");
+        ASSERT_TRUE(newApp->waitForRequests(1));
+        ASSERT_TRUE(newToken->waitForSignatures(1));
+        EXPECT_TRUE(verifies(key.get(), Bytes(32, 10), newToken->signatures()[0]));
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(oldToken->failures(), 1);
+        EXPECT_TRUE(oldToken->signatures().empty());
+        EXPECT_EQ(oldToken->readySignals(), 1) << "the new app's ready signal is not the busy token's";
+        EXPECT_EQ(newToken->failures(), 0);
+        EXPECT_TRUE(oldApp->requests().size() == 1 && newApp->requests().size() == 1);
+        for (auto* peer : {oldToken.get(), newToken.get()})
+            peer->disconnect();
+        oldApp->disconnect();
+        newApp->disconnect();
+        thread.runSync([] {});
+    }
+}

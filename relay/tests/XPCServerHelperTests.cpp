@@ -50,13 +50,14 @@ TEST(XPCServerHelper, BufferedReadySignalIsForwardedOnlyWithinTheWindow) {
         app->resume();
 
         thread.runSync([&] {
-            helper->registerFor(app->endpoint(), 0);
-            helper->sendAppIsReadySignal();
+            const auto client = helper->newClient();
+            helper->registerFor(client, app->endpoint(), 0);
+            helper->sendAppIsReadySignal(client);
         });
         EXPECT_TRUE(helper->isAppReadySignalPending());
         now += std::chrono::duration_cast<platform::Date::duration>(
             platform::Seconds(c.secondsLater * relay::timeScale()));
-        thread.runSync([&] { helper->registerFor(listener->endpoint(), 1); });
+        thread.runSync([&] { helper->registerFor(helper->newClient(), listener->endpoint(), 1); });
         EXPECT_FALSE(helper->isAppReadySignalPending());  // used up either way
 
         if (c.forwarded) {

@@ -18,9 +18,9 @@
 #include "Quorvane/account/AccountInfoView.h"
 #include "Quorvane/shell/views/SheetPresenter.h"
 #include "Quorvane/shell/views/Toggle.h"
-#include "Quorvane/shell/views/tests/ViewsTestSupport.h"
 #include "Quorvane/testing/Screenshot.h"
 #include "Quorvane/testing/ViewTestSupport.h"
+#include "Quorvane/testing/ViewsTestSupport.h"
 
 namespace {
 

@@ -46,6 +46,7 @@ std::string bulkLink(const std::string& request, const std::string& callbackURL 
 const std::string busyReply = callback + "&error=Fordidden";
 const std::string invalidLog = "Bulk signing request received with invalid URL: ";
 const std::string undecodableLog = "Bulk signing request parameter cannot be decoded";
+const std::string unreadableReply = callback + "&error=The%20signing%20request%20cannot%20be%20read.";
 const std::string signXPC = "sign(overXPC(hash: none))";
 const std::string signBulk = "sign(bulk(1 hashes, callback: " + callback + "))";
 
@@ -111,7 +112,25 @@ std::vector<DeepLinkCase> cases() {
         {"BulkWhileBusyIsRefused", Before::busy, {bulkLink(request)}, "accountInfo", {busyReply}},
         // Refused without looking at the request at all.
         {"BulkWhileBusyIsRefusedUndecoded", Before::busy, {bulkLink(notJSON)}, "accountInfo", {busyReply}},
-        {"BulkThatDoesNotDecode", Before::noWindow, {bulkLink(notJSON)}, "", {}, {undecodableLog}},
+        // Base64 that is no request: the callback is a web address, so it hears why at once.
+        {"BulkThatIsNotTheRequest",
+         Before::noWindow,
+         {bulkLink(notJSON)},
+         "",
+         {unreadableReply},
+         {undecodableLog}},
+        {"BulkThatIsNotJSON",
+         Before::noWindow,
+         {bulkLink(base64("hello"))},
+         "",
+         {unreadableReply},
+         {undecodableLog}},
+        {"BulkWithAWrongType",
+         Before::menu,
+         {bulkLink(base64(R"({"version":"1","tokenId":"t","signData":{}})"))},
+         "menu",
+         {unreadableReply},
+         {undecodableLog}},
         {"BulkSchemeLettersAnyCase",
          Before::busy,
          {bulkLink(request, "HTTP://Example.org/cb")},

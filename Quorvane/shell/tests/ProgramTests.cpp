@@ -17,6 +17,7 @@
 #include "Quorvane/core/AppSettings.h"
 #include "ShellTestSupport.h"
 #include "platform/qt/UserDefaults.h"
+#include "platform/testing/ChildProcess.h"
 #include "platform/testing/Eventually.h"
 #include "platform/testing/TestEnvironment.h"
 
@@ -45,6 +46,11 @@ class User {
             environment_.insert("DISPLAY", display);
         }
     }
+
+    // The app starts the relay on demand, detached: it goes with the user, whatever the test's outcome.
+    ~User() { testsupport::killProgramsOfRuntimeFolder((home_ / "XDG_RUNTIME_DIR").string()); }
+    User(const User&) = delete;
+    User& operator=(const User&) = delete;
 
     static QString program() {
         return QString::fromStdString((testsupport::binaryDir() / "quorvane").string());

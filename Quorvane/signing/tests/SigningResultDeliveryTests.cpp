@@ -40,8 +40,14 @@ TEST(SigningResultDeliveryTest, TheSignaturesAnswerTheCallbackJoinedOrTheTokenWi
         std::string answer;
     };
     const Case cases[] = {
-        {"bulk", callback, {"AQID", "BAUG"}, "open " + callback + "&signatures=AQID%2CBAUG"},
+        {"bulk", callback, {"AQID", "BAUG"}, "open " + callback + "&signatures=AQID,BAUG"},
         {"bulk without signatures", callback, {}, "open " + callback + "&signatures="},
+        // Only the separator goes out as it is.
+        {"bulk, padded signatures", callback, {"AQ==", "Bw"}, "open " + callback + "&signatures=AQ%3D%3D,Bw"},
+        {"bulk, a signature with a comma",
+         callback,
+         {"A,B", "C"},
+         "open " + callback + "&signatures=A%2CB,C"},
         {"token", std::nullopt, {"AQID", "BAUG"}, "signature 3 bytes"},
         {"token, Base64url", std::nullopt, {"-_8"}, "signature 2 bytes"},
         {"token without signatures", std::nullopt, {}, "none"},

@@ -3,6 +3,7 @@
 // signature or failure), the card and wallet paths with their errors, and the bulk digest.
 #include <gtest/gtest.h>
 
+#include <QUrl>
 #include <algorithm>
 #include <filesystem>
 
@@ -208,7 +209,7 @@ TEST(SigningResult, TheBulkCallbackGetsItsAnswerAsAQueryItemOfItsOwn) {
         {"signatures",
          "https://example.org/cb",
          signedTwice,
-         {"https://example.org/cb?signatures=AQID%2CBAUG"}},
+         {"https://example.org/cb?signatures=AQID,BAUG"}},
         {"no signatures",
          "https://example.org/cb",
          [](SigningViewModel& model) { model.finishWithSignatures({}); },
@@ -344,7 +345,7 @@ TEST(SigningCard, AWrongPinThenTheRightOneSendsOneConsentAndSignWithTheCardsSign
     EXPECT_EQ(request.eid()->authenticationCertificate, "MIL7/z4=");
     EXPECT_EQ(request.eid()->signature, platform::base64Encoded(testsupport::FakeCard::signatureOf(
                                             testsupport::FakeRemoteSigningClient::serverHash)));
-    EXPECT_EQ(*rig.opened, std::vector<std::string>{"https://example.org/cb?signatures=AQID%2CBAUG"});
+    EXPECT_EQ(*rig.opened, std::vector<std::string>{"https://example.org/cb?signatures=AQID,BAUG"});
     ASSERT_EQ(rig.completions->size(), 1u);
     EXPECT_FALSE(rig.completions->front());
     EXPECT_EQ(rig.card->pins, (std::vector<std::string>{"0000", "1234"}));
@@ -554,6 +555,39 @@ TEST(SigningAuthentication, AFailureReportedByTheLoginEndsTheFlowWithItsCodeAndL
     }
 }
 
+// A card taken out while the user logs in with it: no sheet waits for a card that has gone, and either
+// requester hears of the removal as during the signature.
+TEST(SigningAuthentication, ACardRemovedDuringTheLoginEndsTheFlowAndAnswersTheRequester) {
+    for (bool overXPC : {false, true}) {
+        SCOPED_TRACE(overXPC ? "token" : "bulk");
+        Rig rig;
+        LogCapture log;
+        // The login's stream stays open after the removal, as the facade's does while the card is read.
+        rig.facade->keepOpen = true;
+        rig.facade->script = std::vector{
+            AuthenticateFlowEvent::signingEvent(CardSigningEvent::pinRequested([](const std::string&) {})),
+            AuthenticateFlowEvent::signingEvent(CardSigningEvent::of(Kind::failedBecauseOfCardRemoval))};
+        auto model = rig.make(overXPC ? SigningRequestType::overXPC() : bulk("card-1", {"AQID"}));
+        model->start();
+        if (overXPC)
+            rig.xpc->deliverHash(Bytes(32, 1), "card-1");
+        rig.settle();
+        EXPECT_FALSE(model->currentModalState()) << "the PIN sheet closes";
+        ASSERT_EQ(rig.completions->size(), 1u);
+        EXPECT_EQ(describe(rig.completions->front()), "5 004 eID card removed");
+        EXPECT_EQ(errorLines(log),
+                  std::vector<std::string>{"Could not sign hash with card:\u00A0card removed"});
+        if (overXPC) {
+            EXPECT_EQ(count(rig.xpc->calls, "cancel"), 1);
+            EXPECT_TRUE(rig.opened->empty());
+        } else {
+            EXPECT_EQ(*rig.opened,
+                      std::vector<std::string>{"https://example.org/cb?error=eID%20card%20removed"});
+        }
+        EXPECT_TRUE(rig.remote->consentCalls.requests.empty());
+    }
+}
+
 // --- The wallet path
 
 TEST(SigningWallet, TheWalletLogsInThenConfirmsTheConsentWithThePollingSessionOfItsResult) {
@@ -593,7 +627,7 @@ TEST(SigningWallet, TheWalletLogsInThenConfirmsTheConsentWithThePollingSessionOf
     ASSERT_TRUE(request.wallet());
     EXPECT_FALSE(request.eid());
     EXPECT_EQ(request.wallet()->pollSessionId, "poll-confirmed");
-    EXPECT_EQ(*rig.opened, std::vector<std::string>{"https://example.org/cb?signatures=AQID%2CBAUG"});
+    EXPECT_EQ(*rig.opened, std::vector<std::string>{"https://example.org/cb?signatures=AQID,BAUG"});
     ASSERT_EQ(rig.completions->size(), 1u);
     EXPECT_FALSE(rig.completions->front());
 }
@@ -669,20 +703,73 @@ TEST(SigningConsent, TheConsentRequestListsEachDocumentInRequestOrderCutTo32Byte
     EXPECT_EQ(request.hashesToSign[1].hash, platform::base64Encoded(short20));
 }
 
-TEST(SigningConsent, ARequestWithAHashThatIsNotBase64FailsBeforeAnyLogin) {
-    Rig rig;
-    LogCapture log;
-    auto model = rig.make(bulk("card-1", {"AQID", "AQ-_"}));
-    model->start();
-    rig.settle();
-    ASSERT_EQ(rig.completions->size(), 1u);
-    EXPECT_EQ(describe(rig.completions->front()),
-              "2 000 The signing request holds a document hash that is not valid Base64.");
-    EXPECT_EQ(errorLines(log),
-              std::vector<std::string>{"Bulk signing request holds a hash that is not valid Base64"});
-    EXPECT_TRUE(rig.authenticate->meansCalls.requests.empty());
-    EXPECT_TRUE(rig.card->signedData.empty());
-    EXPECT_EQ(rig.opened->size(), 1u);
+TEST(SigningConsent, ARequestWithNothingToSignOrAHashThatIsNotBase64FailsBeforeAnyLogin) {
+    struct Case {
+        std::vector<std::string> hashes;
+        std::string message;
+        std::string line;
+    };
+    const Case cases[] = {
+        {{"AQID", "AQ-_"},
+         "The signing request holds a document hash that is not valid Base64.",
+         "Bulk signing request holds a hash that is not valid Base64"},
+        {{}, "The signing request holds no document to sign.", "Bulk signing request holds no document"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        Rig rig;
+        LogCapture log;
+        auto model = rig.make(bulk("card-1", c.hashes));
+        model->start();
+        rig.settle();
+        ASSERT_EQ(rig.completions->size(), 1u);
+        EXPECT_EQ(describe(rig.completions->front()), "2 000 " + c.message);
+        EXPECT_EQ(errorLines(log), std::vector<std::string>{c.line});
+        EXPECT_TRUE(rig.authenticate->meansCalls.requests.empty());
+        EXPECT_TRUE(rig.card->signedData.empty());
+        EXPECT_EQ(*rig.opened, std::vector<std::string>{
+                                   "https://example.org/cb?error=" +
+                                   QUrl::toPercentEncoding(QString::fromStdString(c.message)).toStdString()});
+    }
+}
+
+// The card would be asked for its PIN to sign nothing: the flow fails with the server's data before any
+// sheet.
+TEST(SigningConsent, AConsentWithoutAUsableCardHashFailsBeforeThePin) {
+    using EID = halcyra::GetDataToConsentResponse::EID;
+    struct Case {
+        std::optional<EID> eid;
+        std::string message;
+    };
+    const Case cases[] = {
+        {std::nullopt, "The server sent no data to sign"},
+        {EID{"not base64url!", "SHA256"}, "The data to sign could not be decoded"},
+        {EID{"", "SHA256"}, "The data to sign could not be decoded"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        Rig rig;
+        LogCapture log;
+        rig.addSession(SigningSessionContext::card("server-1", rig.card), 3600s);
+        rig.remote->consent.eid = c.eid;
+        auto model = rig.make(bulk("card-1", {"AQID"}));
+        std::vector<SigningViewModalState> sheets;
+        auto subscription = model->subscribe([&] {
+            if (auto state = model->currentModalState())
+                sheets.push_back(*state);
+        });
+        model->start();
+        rig.settle();
+        EXPECT_TRUE(sheets.empty()) << "no PIN sheet";
+        EXPECT_TRUE(rig.card->signedData.empty());
+        ASSERT_EQ(rig.completions->size(), 1u);
+        EXPECT_EQ(describe(rig.completions->front()), "1 000 " + c.message);
+        EXPECT_EQ(errorLines(log),
+                  std::vector<std::string>{
+                      "Could not handle signature request: Unexpected error: " + c.message + "."});
+        EXPECT_EQ(rig.opened->size(), 1u);
+        EXPECT_TRUE(rig.remote->signCalls.requests.empty());
+    }
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ TEST(SigningView, ShowingTheScreenStartsTheFlowOnceAndThePinTypedInItsSheetSigns
     EXPECT_EQ(rig.card->pins, std::vector<std::string>{"1234"});
     EXPECT_EQ(rig.remote->signCalls.requests.size(), 1u);
     EXPECT_FALSE(screen.sheetPresenter()->sheet());
-    EXPECT_EQ(*rig.opened, std::vector<std::string>{"https://example.org/cb?signatures=AQID%2CBAUG"});
+    EXPECT_EQ(*rig.opened, std::vector<std::string>{"https://example.org/cb?signatures=AQID,BAUG"});
 }
 
 TEST(SigningView, TheCardSelectionTakesThePlaceOfTheWaitingPageUntilTheWantedCardComes) {

@@ -10,9 +10,9 @@
 #include <QUrl>
 #include <QUrlQuery>
 
-#include "Quorvane/shell/views/tests/ViewsTestSupport.h"
 #include "Quorvane/signing/SigningViewModel.h"
 #include "Quorvane/testing/RecordingXPCClient.h"
+#include "Quorvane/testing/ViewsTestSupport.h"
 #include "SigningWorld.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "Quorvane/shell/views/AppVersionsViewModel.h"
 #include "Quorvane/shell/views/Sheet.h"
 #include "Quorvane/shell/views/StyledButton.h"
-#include "ViewsTestSupport.h"
+#include "Quorvane/testing/ViewsTestSupport.h"
 #include "platform/VirtualScheduler.h"
 #include "platform/Workspace.h"
 #include "platform/qt/SystemInfo.h"

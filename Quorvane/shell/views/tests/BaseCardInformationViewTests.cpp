@@ -6,7 +6,7 @@
 
 #include "Quorvane/core/SampleCards.h"
 #include "Quorvane/shell/views/BaseCardInformationView.h"
-#include "ViewsTestSupport.h"
+#include "Quorvane/testing/ViewsTestSupport.h"
 
 namespace {
 

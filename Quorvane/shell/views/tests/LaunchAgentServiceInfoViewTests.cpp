@@ -13,7 +13,7 @@
 #include "Quorvane/shell/views/Sheet.h"
 #include "Quorvane/shell/views/StyledButton.h"
 #include "Quorvane/shell/views/Toggle.h"
-#include "ViewsTestSupport.h"
+#include "Quorvane/testing/ViewsTestSupport.h"
 #include "platform/VirtualScheduler.h"
 #include "platform/qt/UserDefaults.h"
 

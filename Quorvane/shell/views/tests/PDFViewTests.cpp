@@ -14,7 +14,7 @@
 
 #include "Quorvane/shell/views/PDFFile.h"
 #include "Quorvane/shell/views/PDFKitView.h"
-#include "ViewsTestSupport.h"
+#include "Quorvane/testing/ViewsTestSupport.h"
 #include "platform/testing/TestEnvironment.h"
 
 namespace {

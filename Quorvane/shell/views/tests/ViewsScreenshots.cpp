@@ -32,7 +32,7 @@
 #include "Quorvane/shell/views/ViewModifiers.h"
 #include "Quorvane/testing/Screenshot.h"
 #include "Quorvane/testing/ViewTestSupport.h"
-#include "ViewsTestSupport.h"
+#include "Quorvane/testing/ViewsTestSupport.h"
 #include "platform/VirtualScheduler.h"
 #include "platform/qt/UserDefaults.h"
 #include "platform/testing/Eventually.h"

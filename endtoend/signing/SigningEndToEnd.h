@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "Quorvane/shell/tests/endtoend/LiveRig.h"
+#include "endtoend/LiveRig.h"
 #include "platform/Codecs.h"
 #include "platform/testing/TestEnvironment.h"
 #include "relay/testing/RelayTestSupport.h"

@@ -18,8 +18,8 @@
 #include "Quorvane/shell/KelvPCSigningSceneDelegate.h"
 #include "Quorvane/shell/SharedApplicationQt.h"
 #include "Quorvane/shell/SingleInstance.h"
-#include "Quorvane/shell/tests/endtoend/signing/SigningEndToEnd.h"
 #include "Quorvane/signing/SigningView.h"
+#include "endtoend/signing/SigningEndToEnd.h"
 #include "outside/Common/Common.h"
 #include "platform/Codecs.h"
 #include "platform/Workspace.h"
@@ -360,6 +360,70 @@ TEST(SigningEndToEnd, TheTokenGetsItsFailureWhenTheUserCancelsOrClosesTheWindow)
         EXPECT_FALSE(std::filesystem::exists(rig.tool.home() / "signature") &&
                      std::filesystem::file_size(rig.tool.home() / "signature") > 0);
         EXPECT_EQ(rig.consents(), 0);
+    }
+}
+
+// A sign link that comes while the app serves a token's request (another application's token, whose request
+// displaces the first at the relay): the first token hears of its failure once, and the app serves the new
+// request, whose token alone gets the signature. The tokens are the relay tests' peers, so that every message
+// each one gets is counted; the new token registers before or after its link reaches the app.
+TEST(SigningEndToEnd, ASignLinkWhileATokenIsServedAnswersBothTokensOnceAndServesTheNewOne) {
+    for (bool registersFirst : {true, false}) {
+        SCOPED_TRACE(registersFirst ? "the new token registers, then its link comes"
+                                    : "the link comes, then the new token registers");
+        SigningRig rig;
+        auto card = testsupport::issueCitizenCard("Jan", "Peeters", "71715100070");
+        testsupport::StandInBridge bridge(card, "1234");
+        const auto certificate = rig.cardAccount(card).certificate;
+        const auto instanceID = uniqueId(card.certificate).value();
+        relaytest::BrokelProcess brokel;
+        xpc::ReactorThread thread;
+        auto first = std::make_shared<relaytest::FakeToken>(thread.reactor());
+        auto second = std::make_shared<relaytest::FakeToken>(thread.reactor());
+
+        first->connectAndRegister();
+        rig.open("quorvane://sign");
+        ASSERT_TRUE(eventually([&] { return first->readySignals() == 1; }, 30s))
+            << relaytest::readFile(brokel.logPath());
+        first->sendHash(Bytes(32, 0x11), instanceID);
+        // The app works on the first request: its login asks for the PIN. (The app runs on this thread: the
+        // waits let it.)
+        ASSERT_TRUE(eventually(
+            [&] {
+                auto model = rig.signing();
+                return model && model->currentModalState() && model->currentModalState()->pinInputEvent();
+            },
+            30s))
+            << rig.describeTarget();
+
+        const Bytes digest(32, 0x22);
+        if (registersFirst) {
+            second->connectAndRegister();
+            ASSERT_TRUE(brokel.waitForMessage("info: Endpoint received for token", 2));
+        }
+        rig.open("quorvane://sign");
+        if (!registersFirst)
+            second->connectAndRegister();
+        ASSERT_TRUE(eventually([&] { return second->readySignals() == 1; }, 30s))
+            << relaytest::readFile(brokel.logPath());
+        second->sendHash(digest, instanceID);
+        rig.typeSigningPin(SigningReason::Kind::signingAuthentication);
+        rig.typeSigningPin(SigningReason::Kind::actualSigning);
+        ASSERT_TRUE(eventually([&] { return second->signatures().size() == 1; }, 60s))
+            << relaytest::readFile(brokel.logPath());
+
+        EXPECT_TRUE(eventually([&] { return first->failures() == 1; }));
+        // Whatever is still on its way arrives by now.
+        QTest::qWait(300);
+        EXPECT_EQ(first->failures(), 1);
+        EXPECT_TRUE(first->signatures().empty());
+        EXPECT_EQ(second->failures(), 0) << relaytest::readFile(brokel.logPath());
+        ASSERT_EQ(second->signatures().size(), 1u);
+        EXPECT_TRUE(verifiesWith(certificate, digest, second->signatures()[0]));
+        EXPECT_EQ(rig.consents(), 1);
+        first->disconnect();
+        second->disconnect();
+        thread.runSync([] {});
     }
 }
 

@@ -1,4 +1,4 @@
-#include "Quorvane/shell/tests/endtoend/LiveRig.h"
+#include "endtoend/LiveRig.h"
 
 #include "outside/Common/Common.h"
 #include "platform/Codecs.h"

@@ -9,7 +9,7 @@
 #include <QLabel>
 #include <QTest>
 
-#include "Quorvane/shell/tests/endtoend/LiveRig.h"
+#include "endtoend/LiveRig.h"
 
 using namespace std::chrono_literals;
 using namespace endtoend;

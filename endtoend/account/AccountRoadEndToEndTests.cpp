@@ -16,11 +16,11 @@
 #include "Quorvane/account/AccountInfoView.h"
 #include "Quorvane/shell/KelvPCSigningSceneDelegate.h"
 #include "Quorvane/shell/SharedApplicationQt.h"
-#include "Quorvane/shell/tests/endtoend/signing/SigningEndToEnd.h"
 #include "Quorvane/shell/views/StyledButton.h"
 #include "Quorvane/shell/views/Toggle.h"
 #include "Quorvane/signing/CertificateRetrievalResultView.h"
 #include "Quorvane/signing/SigningView.h"
+#include "endtoend/signing/SigningEndToEnd.h"
 #include "outside/Common/Common.h"
 #include "platform/Workspace.h"
 

@@ -1,6 +1,6 @@
 #pragma once
-// Fixtures of the shared views' tests and renders: a small generated PDF and releases; with the app's test
-// doubles they use.
+// Fixtures of the views' tests and renders (the shared views' and the flows'): a small generated PDF and
+// releases; with the app's test doubles they use.
 #include <QBuffer>
 #include <QPainter>
 #include <QPdfWriter>
