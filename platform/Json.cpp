@@ -65,6 +65,10 @@ Json ordered(nlohmann::json&& value) {
 }  // namespace
 
 nlohmann::json parseIntoMaps(std::string_view text) {
+    // nlohmann takes a NUL byte for the end of the text and would accept "{}\0" followed by anything; JSON
+    // has no NUL outside a string and none unescaped inside one.
+    if (text.find('\0') != std::string_view::npos)
+        throw DecodingError("a NUL byte in JSON text");
     if (nestingDepth(text) > maxNestingDepth)
         throw DecodingError("JSON nested too deeply");
     try {

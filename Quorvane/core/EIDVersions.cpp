@@ -10,7 +10,9 @@ namespace {
 QUrl decodeURL(const Json& json) {
     const auto text = platform::json::decode<std::string>(json);
     QUrl url(QString::fromStdString(text), QUrl::StrictMode);
-    if (text.empty() || !url.isValid())
+    // Strict mode still takes a '#' within the fragment and Unicode noncharacters, and writes them out as
+    // another link than the one read: a link counts only when its encoded form reads back to it.
+    if (text.empty() || !url.isValid() || QUrl(url.toString(QUrl::FullyEncoded), QUrl::StrictMode) != url)
         throw DecodingError("not a valid URL: \"" + text + "\"");
     return url;
 }

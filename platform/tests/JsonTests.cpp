@@ -93,6 +93,12 @@ TEST(JsonTest, MalformedTextAndInvalidUTF8AreReportedNotThrownThrough) {
         EXPECT_THROW(json::parse(text), DecodingError) << text;
         EXPECT_THROW(json::parseIntoMaps(text), DecodingError) << text;
     }
+    // A NUL byte does not end the text early, leaving what follows it unread.
+    using namespace std::string_view_literals;
+    for (std::string_view text : {"5\0"sv, "{\"a\":1}\0{\"b\":[[[["sv, "[1\0]"sv}) {
+        EXPECT_THROW(json::parse(text), DecodingError) << text.size();
+        EXPECT_THROW(json::parseIntoMaps(text), DecodingError) << text.size();
+    }
     EXPECT_EQ(json::dump(Json("\xff\xfe")), std::nullopt);
     EXPECT_EQ(json::dump(Json("caf\xc3\xa9")), "\"caf\xc3\xa9\"");
 }
