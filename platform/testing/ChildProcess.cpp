@@ -1,5 +1,6 @@
 #include "platform/testing/ChildProcess.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -7,7 +8,6 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -59,6 +59,20 @@ void killAndReap(pid_t pid) {
     ::waitpid(pid, &status, 0);
 }
 
+std::string readProcessFile(pid_t pid, const char* name) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/" + name;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string content;
+    char buffer[4096];
+    ssize_t count;
+    while ((count = ::read(fd, buffer, sizeof buffer)) > 0)
+        content.append(buffer, static_cast<std::size_t>(count));
+    ::close(fd);
+    return count < 0 ? std::string() : content;
+}
+
 void killProgramsOfRuntimeFolder(const std::string& runtimeFolder) {
     const std::string wanted = "XDG_RUNTIME_DIR=" + runtimeFolder;
     std::error_code error;
@@ -66,13 +80,18 @@ void killProgramsOfRuntimeFolder(const std::string& runtimeFolder) {
         const std::string name = entry.path().filename();
         if (name.find_first_not_of("0123456789") != std::string::npos || std::stoi(name) == ::getpid())
             continue;
-        std::ifstream in(entry.path() / "environ");  // readable for this user's processes only
-        std::string variable;
-        while (std::getline(in, variable, '\0')) {
-            if (variable == wanted) {
-                ::kill(std::stoi(name), SIGKILL);
+        const pid_t pid = std::stoi(name);
+        // Readable for this user's processes only.
+        const std::string environment = readProcessFile(pid, "environ");
+        for (std::size_t at = 0; at < environment.size();) {
+            std::size_t end = environment.find('\0', at);
+            if (end == std::string::npos)
+                end = environment.size();
+            if (environment.compare(at, end - at, wanted) == 0) {
+                ::kill(pid, SIGKILL);
                 break;
             }
+            at = end + 1;
         }
     }
 }

@@ -27,6 +27,10 @@ std::optional<int> reapWithin(pid_t pid, std::chrono::milliseconds limit);
 // Nothing for a pid of zero or less.
 void killAndReap(pid_t pid);
 
+// A file of a process under /proc, whole; empty when it cannot be read (the process has just ended: a read
+// then fails, which std::ifstream would report by throwing).
+std::string readProcessFile(pid_t pid, const char* name);
+
 // Kills every process of this user whose environment names the runtime folder (XDG_RUNTIME_DIR): what a
 // program under test started detached for a test's own user (a relay started on demand, a link opener), which
 // neither dies with the test nor is its child.

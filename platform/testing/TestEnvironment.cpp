@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/qt/TlsTrust.h"
+#include "platform/testing/ChildProcess.h"
 
 namespace testsupport {
 
@@ -38,8 +39,7 @@ std::vector<pid_t> liveChildren() {
         const std::string name = entry.path().filename();
         if (name.find_first_not_of("0123456789") != std::string::npos)
             continue;
-        std::ifstream in(entry.path() / "stat");
-        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string stat = testsupport::readProcessFile(static_cast<pid_t>(std::stoi(name)), "stat");
         const auto end = stat.rfind(')');  // the name before it may hold anything
         if (end == std::string::npos)
             continue;
@@ -133,8 +133,7 @@ std::filesystem::path binaryDir() {
 }
 
 bool isRunning(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string stat = readProcessFile(pid, "stat");
     auto end = stat.rfind(')');  // the state follows the program's name, which may hold anything
     return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
 }

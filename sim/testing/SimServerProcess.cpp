@@ -53,6 +53,9 @@ std::unique_ptr<httplib::SSLClient> controlClient(int port, const std::filesyste
     auto client = std::make_unique<httplib::SSLClient>("localhost", port);
     client->set_ca_cert_path(caFile.c_str());
     client->enable_server_certificate_verification(true);
+    // The recorded requests may come to tens of megabytes of JSON, which a sanitizer build on a busy machine
+    // takes longer than the default 5 s to write.
+    client->set_read_timeout(60, 0);
     return client;
 }
 
