@@ -2,8 +2,8 @@
 
 #include <openssl/asn1.h>
 #include <openssl/err.h>
-#include <openssl/rand.h>
 #include <openssl/x509.h>
+#include <sys/random.h>
 
 #include <cstdio>
 #include <ctime>
@@ -12,9 +12,10 @@
 #include "platform/SHA256.h"
 
 std::string UUIDProvider::newUUIDString() {
+    // The kernel's generator rather than OpenSSL's: the app makes an identifier at start, and waking OpenSSL
+    // for it (its configuration, providers and generator) costs the idle app megabytes.
     unsigned char bytes[16];
-    if (RAND_bytes(bytes, sizeof bytes) != 1) {
-        ERR_clear_error();
+    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
         std::random_device device;
         for (auto& byte : bytes)
             byte = static_cast<unsigned char>(device());
