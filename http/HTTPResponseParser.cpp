@@ -102,9 +102,18 @@ void HTTPResponseParser::closed(bool confirmed) {
                       : "The server closed the connection without a response");
 }
 
+// Where `delimiter` starts in the pending bytes; npos while it has not arrived. What an earlier feed searched
+// in vain is not searched again, so a head that trickles in byte by byte costs linear time, not quadratic.
+std::size_t HTTPResponseParser::findPending(std::string_view delimiter) {
+    const std::size_t from = searched_ >= delimiter.size() ? searched_ - (delimiter.size() - 1) : 0;
+    const std::size_t at = pending().find(delimiter, from);
+    searched_ = at == std::string_view::npos ? pending().size() : 0;
+    return at;
+}
+
 // One head, when it is all there: false while more bytes are needed or once it failed.
 bool HTTPResponseParser::parseHead() {
-    const auto end = pending().find("\r\n\r\n");
+    const auto end = findPending("\r\n\r\n");
     if (headBytes_ + (end == std::string::npos ? pending().size() : end + 4) > maximumHeadSize) {
         fail("The response's header is larger than the limit of " + std::to_string(maximumHeadSize) +
              " bytes");
@@ -269,7 +278,7 @@ void HTTPResponseParser::readBody() {
 bool HTTPResponseParser::readChunked() {
     switch (chunkStep_) {
         case ChunkStep::size: {
-            const auto end = pending().find("\r\n");
+            const auto end = findPending("\r\n");
             if (lineLength(pending(), end) > maximumChunkSizeLine) {
                 fail("The response's chunk size line is longer than the limit of " +
                      std::to_string(maximumChunkSizeLine) + " bytes");
@@ -317,7 +326,7 @@ bool HTTPResponseParser::readChunked() {
             return true;
         case ChunkStep::trailers: {
             // Trailer fields are read past and dropped; an empty line ends the body.
-            const auto end = pending().find("\r\n");
+            const auto end = findPending("\r\n");
             if (headBytes_ + lineLength(pending(), end) > maximumHeadSize) {
                 fail("The response's header and trailer are larger than the limit of " +
                      std::to_string(maximumHeadSize) + " bytes");

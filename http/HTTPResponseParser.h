@@ -56,6 +56,7 @@ class HTTPResponseParser {
     enum class ChunkStep { size, data, dataEnd, trailers };
 
     std::string_view pending() const { return std::string_view(buffer_).substr(consumed_); }
+    std::size_t findPending(std::string_view delimiter);
     bool parseHead();
     bool parseStatusLine(std::string_view line);
     bool chooseFraming();
@@ -71,6 +72,9 @@ class HTTPResponseParser {
     State state_ = State::head;
     std::string buffer_;  // received bytes, the first `consumed_` of them already read
     std::size_t consumed_ = 0;
+    // Pending bytes already searched for the delimiter of the line or head awaited; a found delimiter is
+    // consumed at once, so this only ever covers bytes that stay pending.
+    std::size_t searched_ = 0;
     std::string failure_;
     bool bodyTooLarge_ = false;
     bool keepsConnection_ = false;
