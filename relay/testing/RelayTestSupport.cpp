@@ -195,9 +195,11 @@ SubreaperScope::~SubreaperScope() {
 }
 
 void letOtherUsersPass(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    // Only the folders that need it: an ordinary user may not change /tmp, which lets everyone pass already.
     for (auto path = folder; path != path.root_path(); path = path.parent_path())
-        std::filesystem::permissions(path, std::filesystem::perms::others_exec,
-                                     std::filesystem::perm_options::add);
+        if ((fs::status(path).permissions() & fs::perms::others_exec) == fs::perms::none)
+            fs::permissions(path, fs::perms::others_exec, fs::perm_options::add);
 }
 
 void giveToUser(const std::filesystem::path& folder, uid_t user) {
