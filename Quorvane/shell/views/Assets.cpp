@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
-#include <QRegularExpression>
 #include <QSvgRenderer>
 #include <algorithm>
 #include <cmath>
@@ -30,21 +29,28 @@ double strokeScale(SymbolWeight weight) {
     return 1.0;
 }
 
-QByteArray withStrokeScale(QByteArray svg, double scale) {
+// Our own images write every line width as a plain stroke-width="<number>" attribute: a scan finds them
+// without waking a regular-expression engine in the idle app.
+QByteArray withStrokeScale(const QByteArray& svg, double scale) {
     if (scale == 1.0)
         return svg;
-    static const QRegularExpression strokeWidth(R"re(stroke-width="([0-9.]+)")re");
-    QString text = QString::fromUtf8(svg);
-    QString out;
+    static constexpr QByteArrayView attribute = "stroke-width=\"";
+    QByteArray out;
+    out.reserve(svg.size());
     qsizetype last = 0;
-    for (auto match = strokeWidth.globalMatch(text); match.hasNext();) {
-        auto m = match.next();
-        out += text.mid(last, m.capturedStart() - last);
-        out += QString("stroke-width=\"%1\"").arg(m.captured(1).toDouble() * scale);
-        last = m.capturedEnd();
+    for (qsizetype at = svg.indexOf(attribute); at >= 0; at = svg.indexOf(attribute, last)) {
+        const qsizetype valueStart = at + attribute.size();
+        const qsizetype valueEnd = svg.indexOf('"', valueStart);
+        if (valueEnd < 0)
+            break;
+        bool isNumber = false;
+        const double width = svg.sliced(valueStart, valueEnd - valueStart).toDouble(&isNumber);
+        out += svg.sliced(last, valueStart - last);
+        out += isNumber ? QByteArray::number(width * scale) : svg.sliced(valueStart, valueEnd - valueStart);
+        last = valueEnd;
     }
-    out += text.mid(last);
-    return out.toUtf8();
+    out += svg.sliced(last);
+    return out;
 }
 
 // One renderer per image and weight, made on first use; images are few and small.
@@ -57,7 +63,7 @@ QSvgRenderer* renderer(const ViewImage& image, SymbolWeight weight) {
         QFile file(imagePath(image.name));
         if (!file.open(QIODevice::ReadOnly))
             return nullptr;
-        auto svg = withStrokeScale(file.readAll(), strokeScale(key.second));
+        const auto svg = withStrokeScale(file.readAll(), strokeScale(key.second));
         auto made = std::make_unique<QSvgRenderer>(svg);
         if (!made->isValid())
             return nullptr;
