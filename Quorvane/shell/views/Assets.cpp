@@ -43,10 +43,11 @@ QByteArray withStrokeScale(const QByteArray& svg, double scale) {
         const qsizetype valueEnd = svg.indexOf('"', valueStart);
         if (valueEnd < 0)
             break;
+        const QByteArray value = svg.sliced(valueStart, valueEnd - valueStart);
         bool isNumber = false;
-        const double width = svg.sliced(valueStart, valueEnd - valueStart).toDouble(&isNumber);
+        const double width = value.toDouble(&isNumber);
         out += svg.sliced(last, valueStart - last);
-        out += isNumber ? QByteArray::number(width * scale) : svg.sliced(valueStart, valueEnd - valueStart);
+        out += isNumber ? QByteArray::number(width * scale) : value;
         last = valueEnd;
     }
     out += svg.sliced(last);
